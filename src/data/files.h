@@ -1,0 +1,34 @@
+// The one way the system names, opens, creates and tests files.
+//
+// Names come from a world of case-insensitive file names: when an existing file is opened for
+// reading or appending, or tested for existence, and the exact name does not exist, a unique
+// case-insensitive match in the same directory is used. A file that is created replaces the
+// existing file whose name matches up to case, and otherwise gets the name exactly as given.
+// The name "NUL" (any case) is the null device.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace korw::data {
+
+// The path to use for an existing file (reading, appending, testing).
+std::string ResolveExisting(const std::string& name);
+
+// The path to use for a file that is created (an existing case-variant is replaced).
+std::string ResolveCreate(const std::string& name);
+
+bool IsNullDevice(const std::string& name);
+bool FileExists(const std::string& name);       // a file (not a directory) of that name
+bool DirectoryExists(const std::string& name);
+
+// fopen with the name resolved for the mode: "r"/"rb" and "a"/"ab" use ResolveExisting (an
+// appended file that does not exist yet is created under ResolveCreate), "w"/"wb" ResolveCreate.
+std::FILE* OpenFile(const std::string& name, const char* mode);
+
+bool RemoveFile(const std::string& name);
+
+// Size in bytes, -1 when the file cannot be read.
+long long FileSize(const std::string& name);
+
+}  // namespace korw::data

@@ -1,0 +1,106 @@
+#include "interp/command_table.h"
+
+#include <algorithm>
+
+namespace korw::interp {
+
+namespace {
+
+constexpr std::array<std::string_view, kCommandCount> kTable = {
+    "BARTLETT",       "CLOSEPSFILE",  "COMPUTE",         "CONSTRUCTMINIMUM",
+    "CORMAT",         "DELETE",       "ECHO",            "EDIT",
+    "ESTIMATE",       "EXCLUDE",      "EXCLUDELEVEL",    "EXCLUDEMISSING",
+    "FACTOR",         "FITANOVA",     "FITCLOGIT",       "FITCOXMODEL",
+    "FITCRASCH",      "FITLINEARNORMAL", "FITLOGITLINEAR", "FITLOGLINEAR",
+    "FITMCCLOGLOG",   "FITMCLOGIT",   "FITMCPROBIT",     "FITNEGBIN",
+    "FITNONLINEAR",   "FOCUSONLEVEL", "FRAMETEXT",       "GENERATELEVELS",
+    "GETDATA",        "GOTO",         "GROUP",           "HISTOGRAM",
+    "INCLUDE",        "INCLUDEALL",   "KEYS",            "L",
+    "L1",             "LIST",         "LIST1",           "LISTPARAMETERS",
+    "ONEWAYTABLE",    "OPEN",         "OPENCOMMANDFILE", "OPENINFILE",
+    "OPENPSFILE",     "OUTFILE",      "PLOT",            "PSFRAME",
+    "QUIT",           "RAMSTATUS",    "READ",            "REMARK",
+    "RENAME",         "RUN",          "SAVE",            "SAVEDATA",
+    "SAVEFITTED",     "SAVENORMEDRESIDUALS", "SAVEPARAMETERS", "SHELL",
+    "SHOW",           "SKIPITEM",     "SKIPLINE",        "SORT",
+    "SPEARMAN",       "SUBSTITUTE",   "SUMMARY",         "TABULATE",
+    "TESTMODELCHANGE", "THREEWAYTABLE", "TRANSFER",      "TWOWAYTABLE",
+    "VARIATE",        "WILCOXON",     "XTEXT",           "YTEXT",
+};
+
+bool BeginsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+int PrefixCount(std::string_view word, std::string_view* only) {
+    int count = 0;
+    for (std::string_view name : kTable)
+        if (BeginsWith(name, word)) ++count, *only = name;
+    return count;
+}
+
+// The word is longer than a table name that it begins with (LISTX begins with LIST).
+bool LongerThanAName(std::string_view word) {
+    return std::any_of(kTable.begin(), kTable.end(), [&](std::string_view name) {
+        return word.size() > name.size() && BeginsWith(word, name);
+    });
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+}  // namespace
+
+const std::array<std::string_view, kCommandCount>& CommandTable() { return kTable; }
+
+std::string MatchCommand(std::string_view word) {
+    for (int i = 0; i < kCommandCount; ++i) {
+        if (!BeginsWith(kTable[i], word)) continue;
+        if (i == kCommandCount - 1 || !BeginsWith(kTable[i + 1], word) || word == kTable[i])
+            return std::string(kTable[i]);
+        return "";
+    }
+    return "";
+}
+
+std::string ExpandCommandLine(const std::string& input, bool* invalid) {
+    std::string text = input;
+    std::string first = text.substr(0, text.find(' '));
+    size_t eq = first.find('=');
+    if ((eq != std::string::npos && eq + 1 < text.size()) || (text.size() > 1 && text[0] == '+')) {
+        if (text[0] == '=' || text[0] == '+') text.erase(0, 1);
+        text = "COMPUTE " + text;
+    }
+    if (invalid != nullptr) *invalid = false;
+    if (text.empty() || text[0] == ' ') return text;
+    size_t blank = text.find(' ');
+    std::string word = Upper(text.substr(0, blank));
+    std::string rest = blank == std::string::npos ? "" : text.substr(blank);
+    std::string_view only;
+    bool bad = LongerThanAName(word) || PrefixCount(word, &only) == 0;
+    int count = PrefixCount(word, &only);
+    if (count == 1 || BeginsWith(kTable.back(), word)) word = std::string(count == 1 ? only : kTable.back());
+    if (PrefixCount(word, &only) == 0) {
+        bad = true;
+        while (LongerThanAName(word)) word.pop_back();
+        if (PrefixCount(word, &only) == 1) word = std::string(only);
+        while (!word.empty() && PrefixCount(word, &only) == 0) word.pop_back();
+    }
+    if (invalid != nullptr) *invalid = bad;
+    return word + rest;
+}
+
+std::string CompleteShortWord(const std::string& text) {
+    static const std::pair<const char*, const char*> kShort[] = {
+        {"EX", "EXCLUDE"}, {"TR", "TRANSFER"}, {"I", "INCLUDE"}, {"LI", "LIST"},
+        {"OP", "OPEN"},    {"SA", "SAVE"},     {"SK", "SKIP"},
+    };
+    for (const auto& [shortWord, full] : kShort)
+        if (text == shortWord) return full;
+    return text;
+}
+
+}  // namespace korw::interp

@@ -1,0 +1,26 @@
+// The command table of the KOR language and the matching of command words.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace korw::interp {
+
+inline constexpr int kCommandCount = 76;
+
+// The command names in table order (alphabetical; the matching rule depends on it).
+const std::array<std::string_view, kCommandCount>& CommandTable();
+
+// The full command name for an upper-case word: the exact name, or the name of which the word
+// is a unique prefix; "" when the word matches none or is ambiguous.
+std::string MatchCommand(std::string_view word);
+
+// The completion of a typed command word at each key release and at Return. `invalid` is set
+// when the word matches no command (the warning beep).
+std::string ExpandCommandLine(const std::string& text, bool* invalid = nullptr);
+
+// The short words that the command window completes further: EX, TR, I, LI, OP, SA, SK.
+std::string CompleteShortWord(const std::string& text);
+
+}  // namespace korw::interp

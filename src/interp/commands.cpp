@@ -1,0 +1,38 @@
+#include "interp/commands.h"
+
+#include <string_view>
+#include <utility>
+
+namespace korw::interp {
+
+CommandAction FindCommandAction(const std::string& name) {
+    static const std::pair<std::string_view, CommandAction> kActions[] = {
+        {"DELETE", CmdDelete},
+        {"ECHO", CmdEcho},
+        {"EXCLUDE", CmdExclude},
+        {"EXCLUDELEVEL", CmdExcludeLevel},
+        {"EXCLUDEMISSING", CmdExcludeMissing},
+        {"FACTOR", CmdFactor},
+        {"FOCUSONLEVEL", CmdFocusOnLevel},
+        {"GENERATELEVELS", CmdGenerateLevels},
+        {"INCLUDE", CmdInclude},
+        {"INCLUDEALL", CmdIncludeAll},
+        {"LIST", CmdList},
+        {"LIST1", CmdList1},
+        {"OPENINFILE", CmdOpenInFile},
+        {"OUTFILE", CmdOutFile},
+        {"QUIT", CmdQuit},
+        {"RAMSTATUS", CmdRamStatus},
+        {"READ", CmdRead},
+        {"REMARK", CmdRemark},
+        {"RENAME", CmdRename},
+        {"SKIPITEM", CmdSkipItem},
+        {"SKIPLINE", CmdSkipLine},
+        {"VARIATE", CmdVariate},
+    };
+    for (const auto& [command, action] : kActions)
+        if (command == name) return action;
+    return nullptr;
+}
+
+}  // namespace korw::interp

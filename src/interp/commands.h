@@ -1,0 +1,44 @@
+// The actions of the commands, one function per command in its family file.
+#pragma once
+
+#include <string>
+
+namespace korw::interp {
+
+using CommandAction = void (*)(const std::string& params);
+
+// The action of a full command name, nullptr when it has none yet.
+CommandAction FindCommandAction(const std::string& name);
+
+// Vectors and units (cmd_data.cpp).
+void CmdVariate(const std::string& params);
+void CmdFactor(const std::string& params);
+void CmdGenerateLevels(const std::string& params);
+void CmdDelete(const std::string& params);
+void CmdRename(const std::string& params);
+void CmdRamStatus(const std::string& params);
+void CmdList(const std::string& params);
+void CmdList1(const std::string& params);
+void CmdInclude(const std::string& params);
+void CmdExclude(const std::string& params);
+void CmdIncludeAll(const std::string& params);
+void CmdExcludeMissing(const std::string& params);
+void CmdExcludeLevel(const std::string& params);
+void CmdFocusOnLevel(const std::string& params);
+
+// Input files (cmd_input.cpp).
+void CmdOpenInFile(const std::string& params);
+void CmdSkipItem(const std::string& params);
+void CmdSkipLine(const std::string& params);
+void CmdRead(const std::string& params);
+
+// Session and output (cmd_session.cpp).
+void CmdEcho(const std::string& params);
+void CmdRemark(const std::string& params);
+void CmdOutFile(const std::string& params);
+void CmdQuit(const std::string& params);
+
+// DELETE without parameters: a new library session, the session time still counting.
+void RestartLibrarySession();
+
+}  // namespace korw::interp

@@ -1,0 +1,50 @@
+// The desktop services the interpreter and the session lean on: boxes, dialogs, the shell,
+// result review and the Escape key. The terminal console and batch mode implement it; a
+// desktop window will be a third implementation. The interpreter owns this interface so that
+// it never includes anything of the front ends.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korw::interp {
+
+struct FileDialog {
+    std::string title;
+    std::string filter;            // "KORW program (*.KOR)|*.KOR"
+    std::string defaultExtension;  // ".OUT"
+    std::string directory;         // where the dialog opens
+    std::string name;              // proposed file name
+    bool overwritePrompt = false;
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    virtual void Beep() = 0;                                   // the warning beep
+    virtual void ErrorBox(const std::string& text) = 0;        // shown until OK
+    virtual bool Confirm(const std::string& text) = 0;         // Yes = true
+    virtual std::optional<std::string> OpenDialog(const FileDialog& dialog) = 0;
+    virtual std::optional<std::string> SaveDialog(const FileDialog& dialog) = 0;
+    virtual void ShellOpen(const std::string& file, const std::string& arguments) = 0;
+    virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+
+    // Looks at pending input while a program runs; true when Escape (or Ctrl+C) was pressed.
+    virtual bool EscapeRequested() = 0;
+
+    // Shows a command's results (the file) for review; true when they are to be kept (Return),
+    // false when suppressed (Escape).
+    virtual bool ReviewResults(const std::string& file) = 0;
+
+    // The command log: a command that ran, or failed ("*** " + text).
+    virtual void LogCommand(const std::string& line) = 0;
+
+    // The command window shows the normalised command.
+    virtual void SetCommandText(const std::string& text) = 0;
+
+    // QUIT, or a failed start: the main window closes once the present command is done.
+    virtual void CloseMainWindow() = 0;
+};
+
+}  // namespace korw::interp

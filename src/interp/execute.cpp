@@ -1,0 +1,153 @@
+#include "interp/execute.h"
+
+#include <unistd.h>
+
+#include "data/files.h"
+#include "data/outfile.h"
+#include "interp/command_table.h"
+#include "interp/commands.h"
+#include "interp/output.h"
+#include "interp/params.h"
+#include "interp/state.h"
+
+namespace korw::interp {
+
+namespace {
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string ApplyAlias(const std::string& word) {
+    if (word == "L") return "LIST";
+    if (word == "L1") return "LIST1";
+    if (word == "OPEN") return "OPENINFILE";
+    if (word == "SAVE") return "SAVEDATA";
+    return word;
+}
+
+bool DiscardsParameters(const std::string& word) {
+    return word == "RAMSTATUS" || word == "QUIT" || word == "CLOSEPSFILE" ||
+           word == "INCLUDEALL" || word == "LISTPARAMETERS";
+}
+
+void WriteErrorLine() {
+    if (!CommandError.empty() && EchoOn && !SessionClosing)
+        AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+}
+
+}  // namespace
+
+std::string NormaliseBlanks(const std::string& line) {
+    size_t b = line.find_first_not_of(' ');
+    if (b == std::string::npos) return "";
+    size_t e = line.find_last_not_of(' ');
+    std::string out;
+    out.reserve(e - b + 1);
+    for (size_t i = b; i <= e; ++i)
+        if (line[i] != ' ' || out.back() != ' ') out.push_back(line[i]);
+    return out;
+}
+
+const char* FaultText(data::FaultKind kind) {
+    switch (kind) {
+        case data::FaultKind::FloatDivideByZero:
+        case data::FaultKind::IntDivideByZero:
+            return "Unexpected division by zero - sorry! ";
+        case data::FaultKind::IntOverflow:
+        case data::FaultKind::RangeCheck:
+            return "Unexpected integer register overflow - sorry! ";
+        case data::FaultKind::InvalidFloat:
+        case data::FaultKind::FloatOverflow:
+            return "Unexpected floating point overflow - sorry! ";
+        case data::FaultKind::InputOutput:
+            return "Unexpected I/O error - sorry! ";
+    }
+    return "Unexpected I/O error - sorry! ";
+}
+
+void ExecuteCommand(const std::string& rawLine) {
+    if (ProgramRunning) {
+        (void)TheDesktop->EscapeRequested();  // the program runner reads the Escape flag
+    } else if (!WorkingDirectory.empty() && ::chdir(WorkingDirectory.c_str()) != 0) {
+        // A vanished working directory leaves the present one current; files say the rest.
+    }
+    data::ErrorFree = true;
+    CommandError.clear();
+
+    std::string line = NormaliseBlanks(rawLine);
+    Split split = SplitFirst(line);
+    std::string word = ApplyAlias(UpperAscii(split.head));
+    std::string params = split.tail;
+    if (DiscardsParameters(word)) params.clear();
+
+    std::string name = MatchCommand(word);
+    if (name.empty())
+        CommandError = "Unknown command " + word;
+    else
+        word = name;
+
+    if (word == "QUIT" && !data::FileExists(SessionOutputFile)) {
+        TheDesktop->Beep();
+        TheDesktop->ErrorBox(
+            "The sessions output file has disappeared!\r\nDid you close another session during "
+            "this session?");
+        TheDesktop->CloseMainWindow();
+        WriteErrorLine();
+        return;
+    }
+    if (EchoOn && !SessionClosing)
+        AppendOutputLine((ProgramRunning ? "KORW: " : "KORW> ") + word + " " + params);
+    if (!(ProgramRunning && data::IsNullDevice(TemporaryOutput))) data::NewOutFile(TemporaryOutput);
+
+    if (word.empty()) {
+        CommandError = "Empty command";
+    } else if (CommandError.empty()) {
+        if (!ProgramRunning && !EditorActive)
+            TheDesktop->SetCommandText(params.empty() ? word : word + " " + params);
+        CommandAction action = FindCommandAction(word);
+        if (action == nullptr)
+            CommandError = "Command " + word + " not implemented";
+        else
+            action(params);
+    }
+    WriteErrorLine();
+}
+
+bool RunTypedCommand(const std::string& typed, bool expand) {
+    CommandError.clear();
+    std::string text = typed;
+    if (expand) {
+        if (!text.empty() && text[0] == ' ') text = "COMPUTE " + text;
+        text = ExpandCommandLine(text);
+    }
+    try {
+        ExecuteCommand(text);
+    } catch (const data::Fault& fault) {
+        if (fault.kind == data::FaultKind::InputOutput && text.rfind("QUIT", 0) == 0) {
+            TheDesktop->ErrorBox("Cannot write to the sessions outputfile");
+            SessionClosing = true;
+            TheDesktop->CloseMainWindow();
+            return false;
+        }
+        CommandError = FaultText(fault.kind);
+        try {
+            WriteErrorLine();
+        } catch (const data::Fault&) {
+            // The session output itself cannot be written; the error box still tells.
+        }
+    }
+    if (CommandError.empty()) {
+        TheDesktop->LogCommand(text);
+        return true;
+    }
+    TheDesktop->LogCommand("*** " + text);
+    TheDesktop->Beep();
+    TheDesktop->ErrorBox(CommandError);
+    CommandError.clear();
+    return false;
+}
+
+}  // namespace korw::interp
