@@ -1,1 +1,41 @@
-int main() { return 0; }
+// korw: parses the command line and starts the chosen front end.
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "console/batch.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"KORW, interactive statistics with the KOR command language", "korw"};
+    bool batch = false, selectDir = false, version = false;
+    korw::console::BatchOptions options;
+    std::vector<std::string> arguments;
+    app.add_flag("--batch", batch, "Run FILE.KOR, or the commands of stdin (-), then close");
+    app.add_option("--root", options.root, "Root directory of the session files")
+        ->check(CLI::ExistingDirectory);
+    app.add_flag("--yes", options.yes, "Answer Yes to every confirmation (batch mode)");
+    app.add_option("--out", options.out, "Keep the session output as this file at the end");
+    app.add_flag("--pictures", options.pictures, "Save every picture under its default name");
+    app.add_flag("--select-dir", selectDir, "Choose the working directory at start-up");
+    app.add_flag("--version", version, "Print the version and exit");
+    app.add_option("arguments", arguments, "FILE.KOR | FILE.KDS | DIR | -, then values");
+    app.allow_extras(false);
+    CLI11_PARSE(app, argc, argv);
+
+    if (version) {
+        std::cout << "KORW, version JUN2009\n";
+        return 0;
+    }
+    if (!batch) {
+        std::cerr << "korw: the terminal console is not available yet; use korw --batch -\n";
+        return 1;
+    }
+    if (arguments.empty()) {
+        std::cerr << "korw: --batch needs FILE.KOR or - (commands from stdin)\n";
+        return 2;
+    }
+    options.input = arguments.front();
+    options.values.assign(arguments.begin() + 1, arguments.end());
+    return korw::console::RunBatch(options);
+}

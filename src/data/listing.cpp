@@ -42,14 +42,29 @@ std::vector<std::string> Words(const std::string& list, const char* separators) 
     return words;
 }
 
+// The items of List: blank-separated; commas between items are skipped too, except inside
+// the level names of an item name=names[:format], where they separate the names.
+std::vector<std::string> ListItems(const std::string& list) {
+    std::vector<std::string> items;
+    for (const std::string& word : Words(list, " ")) {
+        if (word.find('=') != std::string::npos) {
+            size_t first = word.find_first_not_of(',');
+            if (first != std::string::npos) items.push_back(word.substr(first));
+        } else {
+            for (const std::string& part : Words(word, ",")) items.push_back(part);
+        }
+    }
+    return items;
+}
+
 // Splits at every comma; empty entries stay (an empty first name is the text of level 0).
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
     size_t start = 0;
     while (true) {
         size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                      : comma - start));
+        parts.push_back(
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (comma == std::string::npos) return parts;
         start = comma + 1;
     }
@@ -99,8 +114,8 @@ bool MakeColumn(const std::string& item, bool allowNames, Column& col) {
             return false;
         }
         col.hasNames = true;
-        col.names = SplitCommas(item.substr(
-            eq + 1, colon == std::string::npos ? std::string::npos : colon - eq - 1));
+        col.names = SplitCommas(
+            item.substr(eq + 1, colon == std::string::npos ? std::string::npos : colon - eq - 1));
     }
     int width = kNotGiven, decimals = kNotGiven;
     if (colon != std::string::npos && !ParseFormat(item.substr(colon + 1), width, decimals))
@@ -177,7 +192,7 @@ void List(const std::string& items) {
         block.clear();
         lineLength = 0;
     };
-    for (const std::string& item : Words(items, " ,")) {
+    for (const std::string& item : ListItems(items)) {
         Column col;
         if (!MakeColumn(item, true, col)) return;
         if (lineLength + col.width + 1 > LineWidth() ||
@@ -226,7 +241,8 @@ namespace {
 
 bool ParseLimit(const std::string& text, double& value) {
     if (text.empty()) return true;
-    auto [ptr, ec] = std::from_chars(text.data() + (text[0] == '+'), text.data() + text.size(), value);
+    auto [ptr, ec] =
+        std::from_chars(text.data() + (text[0] == '+'), text.data() + text.size(), value);
     return ec == std::errc() && ptr == text.data() + text.size() && std::isfinite(value);
 }
 
@@ -242,8 +258,8 @@ void FactorHistogram(int index, const std::string& namesText) {
     WriteLine(std::to_string(present) + " units present.");
     WriteLine("       Level    Units");
     for (int k = 0; k <= f.levels; ++k) {
-        std::string label = k < static_cast<int>(names.size()) ? CutChars(names[k], 12)
-                                                               : std::to_string(k);
+        std::string label =
+            k < static_cast<int>(names.size()) ? CutChars(names[k], 12) : std::to_string(k);
         WriteLine(Right(label, 12) + Int(counts[k], 9));
     }
 }

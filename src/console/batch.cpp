@@ -1,0 +1,162 @@
+#include "console/batch.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "console/batch_desktop.h"
+#include "console/session_life.h"
+#include "data/errors.h"
+#include "data/files.h"
+#include "interp/execute.h"
+#include "interp/state.h"
+
+namespace korw::console {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Copies what the session output file gained since the last look to stdout. OUTFILE * cuts
+// the file back to its first four lines; what follows them then is new.
+class SessionStream {
+  public:
+    void Flush() {
+        std::FILE* f = data::OpenFile(interp::SessionOutputFile, "rb");
+        if (f == nullptr) return;
+        std::fseek(f, 0, SEEK_END);
+        long size = std::ftell(f);
+        if (size < offset_) offset_ = EndOfFourthLine(f);
+        std::fseek(f, offset_, SEEK_SET);
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+            std::fwrite(buffer, 1, n, stdout);
+            offset_ += static_cast<long>(n);
+        }
+        std::fclose(f);
+        std::fflush(stdout);
+    }
+
+  private:
+    static long EndOfFourthLine(std::FILE* f) {
+        std::rewind(f);
+        int lines = 0, c;
+        while (lines < 4 && (c = std::fgetc(f)) != EOF)
+            if (c == '\n') ++lines;
+        return std::ftell(f);
+    }
+
+    long offset_ = 0;
+};
+
+std::string MakePrivateRoot() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korw-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return "";
+    return pattern;
+}
+
+std::string StartCommandFor(const fs::path& file, const std::vector<std::string>& values) {
+    std::string ext = file.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string command =
+        ext == ".KDS" ? "GETDATA " + file.filename().string() : "RUN " + file.stem().string();
+    for (const std::string& v : values) command += " " + v;
+    return command;
+}
+
+// Runs the lines of stdin until their end or QUIT; false when any command failed.
+bool RunLines(BatchDesktop& desktop, SessionStream& stream) {
+    bool allOk = true;
+    std::string line;
+    while (!desktop.Closing() && std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!interp::RunTypedCommand(line, false)) allOk = false;
+        stream.Flush();
+    }
+    return allOk;
+}
+
+int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
+    SessionStream stream;
+    std::string workingDirectory = fs::current_path().string();
+    std::string startCommand;
+    if (options.input != "-") {
+        fs::path file = fs::absolute(options.input);
+        if (!fs::is_regular_file(file)) {
+            std::cerr << "korw: " << options.input << ": no such file\n";
+            return 1;
+        }
+        workingDirectory = file.parent_path().string();
+        startCommand = StartCommandFor(file, options.values);
+    }
+    if (SessionOutputExists()) {
+        std::string text;
+        for (const std::string& line : SessionActiveQuestion()) text += line + "\n";
+        if (!desktop.Confirm(text)) return 1;
+    }
+    std::string message;
+    if (!CreateTemporaryOutput(message)) {
+        desktop.ErrorBox(message);
+        return 1;
+    }
+    StartSession(workingDirectory);
+    stream.Flush();
+
+    bool allOk = true;
+    if (data::FileExists(workingDirectory + "/autoexec.kor")) {
+        allOk = interp::RunTypedCommand("run autoexec", false) && allOk;
+        stream.Flush();
+    }
+    if (!startCommand.empty()) {
+        if (!desktop.Closing()) allOk = interp::RunTypedCommand(startCommand, false) && allOk;
+        stream.Flush();
+    } else {
+        allOk = RunLines(desktop, stream) && allOk;
+    }
+
+    // The end-of-session lines reach stdout before the files are removed.
+    if (FinishLibrarySession()) {
+        stream.Flush();
+        if (!options.out.empty() && !KeepOutput(fs::absolute(options.out).string())) {
+            desktop.ErrorBox("Can not save the session output as " + options.out);
+            allOk = false;
+        }
+        RemoveSessionFiles(!options.root.empty());
+    }
+    return allOk ? 0 : 1;
+}
+
+}  // namespace
+
+int RunBatch(const BatchOptions& options) {
+    std::string root = options.root;
+    bool privateRoot = root.empty();
+    if (privateRoot) root = MakePrivateRoot();
+    if (root.empty() || !fs::is_directory(root)) {
+        std::cerr << "korw: cannot use " << (root.empty() ? "a temporary root" : root)
+                  << " as root directory\n";
+        return 1;
+    }
+    PrepareRoot(fs::absolute(root).lexically_normal().string());
+
+    BatchDesktop desktop(options.yes, options.pictures);
+    interp::TheDesktop = &desktop;
+    int status = 1;
+    try {
+        status = RunSession(options, desktop);
+    } catch (const data::Fault& fault) {
+        std::cerr << "korw: " << interp::FaultText(fault.kind) << "\n";
+    }
+    interp::TheDesktop = nullptr;
+    std::error_code ec;
+    if (privateRoot) fs::remove_all(root, ec);
+    return status;
+}
+
+}  // namespace korw::console

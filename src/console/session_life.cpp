@@ -1,0 +1,119 @@
+#include "console/session_life.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "data/errors.h"
+#include "data/files.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "interp/state.h"
+
+namespace korw::console {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The window measures LASTDIR keeps for the desktop window; a terminal has none of its own.
+constexpr int kDefaultWidth = 820;
+constexpr int kDefaultHeight = 600;
+
+void MakeDirectory(const std::string& path) {
+    std::error_code ec;
+    if (fs::exists(path, ec) && !fs::is_directory(path, ec)) fs::remove(path, ec);
+    fs::create_directories(path, ec);
+}
+
+void WriteLastDir() {
+    std::ofstream out(interp::RootDirectory + "/LASTDIR");
+    out << interp::WorkingDirectory << "\n0\n0\n"
+        << kDefaultWidth << "\n"
+        << kDefaultHeight << "\n1\n";
+}
+
+}  // namespace
+
+void PrepareRoot(const std::string& root) {
+    std::string r = root;
+    while (r.size() > 1 && r.back() == '/') r.pop_back();
+    interp::RootDirectory = r;
+    interp::SessionOutputFile = r + "/KORWOUT.TMP";
+    interp::TemporaryOutput = interp::RootTemporaryOutput();
+    MakeDirectory(r + "/MISC");
+    MakeDirectory(r + "/DEMOS");
+}
+
+std::vector<std::string> SessionActiveQuestion() {
+    return {interp::RootDirectory + "/KORWOUT.TMP exists already.",
+            "Probably an KORW session under the same root",
+            "directory is active. If this is the case, there",
+            "will be file sharing conflicts.  Continue?"};
+}
+
+bool SessionOutputExists() {
+    return data::FileExists(interp::SessionOutputFile);
+}
+
+bool CreateTemporaryOutput(std::string& message) {
+    std::FILE* f = data::OpenFile(interp::TemporaryOutput, "w");
+    if (f == nullptr) {
+        message =
+            "Can not open " + interp::RootDirectory + "/KORW.TMP - this session will be closed";
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+void StartSession(const std::string& workingDirectory) {
+    interp::WorkingDirectory = workingDirectory;
+    if (::chdir(workingDirectory.c_str()) != 0) {
+        // The directory was checked by the caller; a race leaves the present one current.
+    }
+    interp::CurrentOutputFile = interp::SessionOutputFile;
+    data::Start(std::string("KORW ") + interp::kVersion, interp::SessionOutputFile);
+    data::ContinueOnError = true;
+    data::NewOutFile(interp::TemporaryOutput);
+    interp::InputFileOpen = false;
+    interp::ProgramRunning = false;
+    interp::OutputPending = false;
+    interp::EditorActive = false;
+    interp::EchoOn = true;
+    std::FILE* f = data::OpenFile(interp::SessionOutputFile, "a");
+    if (f != nullptr) {
+        std::fprintf(f, "Working directory %s\n\n", workingDirectory.c_str());
+        std::fclose(f);
+    }
+}
+
+std::string DefaultOutputName(const std::string& directory) {
+    for (int n = 1;; ++n) {
+        std::string name = "KORW" + std::to_string(n) + ".OUT";
+        if (!data::FileExists(directory + "/" + name)) return name;
+    }
+}
+
+bool FinishLibrarySession() {
+    if (interp::SessionClosing || !data::FileExists(interp::SessionOutputFile)) return false;
+    data::OldOutFile(interp::SessionOutputFile);
+    data::Finish();
+    return true;
+}
+
+bool KeepOutput(const std::string& name) {
+    std::error_code ec;
+    fs::copy_file(data::ResolveExisting(interp::SessionOutputFile), data::ResolveCreate(name),
+                  fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+void RemoveSessionFiles(bool writeLastDir) {
+    data::RemoveFile(interp::TemporaryOutput);
+    data::RemoveFile(interp::SessionOutputFile);
+    if (writeLastDir) WriteLastDir();
+}
+
+}  // namespace korw::console

@@ -1,0 +1,42 @@
+// The life of one run: the root directory and its session files, the start of the library
+// session in the working directory, and the closing sequence. Shared by every front end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korw::console {
+
+// Makes MISC and DEMOS under the root (a plain file of either name is removed first) and sets
+// the interpreter's RootDirectory, SessionOutputFile and TemporaryOutput.
+void PrepareRoot(const std::string& root);
+
+// The four lines asked when KORWOUT.TMP exists already.
+std::vector<std::string> SessionActiveQuestion();
+
+// True when another session seems to use the root (its KORWOUT.TMP exists).
+bool SessionOutputExists();
+
+// Creates KORW.TMP empty; false with the message in `message` when it cannot be created.
+bool CreateTemporaryOutput(std::string& message);
+
+// Starts the library session in the working directory: Start, ContinueOnError, NewOutFile,
+// the interpreter state, and the "Working directory" line.
+void StartSession(const std::string& workingDirectory);
+
+// "KORW" + n + ".OUT", n the smallest positive integer without such a file in the directory.
+std::string DefaultOutputName(const std::string& directory);
+
+// The closing sequence, in three steps so that a front end can show the last lines before the
+// files go. FinishLibrarySession: OldOutFile and Finish, false when there is nothing to close
+// (a failed start, or the session output file has vanished).
+bool FinishLibrarySession();
+
+// Copies the session output to `name`; false when that fails.
+bool KeepOutput(const std::string& name);
+
+// Removes KORW.TMP and KORWOUT.TMP and, when asked, writes LASTDIR.
+void RemoveSessionFiles(bool writeLastDir);
+
+}  // namespace korw::console

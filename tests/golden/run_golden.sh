@@ -1,0 +1,28 @@
+#!/bin/sh
+# Runs one golden transcript: NAME.kor through `korw --batch -` in a fresh directory (with the
+# fixtures of NAME.files/ copied in), the session's date, time and directory lines masked, and
+# compares stdout, then stderr and the exit status, with NAME.out.
+# KORW_UPDATE_GOLDEN=1 writes NAME.out instead of comparing.
+set -eu
+korw=$(realpath "$1")
+kor=$(realpath "$2")
+base=${kor%.kor}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if [ -d "$base.files" ]; then cp -R "$base.files/." "$work/"; fi
+mkdir "$work/root"
+status=0
+(cd "$work" && "$korw" --batch --root "$work/root" - <"$kor" >stdout 2>stderr) || status=$?
+{
+    sed -e 's/^Start of session .*/Start of session (date and time)/' \
+        -e 's/^End of session after .*/End of session after (time)/' \
+        -e "s#$work#(dir)#g" "$work/stdout"
+    echo "--- stderr"
+    sed -e "s#$work#(dir)#g" "$work/stderr"
+    echo "--- exit status $status"
+} >"$work/actual"
+if [ "${KORW_UPDATE_GOLDEN:-}" = 1 ]; then
+    cp "$work/actual" "$base.out"
+    exit 0
+fi
+diff -u "$base.out" "$work/actual"
