@@ -40,33 +40,41 @@ inline int NextByte() {
     return static_cast<unsigned char>(buffer[bufPos++]);
 }
 
-bool AtEnd() { return bufPos == bufEnd && !Refill(); }
+bool AtEnd() {
+    return bufPos == bufEnd && !Refill();
+}
 
 enum class ItemResult { Ok, EndBefore, EndWhileSkipping, ReadError };
 
 // Skips separators, then collects the item up to and including the separator that ends it.
+// Works on runs of the buffer rather than byte by byte: this is the inner loop of READ.
 ItemResult ReadItem() {
     item.clear();
     if (AtEnd()) return readFailed ? ItemResult::ReadError : ItemResult::EndBefore;
-    int c;
-    do {
-        c = NextByte();
-    } while (c >= 0 && separators[c]);
-    if (c < 0) return readFailed ? ItemResult::ReadError : ItemResult::EndWhileSkipping;
-    itemEndedLine = false;
-    while (c >= 0 && !separators[c]) {
-        item.push_back(static_cast<char>(c));
-        c = NextByte();
+    auto isSeparator = [](char c) { return separators[static_cast<unsigned char>(c)]; };
+    for (;;) {
+        while (bufPos < bufEnd && isSeparator(buffer[bufPos])) ++bufPos;
+        if (bufPos < bufEnd) break;
+        if (!Refill()) return readFailed ? ItemResult::ReadError : ItemResult::EndWhileSkipping;
     }
-    if (readFailed) return ItemResult::ReadError;
-    itemEndedLine = c == '\n';
+    itemEndedLine = false;
+    for (;;) {
+        size_t start = bufPos;
+        while (bufPos < bufEnd && !isSeparator(buffer[bufPos])) ++bufPos;
+        item.append(buffer.data() + start, bufPos - start);
+        if (bufPos < bufEnd) break;
+        if (!Refill()) return readFailed ? ItemResult::ReadError : ItemResult::Ok;
+    }
+    itemEndedLine = buffer[bufPos++] == '\n';
     return ItemResult::Ok;
 }
 
 // Reads one item for unit u of vector v; false with the message after a failure.
 bool ReadItemFor(int32_t u, const std::string& v, bool variate) {
+    ItemResult result = ReadItem();
+    if (result == ItemResult::Ok) return true;
     std::string where = std::to_string(u) + " of ";
-    switch (ReadItem()) {
+    switch (result) {
         case ItemResult::Ok:
             return true;
         case ItemResult::EndBefore:
@@ -108,8 +116,10 @@ bool ParseReal(const std::string& s, double& value) {
     if (!IsDecimalNumber(s)) return false;
     const char* first = s.data() + (s[0] == '+' ? 1 : 0);
     auto [ptr, ec] = std::from_chars(first, s.data() + s.size(), value);
-    if (ec == std::errc::result_out_of_range) value = std::strtod(s.c_str(), nullptr);
-    else if (ec != std::errc() || ptr != s.data() + s.size()) return false;
+    if (ec == std::errc::result_out_of_range)
+        value = std::strtod(s.c_str(), nullptr);
+    else if (ec != std::errc() || ptr != s.data() + s.size())
+        return false;
     return std::fabs(value) <= kLargestValue;
 }
 
@@ -123,8 +133,8 @@ std::vector<std::string> LevelTexts(const std::string& names, int levels) {
     size_t start = 0;
     for (int k = 0; k <= levels && start <= names.size(); ++k) {
         size_t comma = names.find(',', start);
-        std::string text = names.substr(start, comma == std::string::npos ? std::string::npos
-                                                                            : comma - start);
+        std::string text =
+            names.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         size_t b = text.find_first_not_of(' ');
         texts[k] = b == std::string::npos ? "" : text.substr(b, text.find_last_not_of(' ') - b + 1);
         if (comma == std::string::npos) break;
@@ -150,7 +160,9 @@ void CloseInFile() {
     itemEndedLine = false;
 }
 
-bool InFileOpen() { return in != nullptr; }
+bool InFileOpen() {
+    return in != nullptr;
+}
 
 void ReadValue(const std::string& variate, int32_t unit) {
     if (!Enter("ReadValue")) return;
@@ -181,7 +193,8 @@ void ReadLevel(const std::string& factorSpec, int32_t unit) {
     size_t eq = factorSpec.find('=');
     std::string name = factorSpec.substr(0, eq);
     int index = LookUpFactor(name);
-    if (index != 0) ReadLevelAt(index, eq == std::string::npos ? "" : factorSpec.substr(eq + 1), unit);
+    if (index != 0)
+        ReadLevelAt(index, eq == std::string::npos ? "" : factorSpec.substr(eq + 1), unit);
 }
 
 void ReadLevelAt(int index, const std::string& levelTexts, int32_t unit) {
@@ -224,7 +237,9 @@ void SkipItem() {
     }
 }
 
-bool InputAtEnd() { return in == nullptr || AtEnd(); }
+bool InputAtEnd() {
+    return in == nullptr || AtEnd();
+}
 
 void SkipRestOfLine() {
     int c;
@@ -234,7 +249,9 @@ void SkipRestOfLine() {
     itemEndedLine = true;
 }
 
-bool LastItemEndedLine() { return itemEndedLine; }
+bool LastItemEndedLine() {
+    return itemEndedLine;
+}
 
 void AddSeparators(const std::string& chars) {
     for (unsigned char c : chars) separators[c] = true;
