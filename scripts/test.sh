@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh --sanitize
 ctest --test-dir build --output-on-failure -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j2 -E '^golden\.'
+    ctest --test-dir build-asan --output-on-failure -j2

@@ -12,6 +12,7 @@
 #include "data/errors.h"
 #include "data/files.h"
 #include "interp/execute.h"
+#include "interp/programs.h"
 #include "interp/state.h"
 
 namespace korw::console {
@@ -76,7 +77,9 @@ bool RunLines(BatchDesktop& desktop, SessionStream& stream) {
     std::string line;
     while (!desktop.Closing() && std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        int interrupted = interp::InterruptedPrograms();
         if (!interp::RunTypedCommand(line, false)) allOk = false;
+        if (interp::InterruptedPrograms() != interrupted) allOk = false;
         stream.Flush();
     }
     return allOk;
@@ -114,7 +117,9 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
         stream.Flush();
     }
     if (!startCommand.empty()) {
-        if (!desktop.Closing()) allOk = interp::RunTypedCommand(startCommand, false) && allOk;
+        if (!desktop.Closing())
+            allOk = interp::RunTypedCommand(startCommand, false) &&
+                    interp::InterruptedPrograms() == 0 && allOk;
         stream.Flush();
     } else {
         allOk = RunLines(desktop, stream) && allOk;

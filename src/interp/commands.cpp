@@ -8,6 +8,11 @@ namespace korw::interp {
 CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
+        {"OPENCOMMANDFILE", CmdOpenCommandFile},
+        {"SHOW", CmdShow},
+        {"GOTO", CmdGoto},
+        {"SUBSTITUTE", CmdSubstitute},
+        {"RUN", CmdRun},
         {"ECHO", CmdEcho},
         {"EXCLUDE", CmdExclude},
         {"EXCLUDELEVEL", CmdExcludeLevel},

@@ -38,6 +38,13 @@ void CmdRemark(const std::string& params);
 void CmdOutFile(const std::string& params);
 void CmdQuit(const std::string& params);
 
+// Programs (cmd_programs.cpp).
+void CmdRun(const std::string& params);
+void CmdSubstitute(const std::string& params);
+void CmdGoto(const std::string& params);
+void CmdShow(const std::string& params);
+void CmdOpenCommandFile(const std::string& params);
+
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();
 

@@ -43,6 +43,9 @@ public:
     // The command window shows the normalised command.
     virtual void SetCommandText(const std::string& text) = 0;
 
+    // The file display: a text file shown for reading (SHOW). Front ends without one ignore it.
+    virtual void ShowFile(const std::string& file) { (void)file; }
+
     // QUIT, or a failed start: the main window closes once the present command is done.
     virtual void CloseMainWindow() = 0;
 };

@@ -8,6 +8,7 @@
 #include "interp/commands.h"
 #include "interp/output.h"
 #include "interp/params.h"
+#include "interp/programs.h"
 #include "interp/state.h"
 
 namespace korw::interp {
@@ -70,7 +71,7 @@ const char* FaultText(data::FaultKind kind) {
 
 void ExecuteCommand(const std::string& rawLine) {
     if (ProgramRunning) {
-        (void)TheDesktop->EscapeRequested();  // the program runner reads the Escape flag
+        if (TheDesktop->EscapeRequested()) EscapePressed = true;  // read by the program loop
     } else if (!WorkingDirectory.empty() && ::chdir(WorkingDirectory.c_str()) != 0) {
         // A vanished working directory leaves the present one current; files say the rest.
     }

@@ -1,0 +1,335 @@
+// Programs: RUN, SUBSTITUTE, GOTO, SHOW in a program, OPENCOMMANDFILE.
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/files.h"
+#include "data/outfile.h"
+#include "data/vectors.h"
+#include "interp/command_table.h"
+#include "interp/commands.h"
+#include "interp/execute.h"
+#include "interp/output.h"
+#include "interp/params.h"
+#include "interp/programs.h"
+#include "interp/state.h"
+
+namespace korw::interp {
+
+namespace {
+
+constexpr int kSubstitutions = 100;
+constexpr size_t kTextAfterReplacement = 254;  // a replaced line keeps this much of its tail
+
+struct Program {
+    std::vector<std::string> lines;  // lines[0] is line 1
+    int currentLine = 0;
+    int loopCount = 0;
+};
+
+Program program;
+std::array<std::string, kSubstitutions> runValues;
+std::array<std::string, kSubstitutions> substituteNames;
+bool substitutionActive = false;
+bool showAtEnd = false;
+std::string showAtEndName;
+int interruptedPrograms = 0;
+std::FILE* commandFile = nullptr;
+
+std::string TrimRight(std::string s) {
+    size_t e = s.find_last_not_of(' ');
+    s.erase(e == std::string::npos ? 0 : e + 1);
+    return s;
+}
+
+std::string TrimLeft(const std::string& s) {
+    size_t b = s.find_first_not_of(' ');
+    return b == std::string::npos ? "" : s.substr(b);
+}
+
+// Everything from a "{" to the next "}" goes; an unclosed "{" takes the rest of the line.
+std::string RemoveBraces(std::string line) {
+    for (size_t open; (open = line.find('{')) != std::string::npos;) {
+        size_t close = line.find('}', open);
+        line.erase(open, close == std::string::npos ? std::string::npos : close - open + 1);
+    }
+    return line;
+}
+
+bool ReadLine(std::FILE* f, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return c != EOF || !line.empty();
+}
+
+// The next logical line: continuation lines ending with "\" are joined. `joined` counts the
+// physical lines that went into it besides the last.
+bool ReadLogicalLine(std::FILE* f, std::string& line, int& joined) {
+    joined = 0;
+    if (!ReadLine(f, line)) return false;
+    line = TrimRight(line);
+    std::string next;
+    while (!line.empty() && line.back() == '\\' && ReadLine(f, next)) {
+        ++joined;
+        line.pop_back();
+        line += TrimRight(next);
+    }
+    return true;
+}
+
+bool LoadProgram(const std::string& file) {
+    std::FILE* f = data::OpenFile(file + ".KOR", "r");
+    if (f == nullptr) {
+        SetCommandError("Can not open " + file + ".kor");
+        if (EditorActive) {
+            TheDesktop->Beep();
+            TheDesktop->ErrorBox(CommandError);
+        }
+        return false;
+    }
+    program = Program{};
+    std::string line;
+    int joined;
+    while (ReadLogicalLine(f, line, joined)) {
+        program.lines.insert(program.lines.end(), joined, "");  // numbering as in the file
+        program.lines.push_back(RemoveBraces(line));
+    }
+    std::fclose(f);
+    return true;
+}
+
+// Plain replacement of every occurrence, left to right, never rescanning an inserted value.
+void Substitute(std::string& line) {
+    for (int i = 0; i < kSubstitutions; ++i) {
+        const std::string& name = substituteNames[i];
+        const std::string& value = runValues[i];
+        if (name.empty() || value.empty()) continue;
+        for (size_t at = line.find(name); at != std::string::npos; at = line.find(name, at)) {
+            std::string tail = line.substr(at + name.size(), kTextAfterReplacement);
+            line = line.substr(0, at) + value + tail;
+            at += value.size();
+        }
+    }
+}
+
+// The next line to run, with comments passed over and the COMPUTE shortcuts applied.
+bool FetchLine(std::string& line) {
+    while (program.currentLine < static_cast<int>(program.lines.size())) {
+        line = TrimLeft(program.lines[program.currentLine++]);
+        if (line.empty() || line[0] == '%') continue;
+        if (line[0] == '=' || line[0] == '+') line = "COMPUTE " + line.substr(1);
+        size_t eq = line.find('=');
+        if (eq != std::string::npos && line.substr(0, eq).find(' ') == std::string::npos)
+            line = "COMPUTE " + line;
+        return true;
+    }
+    return false;
+}
+
+void RunLine(const std::string& line) {
+    try {
+        ExecuteCommand(line);
+    } catch (const data::Fault& fault) {
+        CommandError = FaultText(fault.kind);
+        if (EchoOn) AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+    }
+}
+
+void DeleteDollarVectors() {
+    for (int i = 1; i <= data::TableSize; ++i) {
+        data::Vector& v = data::Entry(i);
+        if (v.kind != data::FreeEntry && !v.name.empty() && v.name[0] == '$') {
+            std::string name = v.name;
+            data::Delete(name);
+        }
+    }
+    data::ErrorFree = true;
+}
+
+void StopProgram() {
+    ProgramRunning = false;
+    TemporaryOutput = RootTemporaryOutput();
+    program.lines.clear();
+    std::string where =
+        program.loopCount > 0 ? "loop " + std::to_string(program.loopCount) + ", " : "";
+    bool escape = CommandError == "Escape from keyboard";
+    CommandError += " (" + where + "line " + std::to_string(program.currentLine) + ")";
+    if (escape && EchoOn) AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+}
+
+void ExecuteProgram() {
+    std::string line;
+    for (;;) {
+        CommandError.clear();
+        if (!FetchLine(line)) break;
+        if (substitutionActive) Substitute(line);
+        RunLine(line);
+        if (EscapePressed) CommandError = "Escape from keyboard";
+        if (!CommandError.empty()) {
+            StopProgram();
+            break;
+        }
+    }
+    ProgramRunning = false;
+    TemporaryOutput = RootTemporaryOutput();
+    DeleteDollarVectors();
+    bool interrupted = !CommandError.empty();
+    if (interrupted) ++interruptedPrograms;
+    if (EchoOn)
+        AppendOutputLine(interrupted ? " *** PROGRAM INTERRUPTED ***" : " *** END OF PROGRAM ***");
+    if (showAtEnd) TheDesktop->ShowFile(showAtEndName.empty() ? SessionOutputFile : showAtEndName);
+    if (interrupted) {
+        TheDesktop->Beep();
+        TheDesktop->ErrorBox(CommandError);
+        CommandError.clear();
+    }
+}
+
+// The file part that RUN checks: after the last ":", "\" or "/", before the first ".".
+std::string BareName(const std::string& file) {
+    size_t slash = file.find_last_of(":\\/");
+    std::string part = slash == std::string::npos ? file : file.substr(slash + 1);
+    return part.substr(0, part.find('.'));
+}
+
+bool FillRunValues(const std::string& values) {
+    runValues.fill("");
+    substituteNames.fill("");
+    substitutionActive = false;
+    std::string rest = values;
+    for (int i = 0; i < kSubstitutions && !rest.empty(); ++i) {
+        Split s = SplitFirst(rest);
+        runValues[i] = s.head;
+        rest = s.tail;
+    }
+    if (!rest.empty()) return SetCommandError("Substitution list too long"), false;
+    return true;
+}
+
+}  // namespace
+
+int InterruptedPrograms() {
+    return interruptedPrograms;
+}
+
+void CmdRun(const std::string& params) {
+    if (ProgramRunning) return SetCommandError("Nested programs not allowed");
+    Split split = SplitFirst(params);
+    std::string file = split.head;
+    if (file.empty() || file == "*") {
+        FileDialog dialog{"Select program to RUN",
+                          "KORW program (*.KOR)|*.KOR",
+                          ".KOR",
+                          WorkingDirectory,
+                          "",
+                          false};
+        std::optional<std::string> chosen = TheDesktop->OpenDialog(dialog);
+        file.clear();
+        if (chosen && data::FileExists(*chosen)) {
+            file = chosen->size() > 4 ? chosen->substr(0, chosen->size() - 4) : *chosen;
+            if (EchoOn) {
+                AppendOutputLine("Program selected from dialog box:");
+                AppendOutputLine(*chosen);
+            }
+        }
+    }
+    if (!FillRunValues(split.tail)) return;
+    std::string bare = BareName(file);
+    if (file.empty() || data::UpperName(bare) == "CON") return SetCommandError("Invalid file name");
+    if (!LoadProgram(file)) return;
+
+    ProgramRunning = true;
+    if (data::IsNullDevice(CurrentOutputFile)) {
+        TemporaryOutput = "NUL";
+        data::NewOutFile(TemporaryOutput);
+    }
+    showAtEnd = false;
+    EscapePressed = false;
+    if (EchoOn)
+        AppendOutputLine(RunSelectionOnly
+                             ? " *** START OF PROGRAM - executing selected lines only ***"
+                             : " *** START OF PROGRAM ***");
+    program.currentLine = 0;
+    program.loopCount = 0;
+    ExecuteProgram();
+}
+
+void CmdSubstitute(const std::string& params) {
+    if (!ProgramRunning) return SetCommandError("SUBSTITUTE not allowed in interactive mode");
+    std::string rest = params;
+    for (int i = 0; i < kSubstitutions && !rest.empty(); ++i) {
+        Split s = SplitFirst(rest);
+        rest = s.tail;
+        Split pair = SplitFirst(s.head, "=");
+        substituteNames[i] = pair.head;
+        if (pair.separator == '=' && !pair.tail.empty()) runValues[i] = pair.tail;
+        if (substituteNames[i].empty() != runValues[i].empty())
+            return SetCommandError(
+                "Length of SUBSTITUTE list does not match length of parameter list");
+    }
+    if (!rest.empty()) return SetCommandError("SUBSTITUTE list too long");
+    substitutionActive = true;
+}
+
+void CmdGoto(const std::string& params) {
+    if (!ProgramRunning) return SetCommandError("GOTO not allowed in interactive mode");
+    Split split = SplitLast(params);
+    float condition;
+    if (RealParameter(split.tail, condition) != 0)
+        return SetCommandError("Invalid real number " + split.tail);
+    if (!(condition > 0)) return;
+    const std::string& label = split.head;
+    int count = static_cast<int>(program.lines.size());
+    for (int pass = 0, line = program.currentLine; pass < 2; ++pass, line = 0) {
+        if (pass == 1) ++program.loopCount;
+        for (++line; line <= count; ++line) {
+            if (NormaliseBlanks(program.lines[line - 1]) == label) {
+                program.currentLine = line;
+                return;
+            }
+        }
+    }
+    program.currentLine = count;
+}
+
+void CmdShow(const std::string& params) {
+    if (ProgramRunning) {
+        showAtEnd = true;
+        showAtEndName = params;
+        return;
+    }
+    TheDesktop->ShowFile(params.empty() ? SessionOutputFile : params);
+}
+
+void CmdOpenCommandFile(const std::string& params) {
+    if (ProgramRunning) return SetCommandError("OPENCOMMANDFILE not allowed in programs");
+    if (commandFile != nullptr) std::fclose(commandFile);
+    commandFile = nullptr;
+    CommandFileOpen = false;
+    if (params.empty()) return;
+    std::string name = data::UpperName(params + ".KOR");
+    commandFile = data::OpenFile(name, "r");
+    if (commandFile == nullptr) return SetCommandError("Can not open " + name);
+    CommandFileOpen = true;
+}
+
+std::optional<std::string> NextCommandFileLine() {
+    if (commandFile == nullptr) return {};
+    std::string line;
+    int joined;
+    while (ReadLogicalLine(commandFile, line, joined)) {
+        line = TrimLeft(line);
+        if (line.empty() || line[0] == '%') continue;
+        return ExpandCommandLine(line);
+    }
+    std::fclose(commandFile);
+    commandFile = nullptr;
+    CommandFileOpen = false;
+    return {};
+}
+
+}  // namespace korw::interp

@@ -1,0 +1,27 @@
+// Programs: RUN with its execution loop, SUBSTITUTE, GOTO, the deferred SHOW, and command
+// files (OPENCOMMANDFILE) whose lines the front end fetches one at a time.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korw::interp {
+
+// Set by the Escape key (or Ctrl+C) while a program runs; the loop stops after the line.
+inline bool EscapePressed = false;
+
+// A command file is open (OPENCOMMANDFILE).
+inline bool CommandFileOpen = false;
+
+// The editor runs only its selected lines (changes the START OF PROGRAM line).
+inline bool RunSelectionOnly = false;
+
+// How many programs so far stopped on an error or Escape (their error boxes have been shown,
+// and the RUN itself counts as successful); batch mode turns a rise into its exit status.
+int InterruptedPrograms();
+
+// The next command of the open command file, put through ExpandCommandLine; nothing at the
+// end of the file, which is then closed.
+std::optional<std::string> NextCommandFileLine();
+
+}  // namespace korw::interp
