@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/batch.h"
+#include "console/terminal.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"KORW, interactive statistics with the KOR command language", "korw"};
@@ -28,8 +29,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!batch) {
-        std::cerr << "korw: the terminal console is not available yet; use korw --batch -\n";
-        return 1;
+        korw::console::TerminalOptions terminal{options.root, selectDir, arguments};
+        return korw::console::RunTerminal(terminal);
     }
     if (arguments.empty()) {
         std::cerr << "korw: --batch needs FILE.KOR or - (commands from stdin)\n";

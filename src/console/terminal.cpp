@@ -1,0 +1,297 @@
+#include "console/terminal.h"
+
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "console/session_life.h"
+#include "console/terminal_desktop.h"
+#include "data/errors.h"
+#include "data/files.h"
+#include "data/vectors.h"
+#include "interp/command_table.h"
+#include "interp/execute.h"
+#include "interp/programs.h"
+#include "interp/state.h"
+
+namespace korw::console {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPrompt = "KORW> ";
+constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to continue)";
+
+TerminalDesktop* desktop = nullptr;
+std::string pendingText;  // put into the next command line (a failed command, a key's text)
+
+void SetLine(const std::string& text) {
+    rl_replace_line(text.c_str(), 0);
+    rl_point = rl_end;
+}
+
+// The command word is completed at every key that types a character, as the user types.
+void ExpandTypedLine() {
+    if (interp::ProgramRunning) return;
+    std::string text = rl_line_buffer;
+    bool invalid = false;
+    std::string expanded = interp::CompleteShortWord(interp::ExpandCommandLine(text, &invalid));
+    if (invalid) desktop->Beep();
+    if (expanded == text) return;
+    int point = rl_point + static_cast<int>(expanded.size()) - static_cast<int>(text.size());
+    rl_replace_line(expanded.c_str(), 0);
+    rl_point = std::clamp(point, 0, rl_end);
+}
+
+// Keys of an empty command line: A runs INCLUDEALL; "=", "+" and 0 to 4 start a command.
+bool EmptyLineKey(int key) {
+    static const char* const kDigitCommands[] = {"SUMMARY ", "ONEWAYTABLE ", "TWOWAYTABLE ",
+                                                 "THREEWAYTABLE ", "TABULATE "};
+    if (rl_end != 0) return false;
+    if (key == 'A') {
+        SetLine("INCLUDEALL");
+        rl_done = 1;
+        return true;
+    }
+    if (key == '=') return SetLine("COMPUTE ="), true;
+    if (key == '+') return SetLine("COMPUTE "), true;
+    if (key >= '0' && key <= '4') return SetLine(kDigitCommands[key - '0']), true;
+    return false;
+}
+
+int TypeKey(int count, int key) {
+    if (EmptyLineKey(key)) return 0;
+    rl_insert(count, key);
+    if (key != ' ') ExpandTypedLine();
+    return 0;
+}
+
+// Escape: empties a line with text; on an empty line it offers OPENCOMMANDFILE (to close an
+// open command file) or the QUIT question.
+int EscapeKey(int, int) {
+    if (rl_end != 0)
+        SetLine("");
+    else
+        SetLine(interp::CommandFileOpen ? "OPENCOMMANDFILE" : kQuitQuestion);
+    return 0;
+}
+
+// Down at the end of the log fetches the next line of an open command file.
+int DownKey(int count, int key) {
+    if (interp::CommandFileOpen && rl_end == 0 && where_history() >= history_length) {
+        if (std::optional<std::string> next = interp::NextCommandFileLine()) SetLine(*next);
+        return 0;
+    }
+    return rl_get_next_history(count, key);
+}
+
+// Sorted upper-case vector names of the table.
+std::vector<std::string> VectorNames() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= data::TableSize; ++i)
+        if (data::Entry(i).kind != data::FreeEntry) names.push_back(data::Entry(i).name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Ctrl+Right / Ctrl+Left: the next or previous command name (caret in the command word) or
+// vector name (caret in the parameters) in alphabetical order.
+void BrowseName(bool forward) {
+    std::string text = rl_line_buffer;
+    size_t firstBlank = text.find(' ');
+    size_t point = static_cast<size_t>(rl_point);
+    size_t begin = text.find_last_of(' ', point == 0 ? 0 : point - 1);
+    begin = begin == std::string::npos || begin >= point ? 0 : begin + 1;
+    if (point == 0) begin = 0;
+    size_t end = text.find(' ', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(begin, end - begin);
+    std::string upper = data::UpperName(word);
+    std::vector<std::string> names;
+    if (firstBlank == std::string::npos || point <= firstBlank) {
+        for (std::string_view n : interp::CommandTable()) names.emplace_back(n);
+    } else {
+        names = VectorNames();
+    }
+    if (names.empty()) return;
+    std::string chosen;
+    if (forward) {
+        auto it = std::upper_bound(names.begin(), names.end(), upper);
+        chosen = it == names.end() ? names.back() : *it;
+    } else {
+        auto it = std::lower_bound(names.begin(), names.end(), upper);
+        chosen = it == names.begin() ? names.front() : *(it - 1);
+    }
+    std::string line = text.substr(0, begin) + chosen + text.substr(end);
+    rl_replace_line(line.c_str(), 0);
+    rl_point = static_cast<int>(begin + chosen.size());
+}
+
+int NextNameKey(int, int) {
+    return BrowseName(true), 0;
+}
+int PreviousNameKey(int, int) {
+    return BrowseName(false), 0;
+}
+
+char* CompleteName(const char* text, int state) {
+    static std::vector<std::string> matches;
+    static size_t next;
+    if (state == 0) {
+        matches.clear();
+        next = 0;
+        std::string prefix = data::UpperName(text);
+        bool commandWord = rl_point <= static_cast<int>(std::strcspn(rl_line_buffer, " "));
+        std::vector<std::string> names;
+        if (commandWord)
+            for (std::string_view n : interp::CommandTable()) names.emplace_back(n);
+        else
+            names = VectorNames();
+        for (const std::string& n : names)
+            if (n.rfind(prefix, 0) == 0) matches.push_back(n);
+    }
+    if (next >= matches.size()) return nullptr;
+    return ::strdup(matches[next++].c_str());
+}
+
+char** Completion(const char* text, int, int) {
+    rl_attempted_completion_over = 1;
+    return rl_completion_matches(text, CompleteName);
+}
+
+int StartupHook() {
+    if (!pendingText.empty()) {
+        SetLine(pendingText);
+        pendingText.clear();
+    }
+    return 0;
+}
+
+void BindKeys() {
+    rl_readline_name = "korw";
+    rl_attempted_completion_function = Completion;
+    rl_startup_hook = StartupHook;
+    for (int c = 33; c < 127; ++c) rl_bind_key(c, TypeKey);
+    rl_bind_keyseq("\\e\\e", EscapeKey);  // a lone Escape is a prefix of every arrow key
+    rl_bind_keyseq("\\e[B", DownKey);
+    rl_bind_keyseq("\\eOB", DownKey);
+    rl_bind_keyseq("\\e[1;5C", NextNameKey);
+    rl_bind_keyseq("\\e[1;5D", PreviousNameKey);
+    rl_variable_bind("keyseq-timeout", "100");
+    rl_bind_keyseq("\\e", EscapeKey);
+}
+
+std::string ChooseRoot(const TerminalOptions& options) {
+    if (!options.root.empty()) return options.root;
+    if (!options.arguments.empty() && fs::is_directory(options.arguments[0]))
+        return options.arguments[0];
+    if (const char* env = std::getenv("KORW_ROOT"); env != nullptr && *env != '\0') return env;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.korw";
+}
+
+std::string ChooseWorkingDirectory(const TerminalOptions& options) {
+    std::string wd = fs::current_path().string();
+    if (!options.selectDir) return wd;
+    interp::FileDialog dialog{" Select/create working directory", "", "", "", wd, false};
+    char* answer = ::readline(("Working directory [" + wd + "]: ").c_str());
+    if (answer == nullptr || *answer == '\0') {
+        std::free(answer);
+        return wd;
+    }
+    std::string chosen = fs::absolute(answer).lexically_normal().string();
+    std::free(answer);
+    std::error_code ec;
+    fs::create_directories(chosen, ec);
+    return fs::is_directory(chosen) ? chosen : wd;
+}
+
+void CommandLoop() {
+    while (!desktop->Closing()) {
+        char* raw = ::readline(kPrompt);
+        if (raw == nullptr) break;  // end of input closes the session like QUIT
+        std::string text = raw;
+        std::free(raw);
+        if (text.find_first_not_of(' ') == std::string::npos) continue;
+        if (text == kQuitQuestion) text = "QUIT";
+        if (!interp::RunTypedCommand(text, true)) pendingText = text;
+    }
+}
+
+void CloseTerminalSession(bool writeLastDir) {
+    if (!FinishLibrarySession()) return;
+    interp::FileDialog dialog{"Save sessions output file as ...",
+                              "KORW output file (*.OUT)|*.OUT",
+                              ".OUT",
+                              interp::WorkingDirectory,
+                              DefaultOutputName(interp::WorkingDirectory),
+                              true};
+    while (std::optional<std::string> name = desktop->SaveDialog(dialog)) {
+        if (KeepOutput(*name)) break;
+        desktop->ErrorBox("Can not save " + *name);
+    }
+    RemoveSessionFiles(writeLastDir);
+}
+
+}  // namespace
+
+int RunTerminal(const TerminalOptions& options) {
+    std::string root = fs::absolute(ChooseRoot(options)).lexically_normal().string();
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    if (!fs::is_directory(root)) {
+        std::cerr << "korw: cannot use " << root << " as root directory\n";
+        return 1;
+    }
+    PrepareRoot(root);
+    TerminalDesktop terminal;
+    desktop = &terminal;
+    interp::TheDesktop = &terminal;
+    BindKeys();
+    InstallInterruptHandler();
+
+    std::string workingDirectory = ChooseWorkingDirectory(options);
+    std::string startCommand;
+    std::vector<std::string> args = options.arguments;
+    if (!args.empty() && fs::is_regular_file(args[0])) {
+        fs::path file = fs::absolute(args[0]);
+        workingDirectory = file.parent_path().string();
+        std::string ext = data::UpperName(file.extension().string());
+        startCommand =
+            ext == ".KDS" ? "GETDATA " + file.filename().string() : "RUN " + file.stem().string();
+        for (size_t i = 1; i < args.size(); ++i) startCommand += " " + args[i];
+    }
+    if (SessionOutputExists()) {
+        std::string text;
+        for (const std::string& line : SessionActiveQuestion()) text += line + "\n";
+        if (!terminal.Confirm(text)) return 1;
+    }
+    std::string message;
+    if (!CreateTemporaryOutput(message)) {
+        terminal.ErrorBox(message);
+        return 1;
+    }
+    std::cout << "KORW, version " << interp::kVersion << ". Working directory " << workingDirectory
+              << "\n";
+    StartSession(workingDirectory);
+    try {
+        if (data::FileExists(workingDirectory + "/autoexec.kor"))
+            interp::RunTypedCommand("run autoexec", false);
+        if (!startCommand.empty()) interp::RunTypedCommand(startCommand, false);
+        CommandLoop();
+        CloseTerminalSession(args.size() < 2);
+    } catch (const data::Fault& fault) {
+        std::cerr << "korw: " << interp::FaultText(fault.kind) << "\n";
+    }
+    interp::TheDesktop = nullptr;
+    return 0;
+}
+
+}  // namespace korw::console

@@ -1,0 +1,209 @@
+#include "console/terminal_desktop.h"
+
+#include <poll.h>
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "data/files.h"
+
+extern char** environ;
+
+namespace korw::console {
+
+namespace {
+
+constexpr const char* kRed = "\033[31m";
+constexpr const char* kPlain = "\033[0m";
+constexpr int kEscape = 27;
+constexpr int kCtrlC = 3;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+// Box texts break their lines with CR LF.
+std::string PlainLines(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+// The terminal in character mode for the lifetime of the object.
+class RawMode {
+  public:
+    RawMode() {
+        active_ = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved_) == 0;
+        if (!active_) return;
+        termios raw = saved_;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    ~RawMode() {
+        if (active_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    RawMode(const RawMode&) = delete;
+    RawMode& operator=(const RawMode&) = delete;
+
+  private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+// Drops the rest of an escape sequence (arrow keys and the like) after an Escape byte.
+void DrainPending() {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    char c;
+    while (::poll(&p, 1, 20) > 0 && ::read(STDIN_FILENO, &c, 1) == 1) {
+    }
+}
+
+std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
+    std::string prompt = dialog.title;
+    if (!dialog.name.empty()) prompt += " [" + dialog.name + "]";
+    prompt += ": ";
+    char* answer = ::readline(prompt.c_str());  // readline completes file names by default
+    if (answer == nullptr) return {};
+    std::string name = answer;
+    std::free(answer);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (name.empty()) name = dialog.name;
+    if (name.empty()) return {};
+    std::filesystem::path path(name);
+    if (path.extension().empty() && !dialog.defaultExtension.empty())
+        path += dialog.defaultExtension;
+    if (path.is_relative() && !dialog.directory.empty()) path = dialog.directory / path;
+    return path.string();
+}
+
+}  // namespace
+
+int ReadKey() {
+    RawMode raw;
+    unsigned char c = 0;
+    std::fflush(stdout);
+    if (::read(STDIN_FILENO, &c, 1) != 1) return kEscape;
+    if (c == kEscape) DrainPending();
+    if (c == '\n') c = '\r';
+    return c;
+}
+
+void InstallInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+void TerminalDesktop::Beep() {
+    std::fputc('\a', stdout);
+    std::fflush(stdout);
+}
+
+void TerminalDesktop::ErrorBox(const std::string& text) {
+    std::cout << kRed << PlainLines(text) << kPlain << std::endl;
+}
+
+bool TerminalDesktop::Confirm(const std::string& text) {
+    std::cout << PlainLines(text) << " (y/n) " << std::flush;
+    for (;;) {
+        int key = ReadKey();
+        if (key == 'y' || key == 'Y' || key == '\r') {
+            std::cout << "Yes" << std::endl;
+            return true;
+        }
+        if (key == 'n' || key == 'N' || key == kEscape) {
+            std::cout << "No" << std::endl;
+            return false;
+        }
+    }
+}
+
+std::optional<std::string> TerminalDesktop::OpenDialog(const interp::FileDialog& dialog) {
+    return AskFileName(dialog);
+}
+
+std::optional<std::string> TerminalDesktop::SaveDialog(const interp::FileDialog& dialog) {
+    for (;;) {
+        std::optional<std::string> name = AskFileName(dialog);
+        if (!name || !dialog.overwritePrompt || !data::FileExists(*name)) return name;
+        if (Confirm(*name + " exists already. Replace it?")) return name;
+    }
+}
+
+void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
+    std::string program = "xdg-open";
+    std::vector<char*> argv{program.data(), const_cast<char*>(file.c_str())};
+    std::string args = arguments;
+    if (!args.empty()) argv.push_back(args.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+}
+
+bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(data::ResolveExisting(from), data::ResolveCreate(to),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+bool TerminalDesktop::EscapeRequested() {
+    bool escape = interrupted != 0;
+    interrupted = 0;
+    if (!::isatty(STDIN_FILENO)) return escape;
+    RawMode raw;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    unsigned char c;
+    while (::poll(&p, 1, 0) > 0 && ::read(STDIN_FILENO, &c, 1) == 1)
+        if (c == kEscape || c == kCtrlC) escape = true;
+    return escape;
+}
+
+bool TerminalDesktop::ReviewResults(const std::string& file) {
+    std::ifstream in(data::ResolveExisting(file));
+    std::cout << in.rdbuf();
+    std::cout << "\033[36mPress Return to save output, Escape to suppress\033[0m" << std::flush;
+    int key;
+    do {
+        key = ReadKey();
+    } while (key != '\r' && key != kEscape);
+    std::cout << "\r\033[K" << std::flush;
+    return key == '\r';
+}
+
+void TerminalDesktop::LogCommand(const std::string& line) {
+    ::add_history(line.rfind("*** ", 0) == 0 ? line.c_str() + 4 : line.c_str());
+}
+
+void TerminalDesktop::ShowFile(const std::string& file) {
+    std::string name = data::ResolveExisting(file);
+    std::string pager = "less";
+    char* argv[] = {pager.data(), name.data(), nullptr};
+    pid_t pid;
+    if (::posix_spawnp(&pid, pager.c_str(), nullptr, nullptr, argv, environ) == 0) {
+        int status;
+        ::waitpid(pid, &status, 0);
+        return;
+    }
+    std::ifstream in(name);
+    std::cout << in.rdbuf() << std::flush;
+}
+
+}  // namespace korw::console

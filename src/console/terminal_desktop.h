@@ -1,0 +1,37 @@
+// The desktop services on a terminal: BEL for the beep, boxes as coloured lines answered by a
+// key, dialogs as file-name prompts, results shown and kept or suppressed by one key.
+#pragma once
+
+#include "interp/desktop.h"
+
+namespace korw::console {
+
+class TerminalDesktop : public interp::Desktop {
+  public:
+    void Beep() override;
+    void ErrorBox(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    std::optional<std::string> OpenDialog(const interp::FileDialog& dialog) override;
+    std::optional<std::string> SaveDialog(const interp::FileDialog& dialog) override;
+    void ShellOpen(const std::string& file, const std::string& arguments) override;
+    bool CopyFile(const std::string& from, const std::string& to) override;
+    bool EscapeRequested() override;
+    bool ReviewResults(const std::string& file) override;
+    void LogCommand(const std::string& line) override;
+    void SetCommandText(const std::string&) override {}
+    void ShowFile(const std::string& file) override;
+    void CloseMainWindow() override { closing_ = true; }
+
+    bool Closing() const { return closing_; }
+
+  private:
+    bool closing_ = false;
+};
+
+// One key from the terminal without echo or line editing: 13 for Return, 27 for Escape.
+int ReadKey();
+
+// Sets the Escape flag on Ctrl+C while a program runs.
+void InstallInterruptHandler();
+
+}  // namespace korw::console
