@@ -9,6 +9,7 @@
 #include "data/files.h"
 #include "data/outfile.h"
 #include "data/session.h"
+#include "interp/shortkeys.h"
 #include "interp/state.h"
 
 namespace korw::console {
@@ -74,6 +75,7 @@ void StartSession(const std::string& workingDirectory) {
         // The directory was checked by the caller; a race leaves the present one current.
     }
     interp::CurrentOutputFile = interp::SessionOutputFile;
+    interp::LoadShortKeys();
     data::Start(std::string("KORW ") + interp::kVersion, interp::SessionOutputFile);
     data::ContinueOnError = true;
     data::NewOutFile(interp::TemporaryOutput);
@@ -100,6 +102,7 @@ bool FinishLibrarySession() {
     if (interp::SessionClosing || !data::FileExists(interp::SessionOutputFile)) return false;
     data::OldOutFile(interp::SessionOutputFile);
     data::Finish();
+    interp::SaveShortKeys();
     return true;
 }
 

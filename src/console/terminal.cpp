@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "console/session_life.h"
 #include "console/terminal_desktop.h"
@@ -18,6 +19,7 @@
 #include "interp/command_table.h"
 #include "interp/execute.h"
 #include "interp/programs.h"
+#include "interp/shortkeys.h"
 #include "interp/state.h"
 
 namespace korw::console {
@@ -174,6 +176,95 @@ int StartupHook() {
     return 0;
 }
 
+// Shortkeys. A terminal delivers the function keys as xterm sequences whose modifier
+// parameter minus one is our modifier set (Shift 1, Alt 2, Ctrl 4); Alt with a key as Escape
+// and the key; Ctrl with a letter as its control code. The text selected in the command window
+// (replacing "?") is, on a terminal, the word just before the caret.
+struct KeyCode {
+    uint16_t key;
+    uint8_t modifiers;
+};
+std::map<std::string, KeyCode> keySequences;
+std::map<std::string, rl_command_func_t*> previousBindings;
+
+void InsertShortKey(std::string text) {
+    bool execute = !text.empty() && text.back() == '!';
+    if (execute) text.pop_back();
+    std::string line = rl_line_buffer;
+    size_t point = static_cast<size_t>(rl_point);
+    size_t begin = point;
+    while (begin > 0 && line[begin - 1] != ' ') --begin;
+    std::string selected = line.substr(begin, point - begin);
+    std::string inserted;
+    for (char c : text) inserted += c == '?' ? selected : std::string(1, c);
+    bool replaceSelection = text.find('?') != std::string::npos;
+    size_t from = replaceSelection ? begin : point;
+    line = line.substr(0, from) + inserted + line.substr(point);
+    rl_replace_line(line.c_str(), 0);
+    rl_point = static_cast<int>(from + inserted.size());
+    if (execute) {
+        size_t b = line.find_first_not_of(' ');
+        rl_replace_line(b == std::string::npos ? "" : line.c_str() + b, 0);
+        rl_done = 1;
+    }
+}
+
+int ShortKeyKey(int count, int key) {
+    std::string sequence(rl_executing_keyseq, static_cast<size_t>(rl_key_sequence_length));
+    auto code = keySequences.find(sequence);
+    if (code != keySequences.end()) {
+        if (std::optional<std::string> text =
+                interp::FindShortKey(code->second.key, code->second.modifiers)) {
+            InsertShortKey(*text);
+            return 0;
+        }
+    }
+    auto previous = previousBindings.find(sequence);
+    if (previous != previousBindings.end() && previous->second != nullptr)
+        return previous->second(count, key);
+    return 0;
+}
+
+void BindShortKey(const std::string& sequence, uint16_t key, uint8_t modifiers) {
+    keySequences[sequence] = {key, modifiers};
+    int type = 0;
+    rl_command_func_t* old = rl_function_of_keyseq(sequence.c_str(), nullptr, &type);
+    previousBindings[sequence] = type == ISFUNC ? old : nullptr;
+    rl_generic_bind(ISFUNC, sequence.c_str(), reinterpret_cast<char*>(ShortKeyKey),
+                    rl_get_keymap());
+}
+
+void BindShortKeys() {
+    static const char* const kLowFunctionKeys = "QRS";  // F2 to F4: ESC O Q/R/S
+    static const int kHighFunctionCodes[] = {15, 17, 18, 19, 20, 21, 23, 24};  // F5 to F12
+    for (int n = 2; n <= 12; ++n) {
+        for (int m = 1; m <= 8; ++m) {
+            std::string sequence;
+            if (n <= 4) {
+                char final = kLowFunctionKeys[n - 2];
+                sequence =
+                    m == 1 ? std::string("\033O") + final : "\033[1;" + std::to_string(m) + final;
+            } else {
+                std::string code = std::to_string(kHighFunctionCodes[n - 5]);
+                sequence = "\033[" + code + (m == 1 ? "" : ";" + std::to_string(m)) + "~";
+            }
+            BindShortKey(sequence, interp::FunctionKey(n), static_cast<uint8_t>(m - 1));
+        }
+    }
+    for (char c = 'a'; c <= 'z'; ++c) {
+        char upper = static_cast<char>(c - 'a' + 'A');
+        BindShortKey(std::string("\033") + c, static_cast<uint16_t>(upper), interp::kAlt);
+        BindShortKey(std::string("\033") + upper, static_cast<uint16_t>(upper), interp::kAlt);
+        // Ctrl with H, I, J and M is Backspace, Tab and Return on a terminal; A, C, V, X and Z
+        // cannot be shortkeys.
+        if (std::strchr("ACHIJMVXZ", upper) == nullptr)
+            BindShortKey(std::string(1, static_cast<char>(upper - 'A' + 1)),
+                         static_cast<uint16_t>(upper), interp::kCtrl);
+    }
+    for (char d = '0'; d <= '9'; ++d)
+        BindShortKey(std::string("\033") + d, static_cast<uint16_t>(d), interp::kAlt);
+}
+
 void BindKeys() {
     rl_readline_name = "korw";
     rl_attempted_completion_function = Completion;
@@ -186,6 +277,7 @@ void BindKeys() {
     rl_bind_keyseq("\\e[1;5D", PreviousNameKey);
     rl_variable_bind("keyseq-timeout", "100");
     rl_bind_keyseq("\\e", EscapeKey);
+    BindShortKeys();
 }
 
 std::string ChooseRoot(const TerminalOptions& options) {

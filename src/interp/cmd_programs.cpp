@@ -302,7 +302,17 @@ void CmdShow(const std::string& params) {
         showAtEndName = params;
         return;
     }
-    TheDesktop->ShowFile(params.empty() ? SessionOutputFile : params);
+    if (params.empty()) return TheDesktop->ShowFile(SessionOutputFile);
+    if (!data::FileExists(params)) return SetCommandError("The file " + params + " does not exist");
+    size_t dot = params.find_last_of("./");
+    std::string ext = dot == std::string::npos || params[dot] == '/' ? "" : params.substr(dot);
+    ext = data::UpperName(ext);
+    static const char* const kTextTypes[] = {".OUT", ".KOR", ".EPS", ".PS", ".DAT",
+                                             ".TXT", ".BAT", ".CMD", "."};
+    for (const char* type : kTextTypes)
+        if (ext == type) return TheDesktop->ShowFile(params);
+    if (ext == ".JPG" || ext == ".BMP" || ext == ".PNG") return TheDesktop->ShellOpen(params, "");
+    SetCommandError("Unknown file type - use SHELL");
 }
 
 void CmdOpenCommandFile(const std::string& params) {

@@ -8,6 +8,9 @@ namespace korw::interp {
 CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
+        {"KEYS", CmdKeys},
+        {"EDIT", CmdEdit},
+        {"SHELL", CmdShell},
         {"OPENCOMMANDFILE", CmdOpenCommandFile},
         {"SHOW", CmdShow},
         {"GOTO", CmdGoto},

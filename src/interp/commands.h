@@ -45,6 +45,11 @@ void CmdGoto(const std::string& params);
 void CmdShow(const std::string& params);
 void CmdOpenCommandFile(const std::string& params);
 
+// Commands of the front end (cmd_console.cpp).
+void CmdShell(const std::string& params);
+void CmdEdit(const std::string& params);
+void CmdKeys(const std::string& params);
+
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();
 

@@ -46,6 +46,10 @@ public:
     // The file display: a text file shown for reading (SHOW). Front ends without one ignore it.
     virtual void ShowFile(const std::string& file) { (void)file; }
 
+    // The program editor (EDIT); an empty name asks for the file. Front ends without one
+    // ignore it.
+    virtual void EditFile(const std::string& file) { (void)file; }
+
     // QUIT, or a failed start: the main window closes once the present command is done.
     virtual void CloseMainWindow() = 0;
 };
