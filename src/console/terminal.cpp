@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -305,6 +306,41 @@ std::string ChooseWorkingDirectory(const TerminalOptions& options) {
     return fs::is_directory(chosen) ? chosen : wd;
 }
 
+// What the session output file gained since `offset`, written to the terminal without the
+// echo of the typed command, which the prompt line already shows.
+void ShowSessionOutputFrom(long offset) {
+    std::FILE* f = data::OpenFile(interp::SessionOutputFile, "rb");
+    if (f == nullptr) return;
+    std::string text;
+    if (std::fseek(f, offset, SEEK_SET) == 0) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    }
+    std::fclose(f);
+    if (text.rfind(kPrompt, 0) == 0) {
+        size_t end = text.find('\n');
+        text.erase(0, end == std::string::npos ? text.size() : end + 1);
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+long SessionOutputSize() {
+    long long size = data::FileSize(interp::SessionOutputFile);
+    return size < 0 ? 0 : static_cast<long>(size);
+}
+
+// Runs a command; a program's lines and results, which go straight to the output file, are
+// shown on the terminal when it ends.
+bool RunCommand(const std::string& text, bool expand) {
+    long offset = SessionOutputSize();
+    int programs = interp::StartedPrograms();
+    bool ok = interp::RunTypedCommand(text, expand);
+    if (interp::StartedPrograms() != programs) ShowSessionOutputFrom(offset);
+    return ok;
+}
+
 void CommandLoop() {
     while (!desktop->Closing()) {
         char* raw = ::readline(kPrompt);
@@ -313,7 +349,7 @@ void CommandLoop() {
         std::free(raw);
         if (text.find_first_not_of(' ') == std::string::npos) continue;
         if (text == kQuitQuestion) text = "QUIT";
-        if (!interp::RunTypedCommand(text, true)) pendingText = text;
+        if (!RunCommand(text, true)) pendingText = text;
     }
 }
 
@@ -374,9 +410,8 @@ int RunTerminal(const TerminalOptions& options) {
               << "\n";
     StartSession(workingDirectory);
     try {
-        if (data::FileExists(workingDirectory + "/autoexec.kor"))
-            interp::RunTypedCommand("run autoexec", false);
-        if (!startCommand.empty()) interp::RunTypedCommand(startCommand, false);
+        if (data::FileExists(workingDirectory + "/autoexec.kor")) RunCommand("run autoexec", false);
+        if (!startCommand.empty()) RunCommand(startCommand, false);
         CommandLoop();
         CloseTerminalSession(args.size() < 2);
     } catch (const data::Fault& fault) {

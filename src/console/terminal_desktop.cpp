@@ -17,6 +17,10 @@
 #include <vector>
 
 #include "data/files.h"
+#include "data/vectors.h"
+#include "interp/execute.h"
+#include "interp/output.h"
+#include "interp/state.h"
 
 extern char** environ;
 
@@ -190,6 +194,56 @@ bool TerminalDesktop::ReviewResults(const std::string& file) {
 
 void TerminalDesktop::LogCommand(const std::string& line) {
     ::add_history(line.rfind("*** ", 0) == 0 ? line.c_str() + 4 : line.c_str());
+}
+
+// The program editor is the user's own ($VISUAL, $EDITOR, else nano or vi). F9 of a desktop
+// editor (save and run) becomes a question when the editor ends.
+std::string TerminalDesktop::EditFile(const std::string& file) {
+    std::string name = file;
+    if (name.empty()) {
+        interp::FileDialog dialog{"Select file to EDIT",
+                                  "KORW program (*.KOR)|*.KOR",
+                                  ".KOR",
+                                  interp::WorkingDirectory,
+                                  "",
+                                  false};
+        std::optional<std::string> chosen = OpenDialog(dialog);
+        if (!chosen) return "";
+        name = *chosen;
+        if (interp::EchoOn) {
+            interp::AppendOutputLine("File selected from dialog box:");
+            interp::AppendOutputLine(name);
+        }
+    }
+    if (std::filesystem::path(name).extension().empty()) name += ".KOR";
+    if (data::DirectoryExists(name)) return name + " is a directory name";
+    std::string path = data::ResolveExisting(name);
+    if (!data::FileExists(path)) {
+        std::FILE* f = data::OpenFile(name, "w");
+        if (f == nullptr) return "Unable to create file " + name;
+        std::fclose(f);
+        path = data::ResolveExisting(name);
+    }
+    const char* editors[] = {std::getenv("VISUAL"), std::getenv("EDITOR"), "nano", "vi"};
+    for (const char* editor : editors) {
+        if (editor == nullptr || *editor == '\0') continue;
+        std::string program = editor;
+        char* argv[] = {program.data(), path.data(), nullptr};
+        pid_t pid;
+        if (::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) continue;
+        int status;
+        ::waitpid(pid, &status, 0);
+        std::string stem = std::filesystem::path(path).stem().string();
+        std::string ext = data::UpperName(std::filesystem::path(path).extension().string());
+        if (ext == ".KOR" && Confirm("Run " + stem + " now?")) {
+            interp::EditorActive = true;
+            interp::ExecuteCommand("RUN " +
+                                   (std::filesystem::path(path).parent_path() / stem).string());
+            interp::EditorActive = false;
+        }
+        return "";
+    }
+    return name + " could not be loaded";
 }
 
 void TerminalDesktop::ShowFile(const std::string& file) {

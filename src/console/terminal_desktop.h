@@ -20,6 +20,7 @@ class TerminalDesktop : public interp::Desktop {
     void LogCommand(const std::string& line) override;
     void SetCommandText(const std::string&) override {}
     void ShowFile(const std::string& file) override;
+    std::string EditFile(const std::string& file) override;
     void CloseMainWindow() override { closing_ = true; }
 
     bool Closing() const { return closing_; }

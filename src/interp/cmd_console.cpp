@@ -96,7 +96,8 @@ void CmdEdit(const std::string& params) {
         if (EchoOn) AppendOutputLine(" *** EDIT command ignored ***");
         return;
     }
-    TheDesktop->EditFile(params);
+    std::string error = TheDesktop->EditFile(params);
+    if (!error.empty()) SetCommandError(error);
 }
 
 void CmdKeys(const std::string& params) {

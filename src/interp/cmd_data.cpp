@@ -115,8 +115,9 @@ void IncludeOrExclude(const std::string& params, bool include) {
         data::ErrorFree = true;
         bool ok;
         if (isUnit)
-            ok = UnitItem(text, include ? [](int32_t u) { data::Include(u); }
-                                        : [](int32_t u) { data::Exclude(u); });
+            ok = UnitItem(
+                text, include ? [](int32_t u) { data::Include(u); }
+                              : [](int32_t u) { data::Exclude(u); });
         else
             ok = include ? IncludeWhere(text) : ExcludeWhere(text);
         if (!ok) return;
@@ -201,11 +202,17 @@ void CmdList1(const std::string& params) {
     FinishWithOutput();
 }
 
-void CmdInclude(const std::string& params) { IncludeOrExclude(params, true); }
+void CmdInclude(const std::string& params) {
+    IncludeOrExclude(params, true);
+}
 
-void CmdExclude(const std::string& params) { IncludeOrExclude(params, false); }
+void CmdExclude(const std::string& params) {
+    IncludeOrExclude(params, false);
+}
 
-void CmdIncludeAll(const std::string&) { data::IncludeAll(); }
+void CmdIncludeAll(const std::string&) {
+    data::IncludeAll();
+}
 
 void CmdExcludeMissing(const std::string& params) {
     if (params.empty()) return SetCommandError("Missing parameter");

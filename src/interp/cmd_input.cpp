@@ -112,12 +112,13 @@ void ReadUnits(const std::vector<ReadItem>& items) {
         for (size_t k = 0; k < items.size(); ++k) {
             const ReadItem& item = items[k];
             if (data::InputAtEnd()) {
-                bool finalSkip = item.kind == ReadItem::SkipLine && k + 1 == items.size() &&
-                                 u == length;
+                bool finalSkip =
+                    item.kind == ReadItem::SkipLine && k + 1 == items.size() && u == length;
                 if (finalSkip) continue;
                 ShowCommandOutput();
-                std::string name = item.kind == ReadItem::Vector ? item.name
-                                   : item.kind == ReadItem::SkipOne ? "*" : "\\";
+                std::string name = item.kind == ReadItem::Vector    ? item.name
+                                   : item.kind == ReadItem::SkipOne ? "*"
+                                                                    : "\\";
                 return SetCommandError("Unexpected end of file before unit " + std::to_string(u) +
                                        " of " + name);
             }

@@ -36,6 +36,7 @@ bool substitutionActive = false;
 bool showAtEnd = false;
 std::string showAtEndName;
 int interruptedPrograms = 0;
+int startedPrograms = 0;
 std::FILE* commandFile = nullptr;
 
 std::string TrimRight(std::string s) {
@@ -212,6 +213,10 @@ bool FillRunValues(const std::string& values) {
 
 }  // namespace
 
+int StartedPrograms() {
+    return startedPrograms;
+}
+
 int InterruptedPrograms() {
     return interruptedPrograms;
 }
@@ -243,6 +248,7 @@ void CmdRun(const std::string& params) {
     if (!LoadProgram(file)) return;
 
     ProgramRunning = true;
+    ++startedPrograms;
     if (data::IsNullDevice(CurrentOutputFile)) {
         TemporaryOutput = "NUL";
         data::NewOutFile(TemporaryOutput);

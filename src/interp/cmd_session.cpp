@@ -50,7 +50,8 @@ void SetOutputFile(const std::string& params) {
 
 void CmdEcho(const std::string& params) {
     if (params.empty()) {
-        AppendOutputLine(EchoOn ? " *** COMMAND ECHO DISABLED ***" : " *** COMMAND ECHO RESUMED ***");
+        AppendOutputLine(EchoOn ? " *** COMMAND ECHO DISABLED ***"
+                                : " *** COMMAND ECHO RESUMED ***");
         EchoOn = !EchoOn;
         return;
     }
@@ -76,7 +77,9 @@ void CmdOutFile(const std::string& params) {
     SetOutputFile(params);
 }
 
-void CmdQuit(const std::string&) { TheDesktop->CloseMainWindow(); }
+void CmdQuit(const std::string&) {
+    TheDesktop->CloseMainWindow();
+}
 
 void RestartLibrarySession() {
     double started = data::SessionStart();

@@ -7,25 +7,82 @@ namespace korw::interp {
 namespace {
 
 constexpr std::array<std::string_view, kCommandCount> kTable = {
-    "BARTLETT",       "CLOSEPSFILE",  "COMPUTE",         "CONSTRUCTMINIMUM",
-    "CORMAT",         "DELETE",       "ECHO",            "EDIT",
-    "ESTIMATE",       "EXCLUDE",      "EXCLUDELEVEL",    "EXCLUDEMISSING",
-    "FACTOR",         "FITANOVA",     "FITCLOGIT",       "FITCOXMODEL",
-    "FITCRASCH",      "FITLINEARNORMAL", "FITLOGITLINEAR", "FITLOGLINEAR",
-    "FITMCCLOGLOG",   "FITMCLOGIT",   "FITMCPROBIT",     "FITNEGBIN",
-    "FITNONLINEAR",   "FOCUSONLEVEL", "FRAMETEXT",       "GENERATELEVELS",
-    "GETDATA",        "GOTO",         "GROUP",           "HISTOGRAM",
-    "INCLUDE",        "INCLUDEALL",   "KEYS",            "L",
-    "L1",             "LIST",         "LIST1",           "LISTPARAMETERS",
-    "ONEWAYTABLE",    "OPEN",         "OPENCOMMANDFILE", "OPENINFILE",
-    "OPENPSFILE",     "OUTFILE",      "PLOT",            "PSFRAME",
-    "QUIT",           "RAMSTATUS",    "READ",            "REMARK",
-    "RENAME",         "RUN",          "SAVE",            "SAVEDATA",
-    "SAVEFITTED",     "SAVENORMEDRESIDUALS", "SAVEPARAMETERS", "SHELL",
-    "SHOW",           "SKIPITEM",     "SKIPLINE",        "SORT",
-    "SPEARMAN",       "SUBSTITUTE",   "SUMMARY",         "TABULATE",
-    "TESTMODELCHANGE", "THREEWAYTABLE", "TRANSFER",      "TWOWAYTABLE",
-    "VARIATE",        "WILCOXON",     "XTEXT",           "YTEXT",
+    "BARTLETT",
+    "CLOSEPSFILE",
+    "COMPUTE",
+    "CONSTRUCTMINIMUM",
+    "CORMAT",
+    "DELETE",
+    "ECHO",
+    "EDIT",
+    "ESTIMATE",
+    "EXCLUDE",
+    "EXCLUDELEVEL",
+    "EXCLUDEMISSING",
+    "FACTOR",
+    "FITANOVA",
+    "FITCLOGIT",
+    "FITCOXMODEL",
+    "FITCRASCH",
+    "FITLINEARNORMAL",
+    "FITLOGITLINEAR",
+    "FITLOGLINEAR",
+    "FITMCCLOGLOG",
+    "FITMCLOGIT",
+    "FITMCPROBIT",
+    "FITNEGBIN",
+    "FITNONLINEAR",
+    "FOCUSONLEVEL",
+    "FRAMETEXT",
+    "GENERATELEVELS",
+    "GETDATA",
+    "GOTO",
+    "GROUP",
+    "HISTOGRAM",
+    "INCLUDE",
+    "INCLUDEALL",
+    "KEYS",
+    "L",
+    "L1",
+    "LIST",
+    "LIST1",
+    "LISTPARAMETERS",
+    "ONEWAYTABLE",
+    "OPEN",
+    "OPENCOMMANDFILE",
+    "OPENINFILE",
+    "OPENPSFILE",
+    "OUTFILE",
+    "PLOT",
+    "PSFRAME",
+    "QUIT",
+    "RAMSTATUS",
+    "READ",
+    "REMARK",
+    "RENAME",
+    "RUN",
+    "SAVE",
+    "SAVEDATA",
+    "SAVEFITTED",
+    "SAVENORMEDRESIDUALS",
+    "SAVEPARAMETERS",
+    "SHELL",
+    "SHOW",
+    "SKIPITEM",
+    "SKIPLINE",
+    "SORT",
+    "SPEARMAN",
+    "SUBSTITUTE",
+    "SUMMARY",
+    "TABULATE",
+    "TESTMODELCHANGE",
+    "THREEWAYTABLE",
+    "TRANSFER",
+    "TWOWAYTABLE",
+    "VARIATE",
+    "WILCOXON",
+    "XTEXT",
+    "YTEXT",
 };
 
 bool BeginsWith(std::string_view text, std::string_view prefix) {
@@ -54,7 +111,9 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-const std::array<std::string_view, kCommandCount>& CommandTable() { return kTable; }
+const std::array<std::string_view, kCommandCount>& CommandTable() {
+    return kTable;
+}
 
 std::string MatchCommand(std::string_view word) {
     for (int i = 0; i < kCommandCount; ++i) {
@@ -82,7 +141,8 @@ std::string ExpandCommandLine(const std::string& input, bool* invalid) {
     std::string_view only;
     bool bad = LongerThanAName(word) || PrefixCount(word, &only) == 0;
     int count = PrefixCount(word, &only);
-    if (count == 1 || BeginsWith(kTable.back(), word)) word = std::string(count == 1 ? only : kTable.back());
+    if (count == 1 || BeginsWith(kTable.back(), word))
+        word = std::string(count == 1 ? only : kTable.back());
     if (PrefixCount(word, &only) == 0) {
         bad = true;
         while (LongerThanAName(word)) word.pop_back();

@@ -19,12 +19,12 @@ struct FileDialog {
 };
 
 class Desktop {
-public:
+  public:
     virtual ~Desktop() = default;
 
-    virtual void Beep() = 0;                                   // the warning beep
-    virtual void ErrorBox(const std::string& text) = 0;        // shown until OK
-    virtual bool Confirm(const std::string& text) = 0;         // Yes = true
+    virtual void Beep() = 0;                             // the warning beep
+    virtual void ErrorBox(const std::string& text) = 0;  // shown until OK
+    virtual bool Confirm(const std::string& text) = 0;   // Yes = true
     virtual std::optional<std::string> OpenDialog(const FileDialog& dialog) = 0;
     virtual std::optional<std::string> SaveDialog(const FileDialog& dialog) = 0;
     virtual void ShellOpen(const std::string& file, const std::string& arguments) = 0;
@@ -46,9 +46,12 @@ public:
     // The file display: a text file shown for reading (SHOW). Front ends without one ignore it.
     virtual void ShowFile(const std::string& file) { (void)file; }
 
-    // The program editor (EDIT); an empty name asks for the file. Front ends without one
-    // ignore it.
-    virtual void EditFile(const std::string& file) { (void)file; }
+    // The program editor (EDIT); an empty name asks for the file. Returns the error text, empty
+    // on success. Front ends without an editor ignore it.
+    virtual std::string EditFile(const std::string& file) {
+        (void)file;
+        return "";
+    }
 
     // QUIT, or a failed start: the main window closes once the present command is done.
     virtual void CloseMainWindow() = 0;

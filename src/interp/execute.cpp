@@ -30,8 +30,8 @@ std::string ApplyAlias(const std::string& word) {
 }
 
 bool DiscardsParameters(const std::string& word) {
-    return word == "RAMSTATUS" || word == "QUIT" || word == "CLOSEPSFILE" ||
-           word == "INCLUDEALL" || word == "LISTPARAMETERS";
+    return word == "RAMSTATUS" || word == "QUIT" || word == "CLOSEPSFILE" || word == "INCLUDEALL" ||
+           word == "LISTPARAMETERS";
 }
 
 void WriteErrorLine() {

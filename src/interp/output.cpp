@@ -10,7 +10,9 @@
 
 namespace korw::interp {
 
-std::string RootTemporaryOutput() { return RootDirectory + "/KORW.TMP"; }
+std::string RootTemporaryOutput() {
+    return RootDirectory + "/KORW.TMP";
+}
 
 void SetCommandError(const std::string& text) {
     CommandError = text;
@@ -26,7 +28,8 @@ bool LibraryFailed() {
 void AppendOutputLine(const std::string& text) {
     std::FILE* f = data::OpenFile(SessionOutputFile, "a");
     if (f == nullptr) data::RaiseFault(data::FaultKind::InputOutput);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fputc('\n', f) != EOF;
+    bool ok =
+        std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fputc('\n', f) != EOF;
     if (std::fclose(f) != 0 || !ok) data::RaiseFault(data::FaultKind::InputOutput);
 }
 

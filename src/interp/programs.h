@@ -20,6 +20,9 @@ inline bool RunSelectionOnly = false;
 // and the RUN itself counts as successful); batch mode turns a rise into its exit status.
 int InterruptedPrograms();
 
+// How many programs have started so far (the terminal shows what a program wrote).
+int StartedPrograms();
+
 // The next command of the open command file, put through ExpandCommandLine; nothing at the
 // end of the file, which is then closed.
 std::optional<std::string> NextCommandFileLine();
