@@ -343,7 +343,10 @@ bool RunCommand(const std::string& text, bool expand) {
 
 void CommandLoop() {
     while (!desktop->Closing()) {
-        char* raw = ::readline(kPrompt);
+        // The text of a failed command comes back in red for editing.
+        bool failed = !pendingText.empty();
+        char* raw = ::readline(failed ? "KORW> \001\033[31m\002" : kPrompt);
+        if (failed) std::fputs("\033[0m", stdout);
         if (raw == nullptr) break;  // end of input closes the session like QUIT
         std::string text = raw;
         std::free(raw);
