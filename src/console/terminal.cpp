@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -290,17 +291,26 @@ std::string ChooseRoot(const TerminalOptions& options) {
     return std::string(home != nullptr ? home : ".") + "/.korw";
 }
 
+// The directory selector opens on the working directory of the last session (LASTDIR), or
+// on MISC under the root when that is gone.
+std::string LastWorkingDirectory() {
+    std::ifstream in(interp::RootDirectory + "/LASTDIR");
+    std::string line;
+    if (std::getline(in, line) && fs::is_directory(line)) return line;
+    return interp::RootDirectory + "/MISC";
+}
+
 std::string ChooseWorkingDirectory(const TerminalOptions& options) {
     std::string wd = fs::current_path().string();
     if (!options.selectDir) return wd;
-    interp::FileDialog dialog{" Select/create working directory", "", "", "", wd, false};
-    char* answer = ::readline(("Working directory [" + wd + "]: ").c_str());
-    if (answer == nullptr || *answer == '\0') {
-        std::free(answer);
-        return wd;
-    }
-    std::string chosen = fs::absolute(answer).lexically_normal().string();
+    wd = LastWorkingDirectory();
+    std::cout << " Select/create working directory (use cursor arrows, select by Return).\n";
+    char* answer = ::readline(("[" + wd + "]: ").c_str());
+    std::string chosen = answer != nullptr ? answer : "";
     std::free(answer);
+    while (!chosen.empty() && chosen.back() == ' ') chosen.pop_back();
+    if (chosen.empty()) return wd;
+    chosen = fs::absolute(chosen).lexically_normal().string();
     std::error_code ec;
     fs::create_directories(chosen, ec);
     return fs::is_directory(chosen) ? chosen : wd;
