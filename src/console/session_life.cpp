@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "data/errors.h"
 #include "data/files.h"
@@ -36,6 +37,23 @@ void WriteLastDir() {
 }
 
 }  // namespace
+
+std::string ProgramDirectory() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec && fs::exists(exe.parent_path() / "KORWHELP.TXT")) return exe.parent_path().string();
+    fs::path share = exe.parent_path().parent_path() / "share" / "korw";
+    if (!ec && fs::is_directory(share)) return share.string();
+    return ec ? "." : exe.parent_path().string();
+}
+
+std::string HelpText() {
+    std::ifstream in(ProgramDirectory() + "/KORWHELP.TXT");
+    if (!in) return "\n    The file KORWHELP.TXT has disappeared!\n\n";
+    std::string text = std::string("KORW, version ") + interp::kVersion + "\n";
+    text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return text;
+}
 
 void PrepareRoot(const std::string& root) {
     std::string r = root;

@@ -8,6 +8,13 @@
 
 namespace korw::console {
 
+// The directory of the help text and the demonstration files: the executable's directory
+// when it holds KORWHELP.TXT, else the installed share directory.
+std::string ProgramDirectory();
+
+// The help text: "KORW, version JUN2009" and KORWHELP.TXT, or the note that it is missing.
+std::string HelpText();
+
 // Makes MISC and DEMOS under the root (a plain file of either name is removed first) and sets
 // the interpreter's RootDirectory, SessionOutputFile and TemporaryOutput.
 void PrepareRoot(const std::string& root);

@@ -267,6 +267,20 @@ void BindShortKeys() {
         BindShortKey(std::string("\033") + d, static_cast<uint16_t>(d), interp::kAlt);
 }
 
+// F1: the help text; Ctrl+F1: the help on the command of the line.
+int HelpKey(int, int) {
+    std::string topic;
+    std::string sequence(rl_executing_keyseq, static_cast<size_t>(rl_key_sequence_length));
+    if (sequence != "\033OP") {
+        std::string word = interp::MatchCommand(data::UpperName(
+            std::string(rl_line_buffer).substr(0, std::strcspn(rl_line_buffer, " "))));
+        topic = word;
+    }
+    ShowText(HelpText(), topic);
+    rl_forced_update_display();
+    return 0;
+}
+
 void BindKeys() {
     rl_readline_name = "korw";
     rl_attempted_completion_function = Completion;
@@ -280,6 +294,8 @@ void BindKeys() {
     rl_variable_bind("keyseq-timeout", "100");
     rl_bind_keyseq("\\e", EscapeKey);
     BindShortKeys();
+    rl_bind_keyseq("\033OP", HelpKey);
+    rl_bind_keyseq("\033[1;5P", HelpKey);
 }
 
 std::string ChooseRoot(const TerminalOptions& options) {

@@ -246,6 +246,32 @@ std::string TerminalDesktop::EditFile(const std::string& file) {
     return name + " could not be loaded";
 }
 
+void ShowText(const std::string& text, const std::string& topic) {
+    char name[] = "/tmp/korw-help-XXXXXX";
+    int fd = ::mkstemp(name);
+    if (fd < 0) {
+        std::cout << text << std::flush;
+        return;
+    }
+    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        // A short write shows what was written.
+    }
+    ::close(fd);
+    std::string pager = "less", start = "+/^" + topic + "$";
+    std::vector<char*> argv{pager.data()};
+    if (!topic.empty()) argv.push_back(start.data());
+    argv.push_back(name);
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (::posix_spawnp(&pid, pager.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
+        int status;
+        ::waitpid(pid, &status, 0);
+    } else {
+        std::cout << text << std::flush;
+    }
+    ::unlink(name);
+}
+
 void TerminalDesktop::ShowFile(const std::string& file) {
     std::string name = data::ResolveExisting(file);
     std::string pager = "less";

@@ -29,6 +29,9 @@ class TerminalDesktop : public interp::Desktop {
     bool closing_ = false;
 };
 
+// Shows a text in the pager, starting at the first line equal to `topic` when given.
+void ShowText(const std::string& text, const std::string& topic);
+
 // One key from the terminal without echo or line editing: 13 for Return, 27 for Escape.
 int ReadKey();
 
