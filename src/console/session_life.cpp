@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "compute/compute.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -96,6 +97,7 @@ void StartSession(const std::string& workingDirectory) {
     interp::LoadShortKeys();
     data::Start(std::string("KORW ") + interp::kVersion, interp::SessionOutputFile);
     data::ContinueOnError = true;
+    compute::SeedRandomFromClock();
     data::NewOutFile(interp::TemporaryOutput);
     interp::InputFileOpen = false;
     interp::ProgramRunning = false;

@@ -27,6 +27,7 @@ ClockReading SystemClock() {
     ClockReading r;
     time_t seconds = tv.tv_sec;
     localtime_r(&seconds, &r.local);
+    gmtime_r(&seconds, &r.utc);
     r.milliseconds = static_cast<int>(tv.tv_usec / 1000);
     return r;
 }

@@ -55,8 +55,6 @@ bool UnitItem(const std::string& item, const std::function<void(int32_t)>& set) 
 // A condition item of EXCLUDE: units where the condition is positive are excluded.
 bool ExcludeWhere(const std::string& condition) {
     std::string t = TemporaryName();
-    data::DeclareVariate(t, 1);
-    if (LibraryFailed()) return false;
     bool ok = ComputeInto(t, condition);
     if (ok) {
         const data::Vector& v = data::Entry(data::FindVector(t));
@@ -73,8 +71,6 @@ bool ExcludeWhere(const std::string& condition) {
 // ones; the others stay as they were.
 bool IncludeWhere(const std::string& condition) {
     std::string t = TemporaryName();
-    data::DeclareVariate(t, 1);
-    if (LibraryFailed()) return false;
     if (!ComputeInto(t, condition)) {
         std::string message = data::ErrorMessage;
         data::Delete(t);

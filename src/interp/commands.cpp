@@ -8,6 +8,8 @@ namespace korw::interp {
 CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
+        {"CORMAT", CmdCorMat},
+        {"BARTLETT", CmdBartlett},
         {"KEYS", CmdKeys},
         {"EDIT", CmdEdit},
         {"SHELL", CmdShell},
@@ -16,6 +18,7 @@ CommandAction FindCommandAction(const std::string& name) {
         {"GOTO", CmdGoto},
         {"SUBSTITUTE", CmdSubstitute},
         {"RUN", CmdRun},
+        {"COMPUTE", CmdCompute},
         {"ECHO", CmdEcho},
         {"EXCLUDE", CmdExclude},
         {"EXCLUDELEVEL", CmdExcludeLevel},

@@ -26,6 +26,9 @@ void CmdExcludeMissing(const std::string& params);
 void CmdExcludeLevel(const std::string& params);
 void CmdFocusOnLevel(const std::string& params);
 
+// Expressions (cmd_compute.cpp).
+void CmdCompute(const std::string& params);
+
 // Input files (cmd_input.cpp).
 void CmdOpenInFile(const std::string& params);
 void CmdSkipItem(const std::string& params);
@@ -49,6 +52,10 @@ void CmdOpenCommandFile(const std::string& params);
 void CmdShell(const std::string& params);
 void CmdEdit(const std::string& params);
 void CmdKeys(const std::string& params);
+
+// Tests and correlations (cmd_tests.cpp).
+void CmdBartlett(const std::string& params);
+void CmdCorMat(const std::string& params);
 
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();

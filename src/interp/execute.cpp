@@ -69,6 +69,15 @@ const char* FaultText(data::FaultKind kind) {
     return "Unexpected I/O error - sorry! ";
 }
 
+// "x=a+b" and "+x=1" are COMPUTE commands also where the command word is not completed
+// (batch lines): the first word holds "=" before the end, or the text begins with "+".
+static std::string AssignmentShortcut(const std::string& text) {
+    size_t eq = text.substr(0, text.find(' ')).find('=');
+    if ((eq == std::string::npos || eq + 1 >= text.size()) && !(text.size() > 1 && text[0] == '+'))
+        return text;
+    return "COMPUTE " + (text[0] == '=' || text[0] == '+' ? text.substr(1) : text);
+}
+
 void ExecuteCommand(const std::string& rawLine) {
     if (ProgramRunning) {
         if (TheDesktop->EscapeRequested()) EscapePressed = true;  // read by the program loop
@@ -123,6 +132,8 @@ bool RunTypedCommand(const std::string& typed, bool expand) {
     if (expand) {
         if (!text.empty() && text[0] == ' ') text = "COMPUTE " + text;
         text = ExpandCommandLine(text);
+    } else {
+        text = AssignmentShortcut(text);
     }
     try {
         ExecuteCommand(text);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "compute/compute.h"
 #include "data/errors.h"
 #include "data/vectors.h"
 
@@ -70,9 +71,9 @@ std::string TemporaryName() {
     }
 }
 
-bool ComputeInto(const std::string&, const std::string&) {
-    data::ReportError("Command COMPUTE not implemented");
-    return false;
+bool ComputeInto(const std::string& name, const std::string& expression) {
+    compute::Compute(name + " = " + expression);
+    return data::ErrorFree;
 }
 
 int IntegerParameter(const std::string& text, int32_t& value) {

@@ -29,7 +29,6 @@ int RealParameter(const std::string& text, float& value);
 std::string TemporaryName();
 
 // Computes name := expression through the COMPUTE language; false with the library error set.
-// Until the expression language is built, every expression fails.
 bool ComputeInto(const std::string& name, const std::string& expression);
 
 }  // namespace korw::interp

@@ -1,0 +1,630 @@
+#include "compute/compute.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "compute/internal.h"
+#include "data/errors.h"
+#include "data/summaries.h"
+#include "data/vectors.h"
+
+namespace korw::compute {
+
+namespace {
+
+using detail::RangeLimit;
+
+// Nesting deeper than this cannot fit in the registers (every level is a node); refusing it
+// early keeps the recursion off the end of the stack for absurd inputs.
+constexpr int MaxNesting = 1000;
+
+constexpr unsigned char LessEqChar = OpLessEq;
+constexpr unsigned char NotEqualChar = OpNotEqual;
+constexpr unsigned char GreaterEqChar = OpGreaterEq;
+
+// State of one Compute call.
+struct Call {
+    std::string leftName;
+    int32_t length = 0;  // computation length
+    bool leftIsFactor = false;
+    int leftLevels = 0;
+    bool leftCreated = false;
+    std::string temporaries;  // names of the vector-constant variates, each followed by a blank
+    int nesting = 0;
+};
+
+Program program;
+Call call;
+
+bool Fail(std::string message) {
+    data::ReportError(std::move(message));
+    return false;
+}
+
+bool IsBlank(char c) {
+    return c == ' ';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The decimal real conversion: optional sign, digits with an optional decimal point (at least
+// one digit), optional exponent "E" with optional sign and digits. Nothing else is a number.
+bool ReadNumber(std::string_view text, double& value) {
+    size_t i = 0, n = text.size();
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t digits = 0;
+    while (i < n && IsDigit(text[i])) ++i, ++digits;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (text[i] == 'E' || text[i] == 'e')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        size_t exponentDigits = 0;
+        while (i < n && IsDigit(text[i])) ++i, ++exponentDigits;
+        if (exponentDigits == 0) return false;
+    }
+    if (i != n) return false;
+    std::string copy(text);
+    value = std::strtod(copy.c_str(), nullptr);  // overflow gives HUGE_VAL: out of range
+    return true;
+}
+
+// Index of the vector named exactly `name` (upper case), 0 when none.
+int Find(std::string_view name) {
+    if (name.empty() || name.size() > 8) return 0;
+    return data::FindVector(name);
+}
+
+std::string NewTemporaryName() {
+    for (int i = 1;; ++i) {
+        std::string name = "SYS" + std::to_string(i);
+        if (data::FindVector(name) == 0) return name;
+    }
+}
+
+// ---- Vector constants ------------------------------------------------------------------
+
+std::vector<std::string> SplitItems(std::string_view inner) {
+    std::vector<std::string> items;
+    size_t i = 0;
+    while (i < inner.size()) {
+        while (i < inner.size() && IsBlank(inner[i])) ++i;
+        size_t start = i;
+        while (i < inner.size() && !IsBlank(inner[i])) ++i;
+        if (i > start) items.emplace_back(inner.substr(start, i - start));
+    }
+    return items;
+}
+
+// Fills the temporary variate from the items, units 1, 2, ... in order.
+bool FillConstant(const std::string& temporary, const std::vector<std::string>& items,
+                  const std::vector<int32_t>& counted) {
+    float* target = data::VariatePointer(temporary);
+    if (target == nullptr) return false;
+    int32_t unit = 1;
+    for (size_t k = 0; k < items.size(); ++k) {
+        const std::string& item = items[k];
+        double number;
+        if (item == "*") {
+            target[unit++] = data::MissingValue;
+            continue;
+        }
+        if (ReadNumber(item, number)) {
+            // A number beyond single precision would be stored as infinity.
+            if (std::fabs(number) > RangeLimit) return Fail("Constant " + item + " out of range");
+            target[unit++] = static_cast<float>(number);
+            continue;
+        }
+        std::string name = data::UpperName(Trim(item));
+        int index = data::FindVector(name);
+        // The temporary itself did not exist when the lengths were counted.
+        if (index == 0 || name == temporary || data::Entry(index).length != counted[k])
+            return Fail("Invalid vector name " + item);
+        const data::Vector& v = data::Entry(index);
+        for (int32_t u = 1; u <= v.length; ++u)
+            target[unit++] =
+                v.kind == data::FactorKind ? static_cast<float>(v.factor[u]) : v.variate[u];
+    }
+    return true;
+}
+
+bool ExpandOneConstant(std::string& line, size_t open) {
+    size_t close = line.find(']', open + 1);
+    if (close == std::string::npos) return Fail("Missing ]");
+    std::string temporary = NewTemporaryName();
+    std::vector<std::string> items =
+        SplitItems(std::string_view(line).substr(open + 1, close - open - 1));
+    if (items.empty()) return Fail("Empty vector constant");
+    std::vector<int32_t> counted;
+    int32_t total = 0;
+    for (const std::string& item : items) {
+        int32_t length = data::LengthOf(item);
+        counted.push_back(length);
+        total = data::CheckedAdd(total, length > 0 ? length : 1);
+    }
+    data::DeclareVariate(temporary, total);
+    if (!data::ErrorFree) return false;
+    call.temporaries += temporary + " ";
+    line = line.substr(0, open) + temporary + line.substr(close + 1);
+    return FillConstant(temporary, items, counted);
+}
+
+bool ExpandVectorConstants(std::string& line) {
+    for (size_t open; (open = line.find('[')) != std::string::npos;)
+        if (!ExpandOneConstant(line, open)) return false;
+    return true;
+}
+
+// ---- Registers and operations ----------------------------------------------------------
+
+int TakeRegister() {
+    if (program.nextRegister >= RegisterCount) return Fail("Register overflow"), 0;
+    return program.nextRegister++;
+}
+
+int Constant(double value) {
+    int r = TakeRegister();
+    if (r != 0) program.registers[r] = value;
+    return r;
+}
+
+// Appends an operation whose result is the next register; returns that register or 0.
+int Append(Operation op, std::string_view name = {}) {
+    op.result = TakeRegister();
+    if (op.result == 0) return 0;
+    if (program.count + 1 >= OperationCount) return Fail("Operations overflow"), 0;
+    program.operations[++program.count] = op;
+    program.names[program.count] = name;
+    return op.result;
+}
+
+// ---- The compiler ----------------------------------------------------------------------
+
+int Compile(std::string text);
+
+// Drops parentheses that enclose the whole text; false after "Too many )".
+bool StripParentheses(std::string& text) {
+    while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+        int depth = 0;
+        bool enclosing = true;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '(') ++depth;
+            if (text[i] == ')') --depth;
+            if (depth < 0) return Fail("Too many )");
+            if (depth == 0 && i + 1 < text.size()) enclosing = false;
+        }
+        if (!enclosing) break;
+        text = text.substr(1, text.size() - 2);
+    }
+    return true;
+}
+
+bool IsRelation(char c) {
+    return c == '<' || c == '=' || c == '>';
+}
+
+// Writes "<=", "<>" and ">=" as their one-character codes; any other pair of relation
+// characters is an error.
+bool ReplaceRelationPairs(std::string& text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (!IsRelation(text[i]) || !IsRelation(text[i + 1])) continue;
+        std::string pair = text.substr(i, 2);
+        unsigned char code = pair == "<="   ? LessEqChar
+                             : pair == "<>" ? NotEqualChar
+                             : pair == ">=" ? GreaterEqChar
+                                            : 0;
+        if (code == 0) return Fail("Operator " + pair + " does not exist");
+        text.replace(i, 2, 1, static_cast<char>(code));
+    }
+    return true;
+}
+
+enum class OperatorClass { Relational, Additive, Multiplicative, Power };
+
+bool InClass(unsigned char c, OperatorClass k) {
+    switch (k) {
+        case OperatorClass::Relational:
+            return IsRelation(static_cast<char>(c)) || c == LessEqChar || c == NotEqualChar ||
+                   c == GreaterEqChar;
+        case OperatorClass::Additive:
+            return c == '+' || c == '-';
+        case OperatorClass::Multiplicative:
+            return c == '*' || c == '/';
+        case OperatorClass::Power:
+            return c == '^';
+    }
+    return false;
+}
+
+// Position of the rightmost operator of the class at depth 0; npos when there is none, or
+// after an error (then ErrorFree is false).
+size_t FindSplit(const std::string& text, OperatorClass k) {
+    int depth = 0, count = 0;
+    size_t rightmost = std::string::npos;
+    for (size_t i = text.size(); i-- > 0;) {
+        if (text[i] == ')') ++depth;
+        if (text[i] == '(') --depth;
+        if (depth < 0) return Fail("Too many ("), std::string::npos;
+        if (depth == 0 && InClass(static_cast<unsigned char>(text[i]), k)) {
+            if (count++ == 0) rightmost = i;
+        }
+    }
+    if (count >= 2 && k == OperatorClass::Relational)
+        return Fail("Relational operators are not associative - use parentheses"),
+               std::string::npos;
+    if (count >= 2 && k == OperatorClass::Power)
+        return Fail("Operator ^ is not associative - use parentheses"), std::string::npos;
+    return rightmost;
+}
+
+int CompileBinary(const std::string& text, size_t at) {
+    int right = Compile(text.substr(at + 1));
+    if (right == 0) return 0;
+    int left = Compile(text.substr(0, at));
+    if (left == 0) return 0;
+    Operation op;
+    op.a = left;
+    op.b = right;
+    op.code = static_cast<unsigned char>(text[at]);
+    return Append(op);
+}
+
+// The length rule for a reference to a whole vector of that length.
+bool CheckLength(const std::string& name, int32_t length) {
+    if (Find(name) == 0) return Fail("Invalid vector name " + name);
+    if (call.length == 0) {
+        call.length = length;
+        data::DeclareVariate(call.leftName, length);
+        if (!data::ErrorFree) return false;
+        call.leftCreated = true;
+        return true;
+    }
+    if (length != call.length) return Fail("Vector " + name + " is of incorrect length");
+    return true;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// name(index) with an existing vector name of at most 8 characters; -1 when not this form.
+int CompileIndexed(const std::string& text) {
+    if (text.back() != ')') return -1;
+    size_t p = text.find('(');
+    if (p == std::string::npos || p > 8 || p + 1 >= text.size()) return -1;
+    std::string name = text.substr(0, p);
+    int index = Find(name);
+    if (index == 0) return -1;
+    int argument = Compile(text.substr(p + 1, text.size() - p - 2));
+    if (argument == 0) return 0;
+    const data::Vector& v = data::Entry(index);
+    Operation op;
+    op.a = argument;
+    op.b = v.length;
+    if (v.kind == data::FactorKind) {
+        op.code = OpFactorAt;
+        op.factor = v.factor.data();
+    } else {
+        op.code = OpVariateAt;
+        op.variate = v.variate.data();
+    }
+    return Append(op, name);
+}
+
+struct Function {
+    std::string_view prefix;
+    OperationCode code;
+};
+
+constexpr Function Functions[] = {
+    {"EXP(", OpExp},       {"PHI(", OpPhi},         {"PHIINV(", OpPhiInv}, {"ABS(", OpAbs},
+    {"INT(", OpInt},       {"LN(", OpLn},           {"SIN(", OpSin},       {"COS(", OpCos},
+    {"ARCTAN(", OpArcTan}, {"POISSON(", OpPoisson}, {"SQRT(", OpSqrt},     {"SQR(", OpSqr},
+};
+
+int CompileFunction(const std::string& text) {
+    for (const Function& f : Functions) {
+        if (!StartsWith(text, f.prefix)) continue;
+        int argument = Compile(text.substr(f.prefix.size() - 1));
+        if (argument == 0) return 0;
+        Operation op;
+        op.a = argument;
+        op.code = f.code;
+        return Append(op);
+    }
+    return -1;
+}
+
+struct Reduction {
+    std::string_view prefix;
+    double (*apply)(const std::string&);
+};
+
+const Reduction Reductions[] = {
+    {"MIN(", data::Min}, {"MAX(", data::Max},           {"MEAN(", data::Mean},
+    {"SUM(", data::Sum}, {"VARIANCE(", data::Variance},
+};
+
+// MIN(name) and the like, and #(name), ##(name): constants; -1 when not these forms.
+int CompileSummary(const std::string& text) {
+    if (text.back() != ')') return -1;
+    for (const Reduction& r : Reductions) {
+        if (!StartsWith(text, r.prefix)) continue;
+        std::string name = text.substr(r.prefix.size(), text.size() - r.prefix.size() - 1);
+        int index = Find(name);
+        if (index == 0) continue;
+        if (data::Entry(index).kind == data::FactorKind) return Fail(text + " not defined"), 0;
+        double value = r.apply(name);
+        data::ProcedureName = "Compute";
+        if (!data::ErrorFree) return 0;
+        return Constant(value);
+    }
+    if (StartsWith(text, "##(") && text.size() <= 3 + 8 + 1) {
+        std::string name = text.substr(3, text.size() - 4);
+        int index = Find(name);
+        return Constant(index == 0 ? 0 : data::Entry(index).length);
+    }
+    if (StartsWith(text, "#(") && text.size() <= 2 + 8 + 1) {
+        std::string name = text.substr(2, text.size() - 3);
+        if (Find(name) != 0) {
+            int32_t present = data::UnitsPresent(name);
+            data::ProcedureName = "Compute";
+            return Constant(present);
+        }
+    }
+    return -1;
+}
+
+int CompileSymbol(const std::string& text) {
+    OperationCode code;
+    if (text == "#") {
+        code = OpUnit;
+    } else if (text == "##") {
+        code = OpLength;
+    } else if (text == "RANDOM") {
+        code = OpRandom;
+    } else if (text == "NORMAL") {
+        code = OpNormal;
+    } else {
+        return -1;
+    }
+    if (Find(text) != 0) return -1;
+    Operation op;
+    op.code = code;
+    return Append(op);
+}
+
+int CompileVector(const std::string& text) {
+    int index = Find(text);
+    if (index == 0) return -1;
+    const data::Vector& v = data::Entry(index);
+    if (v.kind == data::VariateKind && v.length == 1) return Constant(v.variate[1]);
+    if (!CheckLength(text, v.length)) return 0;
+    const data::Vector& w = data::Entry(index);  // the declaration above may add an entry
+    Operation op;
+    if (w.kind == data::FactorKind) {
+        op.code = OpFactor;
+        op.factor = w.factor.data();
+    } else {
+        op.code = OpVariate;
+        op.variate = w.variate.data();
+    }
+    return Append(op, text);
+}
+
+int CompileOperand(const std::string& text) {
+    for (auto form : {CompileIndexed, CompileFunction, CompileSummary}) {
+        int r = form(text);
+        if (r >= 0) return r;
+    }
+    double number;
+    if (text.front() != 'E' && ReadNumber(text, number)) {
+        if (std::fabs(number) > RangeLimit) return Fail("Constant " + text + " out of range"), 0;
+        return Constant(number);
+    }
+    for (auto form : {CompileSymbol, CompileVector}) {
+        int r = form(text);
+        if (r >= 0) return r;
+    }
+    return Fail("Invalid expression " + text), 0;
+}
+
+int CompileText(std::string text) {
+    if (!StripParentheses(text)) return 0;
+    if (text.empty()) return Fail("Empty expression / adjacent operators"), 0;
+    if (text.front() == '+' || text.front() == '-') text.insert(0, "0");
+    if (!ReplaceRelationPairs(text)) return 0;
+    for (OperatorClass k : {OperatorClass::Relational, OperatorClass::Additive,
+                            OperatorClass::Multiplicative, OperatorClass::Power}) {
+        size_t at = FindSplit(text, k);
+        if (!data::ErrorFree) return 0;
+        if (at != std::string::npos) return CompileBinary(text, at);
+    }
+    return CompileOperand(text);
+}
+
+// Compiles an expression text; returns the register of its value, 0 after an error.
+int Compile(std::string text) {
+    if (call.nesting >= MaxNesting) return Fail("Register overflow"), 0;
+    ++call.nesting;
+    int r = CompileText(std::move(text));
+    --call.nesting;
+    return r;
+}
+
+// ---- The call --------------------------------------------------------------------------
+
+// Blanks removed, upper case as names are, trimmed.
+std::string NormaliseLine(const std::string& line) {
+    std::string compact;
+    for (char c : line)
+        if (!IsBlank(c)) compact += c;
+    return std::string(Trim(data::UpperName(compact)));
+}
+
+bool CompileAndStore(std::string line) {
+    size_t equals = line.find('=');
+    std::string left(Trim(std::string_view(line).substr(0, std::min(equals, line.size()))));
+    std::string expression =
+        equals == std::string::npos ? "" : std::string(Trim(line.substr(equals + 1)));
+    if (expression.empty()) return Fail("Missing right hand side");
+    if (left.empty()) return Fail("Missing left hand side");
+    call.leftName = left;
+    call.length = data::LengthOf(left);
+    call.leftLevels = call.length >= 1 ? data::NumberOfLevels(left) : 0;
+    call.leftIsFactor = call.leftLevels > 0;
+    data::ProcedureName = "Compute";
+
+    program.registers.fill(static_cast<double>(data::MissingValue));
+    program.nextRegister = 1;
+    program.count = 0;
+    program.result = Compile(expression);
+    if (program.result == 0) return false;
+
+    if (data::LengthOf(left) == 0) {
+        data::DeclareVariate(left, 1);
+        if (!data::ErrorFree) return false;
+        call.leftCreated = true;
+        call.length = 1;
+    }
+    data::ProcedureName = "Compute";
+    detail::Target target;
+    target.length = call.length;
+    target.levels = call.leftLevels;
+    if (call.leftIsFactor)
+        target.factor = data::FactorPointer(left);
+    else
+        target.variate = data::VariatePointer(left);
+    data::ProcedureName = "Compute";
+    if (!data::ErrorFree) return false;
+    detail::Counters counters{};
+    detail::Evaluate(program, target, counters);
+    detail::WriteWarnings(counters, call.leftIsFactor, line);
+    return true;
+}
+
+// Temporary vectors go at the end of every call. After an error the left-hand variate this
+// call declared goes too (a failed command leaves no half-made vector behind), and the error
+// stays reported although the deletions reset the error state.
+void CleanUp() {
+    if (data::ErrorFree) {
+        if (!call.temporaries.empty()) data::Delete(call.temporaries);
+        return;
+    }
+    std::string message = data::ErrorMessage;
+    if (!call.temporaries.empty()) data::Delete(call.temporaries);
+    if (call.leftCreated) data::Delete(call.leftName);
+    data::ErrorMessage = message;
+    data::ErrorFree = false;
+}
+
+void AppendOperand(std::string& out, int reg) {
+    out += "R" + std::to_string(reg);
+}
+
+std::string CodeText(unsigned char code) {
+    switch (code) {
+        case OpLessEq:
+            return "<=";
+        case OpNotEqual:
+            return "<>";
+        case OpGreaterEq:
+            return ">=";
+        default:
+            return std::string(1, static_cast<char>(code));
+    }
+}
+
+std::string NumberText(double value) {
+    char buffer[32];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, end) : "?";
+}
+
+}  // namespace
+
+void Compute(const std::string& line) {
+    if (!data::Enter("Compute")) return;
+    call = Call();
+    program.count = 0;
+    program.nextRegister = 1;
+    program.result = 0;
+    std::string text = line;
+    if (ExpandVectorConstants(text)) CompileAndStore(NormaliseLine(text));
+    CleanUp();
+}
+
+const Program& LastProgram() {
+    return program;
+}
+
+std::string DisassembleOperations(const Program& p) {
+    std::vector<bool> computed(RegisterCount + 1, false);
+    for (int i = 1; i <= p.count; ++i) computed[p.operations[i].result] = true;
+    std::string out;
+    for (int r = 1; r < p.nextRegister; ++r)
+        if (!computed[r])
+            out += "R" + std::to_string(r) + " = " + NumberText(p.registers[r]) + "\n";
+    for (int i = 1; i <= p.count; ++i) {
+        const Operation& op = p.operations[i];
+        AppendOperand(out, op.result);
+        out += " := ";
+        for (const Function& f : Functions) {
+            if (f.code != op.code) continue;
+            out += std::string(f.prefix);
+            AppendOperand(out, op.a);
+            out += ")";
+        }
+        if (detail::IsBinaryCode(op.code)) {
+            AppendOperand(out, op.a);
+            out += " " + CodeText(op.code) + " ";
+            AppendOperand(out, op.b);
+        }
+        switch (op.code) {
+            case OpVariate:
+                out += "variate " + p.names[i];
+                break;
+            case OpFactor:
+                out += "factor " + p.names[i];
+                break;
+            case OpVariateAt:
+            case OpFactorAt:
+                out += (op.code == OpFactorAt ? "factor " : "variate ") + p.names[i] + "(";
+                AppendOperand(out, op.a);
+                out += ") of " + std::to_string(op.b);
+                break;
+            case OpUnit:
+                out += "#";
+                break;
+            case OpLength:
+                out += "##";
+                break;
+            case OpRandom:
+                out += "RANDOM";
+                break;
+            case OpNormal:
+                out += "NORMAL";
+                break;
+            default:
+                break;
+        }
+        out += "\n";
+    }
+    if (p.result != 0) out += "result R" + std::to_string(p.result) + "\n";
+    return out;
+}
+
+}  // namespace korw::compute
