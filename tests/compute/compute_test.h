@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,7 +23,8 @@ namespace korw::compute::test {
 class ComputeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "compute_test.out";
+        // One file per process: ctest runs the tests of this program side by side.
+        path_ = ::testing::TempDir() + "compute_test_" + std::to_string(::getpid()) + ".out";
         if (data::Active) data::Finish();
         data::Start("KORW JUN2009", path_);
         data::ContinueOnError = true;
@@ -28,6 +32,7 @@ class ComputeTest : public ::testing::Test {
     }
     void TearDown() override {
         if (data::Active) data::Finish();
+        std::remove(path_.c_str());
     }
 
     void ClearOutput() { data::NewOutFile(path_); }
