@@ -1,6 +1,7 @@
 #include "distr/distributions.h"
 
 #include <cmath>
+#include <utility>
 
 #include "data/vectors.h"
 
@@ -10,35 +11,61 @@ namespace {
 
 constexpr long double kPi = 3.141592653589793238462643383279502884L;
 
-// Up to this doubled argument ln Gamma is summed exactly; above it Stirling's series is
-// accurate to far below the precision of long double.
+// ln Gamma(n/2) is summed exactly up to this doubled argument. Above it Stirling's series with
+// two correction terms is used; its first omitted term, 1/(1260 x^5), is below 1e-15 there, and
+// this is the accuracy limit of every tail whose degrees of freedom add up to more than 500.
 constexpr int kExactLnGammaLimit = 500;
 
-// Below this exponent a series term is taken as 0 (e^-1000 underflows nothing we print).
+// A series whose first term has a smaller exponent is taken as 0: e^-1000 is far below any
+// probability that is printed, and stays clear of the long double underflow near e^-11355.
 constexpr long double kExponentFloor = -1000;
 
-// The gamma tail uses the lower power series while t < 42 (or t < a), the asymptotic upper
-// series beyond.
+// The gamma tail sums the lower power series while t < a or t < 42 and the asymptotic series of
+// the upper function beyond; the asymptotic series only converges fast once t is well past a.
 constexpr long double kGammaSeriesSwitch = 42;
-constexpr long double kLowerSeriesLimit = 1.0E-20L;  // the tail bound of the power series
-constexpr long double kUpperSeriesLimit = 5.0E-21L;  // the last term of the asymptotic series
+// The power series stops once the geometric bound of its remaining terms is below this.
+constexpr long double kLowerSeriesLimit = 1.0E-20L;
+// The asymptotic series stops once its next term (scaled by the same geometric bound) is below
+// this; the limit is absolute, so tails below about 1e-20 keep only their leading terms.
+constexpr long double kUpperSeriesLimit = 5.0E-21L;
 
-// The beta function uses the power series in x while p + q < 41, the series in x/(1-x) beyond.
+// The incomplete beta function sums the power series in x while p + q < 41 and the series in
+// x/(1 - x) beyond; the alternating power series loses digits to cancellation for larger
+// parameters.
 constexpr int kBetaSeriesSwitch = 41;
+// The alternating power series stops at the first term below this (its error is smaller).
 constexpr long double kBetaSeriesLimit = 1.0E-20L;
+// The series in x/(1 - x) stops at the first term below this once the terms decrease.
 constexpr long double kBetaRatioLimit = 1.0E-25L;
-constexpr long double kNegligibleFirstTerm = 1.0E-35L;  // the whole series is 0 or 1 then
+// A first term below this means x lies so far out that the result is 0 or 1 to all printed
+// digits, and the series is not summed.
+constexpr long double kNegligibleFirstTerm = 1.0E-35L;
 
-constexpr long double kQuantileTailLimit = 1.0E-9L;    // PHIINV is missing beyond
-constexpr long double kNormalQuantileStep = 1.0E-10L;  // Newton stops below this step
+// The normal quantile is missing for tails below this or above 1 minus this: Newton's method on
+// the tail is started at 0 and only tails this far out are reached reliably.
+constexpr long double kQuantileTailLimit = 1.0E-9L;
+// Newton's method for the normal quantile stops when a step is below this.
+constexpr long double kNormalQuantileStep = 1.0E-10L;
+// Newton's method for the gamma quantile stops when a step is below this.
 constexpr long double kGammaQuantileStep = 1.0E-7L;
-constexpr long double kSmallZ = 0.01L;       // below it the normal Newton step is linear
-constexpr long double kSmallStep = 1.0E-5L;  // below it the gamma Newton step is linear
+// Near 0 the normal Newton step on the log scale divides by z, so below this it is linear.
+constexpr long double kSmallZ = 0.01L;
+// Below this the gamma Newton step on the log scale equals the linear step to rounding.
+constexpr long double kSmallStep = 1.0E-5L;
+// Above this many degrees of freedom the gamma quantile starts from the normal approximation
+// of sqrt(2 chi2), which is close there; below it from the mean n/2.
+constexpr int kGammaNormalStart = 100;
 
-// Guards against endless loops for arguments no caller passes (degrees of freedom in the
-// millions, non-finite values): every series and iteration converges long before these.
+// Guards against endless loops. Every series converges long before the first, even for
+// arguments no caller passes (degrees of freedom in the millions). Newton's method on a gamma
+// tail far below 1e-20 gains only a constant factor per step, because the asymptotic series
+// keeps only its leading terms there: 100000 degrees of freedom need about 6500 steps for a
+// tail of 1e-300. Near a tail of 1e-20 with a few hundred degrees of freedom or more it can
+// cycle for ever between two points on either side of a jump of the computed tail (where the
+// series gains or loses a term at its absolute limit); the second guard ends that cycle, at a
+// point within 1 percent of the quantile.
 constexpr int kMaxSeriesTerms = 10000000;
-constexpr int kMaxNewtonSteps = 500;
+constexpr int kMaxNewtonSteps = 10000;
 
 long double ExpOrZero(long double exponent) {
     return exponent <= kExponentFloor ? 0.0L : std::exp(exponent);
@@ -60,7 +87,9 @@ long double LowerGammaSeries(int n, long double t) {
 }
 
 // The asymptotic series of the upper function Gamma(a, t) / Gamma(a):
-// e^-t t^(a-1) / Gamma(a) * (1 + (a-1)/t + (a-1)(a-2)/t^2 + ...), finite for even n.
+// e^-t t^(a-1) / Gamma(a) * (1 + (a-1)/t + (a-1)(a-2)/t^2 + ...). It is finite for even n; for
+// odd n it stops at the last term whose factors are all positive (for the normal tail that is
+// the first term, Q(x) ~ phi(x)/x, where x is past 9 and the tail below 1e-19).
 long double UpperGammaSeries(int n, long double t) {
     long double term = ExpOrZero((n / 2.0L - 1) * std::log(t) - t - LnGammaHalf(n));
     long double sum = 0;
@@ -110,6 +139,8 @@ long double BetaRatioSeries(long double x, int p, int q) {
 
 }  // namespace
 
+// ln Gamma(n/2): the sum of ln of the factors n/2 - 1, n/2 - 2, ... down to 1 or 1/2 (with
+// ln sqrt(pi) for odd n), and Stirling's series for large n.
 long double LnGammaHalf(int n) {
     if (n > kExactLnGammaLimit) {
         long double x = n / 2.0L;
@@ -126,6 +157,8 @@ long double LnGammaHalf(int n) {
     return s;
 }
 
+// P[G > t] for G gamma with shape n/2: one minus the power series of the lower function, or
+// the asymptotic series of the upper function for t past both a and 42.
 long double GammaUpperTail(int n, long double t) {
     if (t <= 0) return 1;
     if (std::isnan(t)) return t;
@@ -139,11 +172,14 @@ long double ChiSquareUpperTail(long double x, int n) {
     return GammaUpperTail(n, x / 2);
 }
 
+// Q(x) through the chi-square tail with one degree of freedom: Q(x) = P[chi2(1) > x^2] / 2.
 long double NormalUpperTail(long double x) {
     long double half = GammaUpperTail(1, x * x / 2) / 2;
     return x >= 0 ? half : 1 - half;
 }
 
+// I_x(p/2, q/2): the power series in x for small parameters, the series in x/(1 - x) for large
+// ones, both for x <= 1/2 (larger x through I_x(a, b) = 1 - I_(1-x)(b, a)).
 long double IncompleteBeta(long double x, int p, int q) {
     if (p == q && x == 0.5L) return 0.5L;
     if (x <= 0) return 0;
@@ -159,44 +195,58 @@ long double IncompleteBeta(long double x, int p, int q) {
     return std::fabs(r);
 }
 
+// P[F(m, n) > f] = I_y(n/2, m/2) with y = n / (m f + n).
 long double FUpperTail(long double f, int m, int n) {
+    // A variance ratio below 0 (a difference of mean squares can give one) is exceeded surely;
+    // the beta argument would lie above 1 or below 0 there, and below 0 it would give 0.
+    if (f <= 0) return 1;
     return IncompleteBeta(n / (m * f + n), n, m);
 }
 
+// P[T(n) > t] = I_y(n/2, 1/2) / 2 with y = n / (t^2 + n), mirrored for t < 0.
 long double TUpperTail(long double t, int n) {
     if (t == 0) return 0.5L;
     long double r = IncompleteBeta(n / (t * t + n), n, 1) / 2;
     return t > 0 ? r : 1 - r;
 }
 
+// The z with Q(z) = p by Newton's method on Q from z = 0, stepping on the log scale away from 0
+// so that a step into a far tail does not overshoot; missing beyond 1e-9 from 0 or 1.
 long double NormalUpperQuantile(long double p) {
     if (!(p >= kQuantileTailLimit) || 1 - p < kQuantileTailLimit) return data::MissingValue;
     long double z = 0, previous = 1, q = 0.5L;
     for (int i = 0; i < kMaxNewtonSteps && std::fabs(z - previous) > kNormalQuantileStep; ++i) {
         previous = z;
         long double c = -std::log(2 * kPi) / 2 - z * z / 2;
-        if (std::fabs(z) < kSmallZ)
+        // The log-scale step needs 1 + step > 0; that always holds for p within the limits,
+        // and the linear step stands in should it ever fail.
+        long double step = (q - p) * z * std::exp(-c);
+        if (std::fabs(z) < kSmallZ || step <= -1)
             z += (q - p) * std::exp(-c);
-        else if (long double step = (q - p) * z * std::exp(-c); step > -1)
-            z += std::log1p(step) / z;
         else
-            z += (q - p) * std::exp(-c);
+            z += std::log1p(step) / z;
         q = NormalUpperTail(z);
     }
     return z;
 }
 
+// The t with GammaUpperTail(n, t) = p by Newton's method on the tail, stepping on the log scale
+// of the density; for one degree of freedom directly from the normal quantile.
 long double GammaUpperQuantile(long double p, int n) {
     if (n == 1) {
+        // Outside the normal quantile's range the square of the missing value would pass for
+        // a quantile near 0; the result is missing instead.
         long double z = NormalUpperQuantile(p / 2);
         if (z == data::MissingValue) return z;
         return z * z / 2;
     }
     long double a = n / 2.0L, lnNorm = -LnGammaHalf(n);
     long double t = n / 2.0L;
-    if (n > 100) {
+    if (n > kGammaNormalStart) {
+        // Beyond the range of the normal quantile the iteration starts from the centre of the
+        // distribution instead and still converges.
         long double z = NormalUpperQuantile(p);
-        if (z == data::MissingValue) return z;
+        if (z == data::MissingValue) z = 0;
         t = (z + std::sqrt(2.0L * n - 1)) * (z + std::sqrt(2.0L * n - 1)) / 4;
     }
     // At least one Newton step: with n = 2 the starting value n/2 equals the initial "previous"
@@ -208,17 +258,20 @@ long double GammaUpperQuantile(long double p, int n) {
         long double c = (a - 1) * std::log(t) + lnNorm - t;
         long double d = (a - 1) / t - 1;
         long double s = (q - p) * std::exp(-c);
+        // As for the normal quantile, the linear step stands in where the log-scale step is
+        // undefined, and a step past 0 is replaced by halving; for p strictly between 0 and 1
+        // neither happens.
         if (std::fabs(s * d) < kSmallStep || s * d <= -1)
             t += s;
         else
             t += std::log1p(s * d) / d;
-        // A step past zero (possible only far out in the tails) is halved back instead.
         if (!(t > 0)) t = previous / 2;
         q = GammaUpperTail(n, t);
     }
     return t;
 }
 
+// The x with P[chi2(n) > x] = p, twice the gamma quantile; missing where that is missing.
 long double ChiSquareQuantile(long double p, int n) {
     long double t = GammaUpperQuantile(p, n);
     return t == data::MissingValue ? t : 2 * t;

@@ -1,0 +1,227 @@
+#include "plot/canvas.h"
+
+#include <fontconfig/fontconfig.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "data/vectors.h"
+#include "plot/postscript.h"
+
+namespace korw::plot {
+
+namespace {
+
+constexpr double pointsPerPixel = 16.0 / 640 * 72 / 2.54;
+constexpr double numberPoints = 10;  // axis numbers and texts at data points
+
+cairo_surface_t* surface = nullptr;
+cairo_t* context = nullptr;
+
+// Frees the bitmap and the font caches of cairo and fontconfig at program end, so that leak
+// checkers see only what the program itself still holds.
+void ReleaseBitmap() {
+    if (context != nullptr) cairo_destroy(context);
+    if (surface != nullptr) cairo_surface_destroy(surface);
+    context = nullptr;
+    surface = nullptr;
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
+cairo_t* Context() {
+    if (context == nullptr) {
+        std::atexit(ReleaseBitmap);
+        surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, BitmapWidth, BitmapHeight);
+        context = cairo_create(surface);
+        cairo_set_antialias(context, CAIRO_ANTIALIAS_NONE);
+        cairo_set_line_width(context, 1);
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_NONE);
+        cairo_set_font_options(context, options);
+        cairo_font_options_destroy(options);
+        // Liberation Mono has the metrics of the font the layout was made for; fontconfig falls
+        // back to DejaVu Sans Mono when it is missing.
+        cairo_select_font_face(context, "Liberation Mono", CAIRO_FONT_SLANT_NORMAL,
+                               CAIRO_FONT_WEIGHT_NORMAL);
+        ClearBitmap();
+    }
+    return context;
+}
+
+void Colour(int index) {
+    const Rgb c = PaletteColour(index);
+    cairo_set_source_rgb(Context(), c.red / 255.0, c.green / 255.0, c.blue / 255.0);
+}
+
+bool Missing(double v) {
+    return v == static_cast<double>(data::MissingValue);
+}
+
+int Round(double v) {
+    return static_cast<int>(std::lround(v));
+}
+
+// A pixel is a unit square; a line runs between pixel centres with square ends, so both end
+// pixels are set.
+void StrokeBetween(double x1, double y1, double x2, double y2) {
+    cairo_t* cr = Context();
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
+    cairo_move_to(cr, x1 + 0.5, y1 + 0.5);
+    cairo_line_to(cr, x2 + 0.5, y2 + 0.5);
+    cairo_stroke(cr);
+}
+
+}  // namespace
+
+cairo_surface_t* Bitmap() {
+    Context();
+    cairo_surface_flush(surface);
+    return surface;
+}
+
+Rgb Pixel(int x, int y) {
+    cairo_surface_t* s = Bitmap();
+    if (x < 0 || y < 0 || x >= BitmapWidth || y >= BitmapHeight) return {};
+    const unsigned char* row =
+        cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+    const uint32_t value = reinterpret_cast<const uint32_t*>(row)[x];
+    return {static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value)};
+}
+
+void ClearBitmap() {
+    cairo_t* cr = Context();
+    Colour(White);
+    cairo_paint(cr);
+    Colour(0);
+}
+
+double PixelsForPoints(double points) {
+    return points / pointsPerPixel;
+}
+
+double ScreenX(double x) {
+    const PlotSettings& s = Settings();
+    return s.left + (x - s.xLower) / (s.xUpper - s.xLower) * (s.right - s.left);
+}
+
+double ScreenY(double y) {
+    const PlotSettings& s = Settings();
+    return s.bottom - (y - s.yLower) / (s.yUpper - s.yLower) * (s.bottom - s.top);
+}
+
+void ScreenLine(int x1, int y1, int x2, int y2, int colour) {
+    Colour(colour);
+    StrokeBetween(x1, y1, x2, y2);
+}
+
+void ScreenDottedLine(int x1, int y1, int x2, int y2, int colour) {
+    const int steps = std::max(std::abs(x2 - x1), std::abs(y2 - y1));
+    for (int i = 0; i <= steps; i += 2) {
+        const double t = steps == 0 ? 0 : static_cast<double>(i) / steps;
+        ScreenPixel(Round(x1 + t * (x2 - x1)), Round(y1 + t * (y2 - y1)), colour);
+    }
+}
+
+void ScreenPixel(int x, int y, int colour) {
+    Colour(colour);
+    cairo_rectangle(Context(), x, y, 1, 1);
+    cairo_fill(Context());
+}
+
+void ScreenMarker(int type, int size, int x, int y, int colour) {
+    if (type == MarkerNone) return;
+    if (size == 0) return ScreenPixel(x, y, colour);
+    Colour(colour);
+    cairo_t* cr = Context();
+    if (type == MarkerCircle) {
+        cairo_new_path(cr);
+        cairo_arc(cr, x + 0.5, y + 0.5, size, 0, 2 * M_PI);
+        cairo_stroke(cr);
+        return;
+    }
+    for (const MarkerStroke& stroke : MarkerStrokes(type, size)) {
+        const size_t n = stroke.points.size();
+        const size_t segments = stroke.closed ? n : n - 1;
+        for (size_t i = 0; i < segments; ++i) {
+            const auto& [ax, ay] = stroke.points[i];
+            const auto& [bx, by] = stroke.points[(i + 1) % n];
+            StrokeBetween(x + ax, y + ay, x + bx, y + by);
+        }
+    }
+}
+
+void ScreenText(double x, double y, const std::string& text, double pixels, Anchor anchor,
+                int colour) {
+    if (text.empty()) return;
+    cairo_t* cr = Context();
+    Colour(colour);
+    cairo_set_font_size(cr, pixels);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    double dx = 0, dy = 0;  // from the anchor to the start of the baseline, along the text
+    switch (anchor) {
+        case Anchor::TopCentre:
+            dx = -extents.x_advance / 2, dy = font.ascent;
+            break;
+        case Anchor::BottomCentre:
+            dx = -extents.x_advance / 2, dy = -font.descent;
+            break;
+        case Anchor::TopLeft:
+            dy = font.ascent;
+            break;
+        case Anchor::MiddleRight:
+            dx = -extents.x_advance, dy = (font.ascent - font.descent) / 2;
+            break;
+        case Anchor::MiddleLeftUpwards:
+            dx = -extents.x_advance / 2, dy = font.ascent;
+            break;
+    }
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    if (anchor == Anchor::MiddleLeftUpwards) cairo_rotate(cr, -M_PI / 2);
+    cairo_move_to(cr, dx, dy);
+    cairo_show_text(cr, text.c_str());
+    cairo_restore(cr);
+}
+
+void DrawSegment(double x1, double y1, double x2, double y2, int colour) {
+    if (Missing(x1) || Missing(y1) || Missing(x2) || Missing(y2)) return;
+    const double a = ScreenX(x1), b = ScreenY(y1), c = ScreenX(x2), d = ScreenY(y2);
+    ScreenLine(Round(a), Round(b), Round(c), Round(d), colour);
+    PSSegment(a, b, c, d);
+}
+
+void DrawMarker(double x, double y, int type, int size, int colour) {
+    if (Missing(x) || Missing(y)) return;
+    const double a = ScreenX(x), b = ScreenY(y);
+    ScreenMarker(type, size, Round(a), Round(b), colour);
+    PSMarker(type, size, a, b);
+}
+
+void DrawBar(double x1, double y1, double x2, double y2, int colour) {
+    if (Missing(x1) || Missing(y1) || Missing(x2) || Missing(y2)) return;
+    const double a = ScreenX(x1), b = ScreenY(y1), c = ScreenX(x2), d = ScreenY(y2);
+    const int l = Round(std::min(a, c)), r = Round(std::max(a, c));
+    const int t = Round(std::min(b, d)), u = Round(std::max(b, d));
+    Colour(colour);
+    cairo_rectangle(Context(), l, t, r - l + 1, u - t + 1);
+    cairo_fill(Context());
+    ScreenLine(l, t, r, t, 0);
+    ScreenLine(r, t, r, u, 0);
+    ScreenLine(r, u, l, u, 0);
+    ScreenLine(l, u, l, t, 0);
+    PSBar(a, b, c, d, colour);
+}
+
+void DrawTextAt(double x, double y, const std::string& text, int colour) {
+    if (Missing(x) || Missing(y)) return;
+    const double a = ScreenX(x), b = ScreenY(y);
+    ScreenText(a, b, text, PixelsForPoints(numberPoints), Anchor::TopLeft, colour);
+    PSTextAt(a, b, text);
+}
+
+}  // namespace korw::plot

@@ -1,0 +1,50 @@
+// The 640 x 480 picture bitmap and the drawing primitives of every plot.
+//
+// Each primitive draws on the bitmap (antialiasing off, so lines and markers are whole pixels)
+// and then writes its PostScript fragment when a picture file is open. Primitives named Draw...
+// take data coordinates and map them with the current axis limits; a coordinate equal to the
+// missing value makes them draw nothing.
+#pragma once
+
+#include <cairo.h>
+
+#include <string>
+
+#include "plot/settings.h"
+
+namespace korw::plot {
+
+inline constexpr int BitmapWidth = 640;
+inline constexpr int BitmapHeight = 480;
+
+// The bitmap (created on first use). The surface stays owned by this module.
+cairo_surface_t* Bitmap();
+Rgb Pixel(int x, int y);
+
+// Paints the bitmap white; the pen is black again.
+void ClearBitmap();
+
+// Data coordinates to fractional screen pixels with the current limits and frame.
+double ScreenX(double x);
+double ScreenY(double y);
+
+// Screen-only drawing in pixels; the PostScript side is written by the callers.
+void ScreenLine(int x1, int y1, int x2, int y2, int colour);
+void ScreenDottedLine(int x1, int y1, int x2, int y2, int colour);  // every second pixel
+void ScreenPixel(int x, int y, int colour);
+void ScreenMarker(int type, int size, int x, int y, int colour);
+
+enum class Anchor { TopCentre, BottomCentre, TopLeft, MiddleRight, MiddleLeftUpwards };
+// Text of `pixels` height; MiddleLeftUpwards writes it turned by 90 degrees, its top to the left.
+void ScreenText(double x, double y, const std::string& text, double pixels, Anchor anchor,
+                int colour);
+
+// Font height in pixels for a PostScript size in points, so both pictures match.
+double PixelsForPoints(double points);
+
+void DrawSegment(double x1, double y1, double x2, double y2, int colour);
+void DrawMarker(double x, double y, int type, int size, int colour);
+void DrawBar(double x1, double y1, double x2, double y2, int colour);
+void DrawTextAt(double x, double y, const std::string& text, int colour);
+
+}  // namespace korw::plot
