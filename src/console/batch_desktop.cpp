@@ -4,6 +4,9 @@
 #include <iostream>
 
 #include "data/files.h"
+#include "interp/output.h"
+#include "interp/state.h"
+#include "plot/picture.h"
 
 namespace korw::console {
 
@@ -27,6 +30,14 @@ void BatchDesktop::ErrorBox(const std::string& text) {
 bool BatchDesktop::Confirm(const std::string& text) {
     std::cerr << PlainLines(text) << " " << (yes_ ? "Yes" : "No") << "\n";
     return yes_;
+}
+
+// With --pictures every picture is kept under its default name, as if Return was pressed.
+void BatchDesktop::ShowPicture(bool) {
+    if (!pictures_) return;
+    std::string name = plot::DefaultPictureName();
+    if (!plot::SavePicture(name)) return ErrorBox("Can not save the picture as " + name);
+    if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + name + " ***");
 }
 
 bool BatchDesktop::CopyFile(const std::string& from, const std::string& to) {

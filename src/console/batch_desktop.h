@@ -21,6 +21,7 @@ class BatchDesktop : public interp::Desktop {
     bool ReviewResults(const std::string&) override { return true; }
     void LogCommand(const std::string&) override {}
     void SetCommandText(const std::string&) override {}
+    void ShowPicture(bool threeD) override;
     void CloseMainWindow() override { closing_ = true; }
 
     bool Closing() const { return closing_; }

@@ -21,6 +21,9 @@
 #include "interp/execute.h"
 #include "interp/output.h"
 #include "interp/state.h"
+#include "plot/picture.h"
+#include "plot/plot3d.h"
+#include "plot/postscript.h"
 
 extern char** environ;
 
@@ -32,6 +35,7 @@ constexpr const char* kRed = "\033[31m";
 constexpr const char* kPlain = "\033[0m";
 constexpr int kEscape = 27;
 constexpr int kCtrlC = 3;
+constexpr int kUp = 1000, kDown = 1001, kLeft = 1002, kRight = 1003;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -97,6 +101,33 @@ std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
 }
 
 }  // namespace
+
+// One key; the arrow keys come back as kUp, kDown, kLeft and kRight.
+int ReadKeySequence() {
+    RawMode raw;
+    unsigned char c = 0;
+    std::fflush(stdout);
+    if (::read(STDIN_FILENO, &c, 1) != 1) return kEscape;
+    if (c == '\n') return '\r';
+    if (c != kEscape) return c;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    unsigned char seq[2];
+    if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[0], 1) != 1) return kEscape;
+    if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[1], 1) != 1) return kEscape;
+    DrainPending();
+    if (seq[0] != '[' && seq[0] != 'O') return 0;
+    switch (seq[1]) {
+        case 'A':
+            return kUp;
+        case 'B':
+            return kDown;
+        case 'C':
+            return kRight;
+        case 'D':
+            return kLeft;
+    }
+    return 0;
+}
 
 int ReadKey() {
     RawMode raw;
@@ -270,6 +301,67 @@ void ShowText(const std::string& text, const std::string& topic) {
         std::cout << text << std::flush;
     }
     ::unlink(name);
+}
+
+namespace {
+
+// The picture as a PNG in the temporary directory, opened in the desktop's image viewer.
+void ViewPicture(std::string& viewed) {
+    if (viewed.empty()) viewed = "/tmp/korw-picture-" + std::to_string(::getpid()) + ".png";
+    if (plot::SavePicture(viewed)) {
+        std::string program = "xdg-open";
+        char* argv[] = {program.data(), viewed.data(), nullptr};
+        pid_t pid;
+        ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+    }
+}
+
+void SavePictureAs(TerminalDesktop& desktop) {
+    interp::FileDialog dialog{
+        "Save picture as ...",
+        "JPEG Image File (*.jpg)|*.jpg|Bitmaps (*.bmp)|*.bmp",
+        ".JPG",
+        interp::WorkingDirectory,
+        std::filesystem::path(plot::DefaultPictureName(interp::WorkingDirectory))
+            .filename()
+            .string(),
+        true};
+    std::optional<std::string> name = desktop.SaveDialog(dialog);
+    if (!name) return;
+    if (!plot::SavePicture(*name)) return desktop.ErrorBox("Can not save the picture as " + *name);
+    if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + *name + " ***");
+}
+
+}  // namespace
+
+// The picture waits for a key: Return offers to save it, Escape closes it, V shows it in the
+// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -.
+void TerminalDesktop::ShowPicture(bool threeD) {
+    if (interp::ProgramRunning && plot::psRequested) return;
+    std::cout << "\033[36mPress Return to save, Escape to quit, V to view the picture."
+              << (threeD ? " Cursor keys rotate, +/- zoom/unzoom." : "") << "\033[0m" << std::flush;
+    std::string viewed;
+    for (;;) {
+        int key = ReadKeySequence();
+        if (key == '\r') {
+            std::cout << "\r\033[K" << std::flush;
+            SavePictureAs(*this);
+            break;
+        }
+        if (key == kEscape) break;
+        if (key == 'v' || key == 'V') ViewPicture(viewed);
+        if (!threeD) continue;
+        std::optional<plot::ViewKey> turn;
+        if (key == kUp) turn = plot::ViewKey::Up;
+        if (key == kDown) turn = plot::ViewKey::Down;
+        if (key == kLeft) turn = plot::ViewKey::Left;
+        if (key == kRight) turn = plot::ViewKey::Right;
+        if (key == '+') turn = plot::ViewKey::ZoomIn;
+        if (key == '-') turn = plot::ViewKey::ZoomOut;
+        if (turn && plot::TurnView(*turn) && !viewed.empty()) plot::SavePicture(viewed);
+    }
+    std::cout << "\r\033[K" << std::flush;
+    if (!viewed.empty()) ::unlink(viewed.c_str());
 }
 
 void TerminalDesktop::ShowFile(const std::string& file) {

@@ -21,6 +21,7 @@ class TerminalDesktop : public interp::Desktop {
     void SetCommandText(const std::string&) override {}
     void ShowFile(const std::string& file) override;
     std::string EditFile(const std::string& file) override;
+    void ShowPicture(bool threeD) override;
     void CloseMainWindow() override { closing_ = true; }
 
     bool Closing() const { return closing_; }

@@ -82,6 +82,7 @@ void CmdQuit(const std::string&) {
 }
 
 void RestartLibrarySession() {
+    ResetGraphics();
     double started = data::SessionStart();
     data::Finish();
     data::Start("KORW/" + std::string(kVersion), TemporaryOutput);

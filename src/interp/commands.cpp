@@ -8,6 +8,14 @@ namespace korw::interp {
 CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
+        {"CLOSEPSFILE", CmdClosePsFile},
+        {"PSFRAME", CmdPsFrame},
+        {"OPENPSFILE", CmdOpenPsFile},
+        {"HISTOGRAM", CmdHistogram},
+        {"PLOT", CmdPlot},
+        {"FRAMETEXT", CmdFrameText},
+        {"YTEXT", CmdYText},
+        {"XTEXT", CmdXText},
         {"CORMAT", CmdCorMat},
         {"BARTLETT", CmdBartlett},
         {"KEYS", CmdKeys},

@@ -57,6 +57,19 @@ void CmdKeys(const std::string& params);
 void CmdBartlett(const std::string& params);
 void CmdCorMat(const std::string& params);
 
+// Graphics (cmd_graphics.cpp).
+void CmdXText(const std::string& params);
+void CmdYText(const std::string& params);
+void CmdFrameText(const std::string& params);
+void CmdPlot(const std::string& params);
+void CmdHistogram(const std::string& params);
+void CmdOpenPsFile(const std::string& params);
+void CmdPsFrame(const std::string& params);
+void CmdClosePsFile(const std::string& params);
+
+// The graphics part of DELETE without parameters: picture file closed, frames and texts reset.
+void ResetGraphics();
+
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();
 

@@ -53,6 +53,10 @@ class Desktop {
         return "";
     }
 
+    // The picture of PLOT or HISTOGRAM on show (three-dimensional ones can be turned); the
+    // front end offers to save it. Front ends without pictures ignore it.
+    virtual void ShowPicture(bool threeD) { (void)threeD; }
+
     // QUIT, or a failed start: the main window closes once the present command is done.
     virtual void CloseMainWindow() = 0;
 };
