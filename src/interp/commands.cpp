@@ -8,6 +8,16 @@ namespace korw::interp {
 CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
+        {"GROUP", CmdGroup},
+        {"TABULATE", CmdTabulate},
+        {"THREEWAYTABLE", CmdThreeWayTable},
+        {"TWOWAYTABLE", CmdTwoWayTable},
+        {"ONEWAYTABLE", CmdOneWayTable},
+        {"GETDATA", CmdGetData},
+        {"SAVEDATA", CmdSaveData},
+        {"TRANSFER", CmdTransfer},
+        {"SORT", CmdSort},
+        {"SUMMARY", CmdSummary},
         {"CLOSEPSFILE", CmdClosePsFile},
         {"PSFRAME", CmdPsFrame},
         {"OPENPSFILE", CmdOpenPsFile},

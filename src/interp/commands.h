@@ -70,6 +70,18 @@ void CmdClosePsFile(const std::string& params);
 // The graphics part of DELETE without parameters: picture file closed, frames and texts reset.
 void ResetGraphics();
 
+// Data sets, sorting and tables (cmd_tables.cpp).
+void CmdSummary(const std::string& params);
+void CmdSort(const std::string& params);
+void CmdTransfer(const std::string& params);
+void CmdSaveData(const std::string& params);
+void CmdGetData(const std::string& params);
+void CmdOneWayTable(const std::string& params);
+void CmdTwoWayTable(const std::string& params);
+void CmdThreeWayTable(const std::string& params);
+void CmdTabulate(const std::string& params);
+void CmdGroup(const std::string& params);
+
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();
 

@@ -1,0 +1,58 @@
+// Session fixture of the data store tests: a fresh library session per test in a private
+// directory, its output read back as text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "data/vectors.h"
+
+namespace korw::data::test {
+
+class DataSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // One directory per process: ctest runs the tests of this program side by side.
+        dir_ = ::testing::TempDir() + "korw_data_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::create_directories(dir_);
+        out_ = dir_ + "/out.txt";
+        if (Active) Finish();
+        Start("KORW JUN2009", out_);
+        ContinueOnError = true;
+        NewOutFile(out_);
+    }
+    void TearDown() override {
+        if (Active) Finish();
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // The text written since the last call.
+    std::string Output() {
+        CloseOutFile();
+        std::ifstream in(out_);
+        std::stringstream s;
+        s << in.rdbuf();
+        NewOutFile(out_);
+        return s.str();
+    }
+
+    // The error of the last call, "" when it succeeded.
+    static std::string Error() { return ErrorFree ? "" : ErrorMessage; }
+
+    std::string dir_, out_;
+};
+
+}  // namespace korw::data::test
