@@ -66,7 +66,7 @@ std::string StartCommandFor(const fs::path& file, const std::vector<std::string>
     std::string ext = file.extension().string();
     for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string command =
-        ext == ".KDS" ? "GETDATA " + file.filename().string() : "RUN " + file.stem().string();
+        ext == ".KDS" ? "GETDATA " + file.stem().string() : "RUN " + file.stem().string();
     for (const std::string& v : values) command += " " + v;
     return command;
 }

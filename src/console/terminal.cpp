@@ -422,7 +422,7 @@ int RunTerminal(const TerminalOptions& options) {
         workingDirectory = file.parent_path().string();
         std::string ext = data::UpperName(file.extension().string());
         startCommand =
-            ext == ".KDS" ? "GETDATA " + file.filename().string() : "RUN " + file.stem().string();
+            ext == ".KDS" ? "GETDATA " + file.stem().string() : "RUN " + file.stem().string();
         for (size_t i = 1; i < args.size(); ++i) startCommand += " " + args[i];
     }
     if (SessionOutputExists()) {

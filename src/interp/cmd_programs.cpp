@@ -4,6 +4,7 @@
 #include <fstream>
 #include <vector>
 
+#include "data/datasets.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -317,6 +318,11 @@ void CmdShow(const std::string& params) {
                                              ".TXT", ".BAT", ".CMD", "."};
     for (const char* type : kTextTypes)
         if (ext == type) return TheDesktop->ShowFile(params);
+    if (ext == ".KDS") {
+        data::Contents(params.substr(0, params.size() - 4));  // Contents adds ".KDS"
+        if (!LibraryFailed()) ShowCommandOutput();
+        return;
+    }
     if (ext == ".JPG" || ext == ".BMP" || ext == ".PNG") return TheDesktop->ShellOpen(params, "");
     SetCommandError("Unknown file type - use SHELL");
 }
