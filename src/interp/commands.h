@@ -57,6 +57,18 @@ void CmdKeys(const std::string& params);
 void CmdBartlett(const std::string& params);
 void CmdCorMat(const std::string& params);
 
+// Data sets, sorting and tables (cmd_tables.cpp).
+void CmdSummary(const std::string& params);
+void CmdSort(const std::string& params);
+void CmdTransfer(const std::string& params);
+void CmdSaveData(const std::string& params);
+void CmdGetData(const std::string& params);
+void CmdOneWayTable(const std::string& params);
+void CmdTwoWayTable(const std::string& params);
+void CmdThreeWayTable(const std::string& params);
+void CmdTabulate(const std::string& params);
+void CmdGroup(const std::string& params);
+
 // Graphics (cmd_graphics.cpp).
 void CmdXText(const std::string& params);
 void CmdYText(const std::string& params);
@@ -70,17 +82,14 @@ void CmdClosePsFile(const std::string& params);
 // The graphics part of DELETE without parameters: picture file closed, frames and texts reset.
 void ResetGraphics();
 
-// Data sets, sorting and tables (cmd_tables.cpp).
-void CmdSummary(const std::string& params);
-void CmdSort(const std::string& params);
-void CmdTransfer(const std::string& params);
-void CmdSaveData(const std::string& params);
-void CmdGetData(const std::string& params);
-void CmdOneWayTable(const std::string& params);
-void CmdTwoWayTable(const std::string& params);
-void CmdThreeWayTable(const std::string& params);
-void CmdTabulate(const std::string& params);
-void CmdGroup(const std::string& params);
+// Model fits and the fitted model (cmd_models.cpp).
+void CmdFitLinearNormal(const std::string& params);
+void CmdListParameters(const std::string& params);
+void CmdTestModelChange(const std::string& params);
+void CmdSaveFitted(const std::string& params);
+void CmdSaveParameters(const std::string& params);
+void CmdSaveNormedResiduals(const std::string& params);
+void CmdEstimate(const std::string& params);
 
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();

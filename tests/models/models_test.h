@@ -1,0 +1,87 @@
+// Session fixture of the model tests: a fresh library session with the test data of
+// tests/reference/linear.R, its output read back as text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "data/vectors.h"
+#include "models/models.h"
+
+namespace korw::models::test {
+
+class ModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path_ = ::testing::TempDir() + "models_test_" + std::to_string(::getpid()) + ".out";
+        InstallModelFitHooks();
+        if (data::Active) data::Finish();
+        data::Start("KORW JUN2009", path_);
+        data::ContinueOnError = true;
+        data::NewOutFile(path_);
+    }
+    void TearDown() override {
+        if (data::Active) data::Finish();
+        std::remove(path_.c_str());
+    }
+
+    std::string Output() {
+        data::CloseOutFile();
+        std::ifstream in(path_);
+        std::stringstream s;
+        s << in.rdbuf();
+        data::NewOutFile(path_);
+        return s.str();
+    }
+
+    // Y, A (3 levels), B (2 levels), X1, X2 = 2 X1 + 1 and W over 14 units.
+    void DeclareTestData() {
+        static const float y[] = {4.2f, 5.1f, 3.8f, 6.0f, 5.5f, 7.1f, 6.8f,
+                                  8.2f, 7.7f, 5.9f, 6.3f, 9.1f, 8.8f, 7.4f};
+        static const int a[] = {1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3};
+        static const int b[] = {1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 2, 1};
+        static const float x1[] = {1.5f, 2.1f, 0.7f, 3.3f, 2.8f, 1.9f, 4.0f,
+                                   3.1f, 2.2f, 1.1f, 3.7f, 2.6f, 4.4f, 0.9f};
+        static const float w[] = {1, 2, 0, 1, 1, 3, 1, 0, 2, 1, 1, 1, 2, 1};
+        data::DeclareVariate("Y", 14);
+        data::DeclareFactor("A", 14, 3);
+        data::DeclareFactor("B", 14, 2);
+        data::DeclareVariate("X1 X2 W", 14);
+        for (int u = 1; u <= 14; ++u) {
+            data::AssignValue("Y", u, y[u - 1]);
+            data::AssignLevel("A", u, a[u - 1]);
+            data::AssignLevel("B", u, b[u - 1]);
+            data::AssignValue("X1", u, x1[u - 1]);
+            data::AssignValue("X2", u, 2.0f * x1[u - 1] + 1.0f);
+            data::AssignValue("W", u, w[u - 1]);
+        }
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    }
+
+    // Fits the model and returns its output; the fit must succeed.
+    std::string FitOk(const std::string& model) {
+        Output();
+        FitLinearNormal(model);
+        EXPECT_TRUE(data::ErrorFree) << model << ": " << data::ErrorMessage;
+        return Output();
+    }
+
+    std::string FitError(const std::string& model) {
+        FitLinearNormal(model);
+        return data::ErrorFree ? "" : data::ErrorMessage;
+    }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace korw::models::test
