@@ -14,6 +14,37 @@ TEST(WriteNumberFormat, ChoosesExponentAndDecimals) {
     EXPECT_EQ(NumberText(10, 4, 123456), "    123456");    // more digits than D: no decimals
     EXPECT_EQ(NumberText(10, 4, -2.5), "    -2.500");
     EXPECT_EQ(NumberText(10, 4, 0), "    0.0000");  // 0 chooses its format as 0.5
+    EXPECT_EQ(NumberText(10, 4, 1), "     1.000");
+    EXPECT_EQ(NumberText(10, 4, 0.05), "   0.05000");
+    EXPECT_EQ(NumberText(6, 5, 99999.7), " 0.1000e6");  // the 0.51 guard keeps it below 1
+    EXPECT_EQ(NumberText(8, 4, 1.5e12), " 0.150e13");   // two exponent digits: one less field
+    EXPECT_EQ(NumberText(8, 3, -2.5e-12), "-0.250e-11");
+    EXPECT_EQ(NumberText(20, 8, 9), "           9.0000000");
+}
+
+TEST(WriteNumberFormat, ChosenFormats) {
+    NumberFormat f = ChooseNumberFormat(6, 5, 123456);
+    EXPECT_EQ(f.exponent, 6);
+    EXPECT_EQ(f.decimals, 4);
+    EXPECT_EQ(f.width, 9);
+    f = ChooseNumberFormat(6, 4, 0.000456);
+    EXPECT_EQ(f.exponent, -3);
+    EXPECT_EQ(f.decimals, 4);
+    EXPECT_EQ(f.width, 10);
+    f = ChooseNumberFormat(8, 3, 2.5e-120);
+    EXPECT_EQ(f.exponent, -119);
+    EXPECT_EQ(f.width, 11);
+    f = ChooseNumberFormat(20, 8, 10);
+    EXPECT_EQ(f.exponent, 0);
+    EXPECT_EQ(f.decimals, 6);
+    EXPECT_EQ(f.width, 10);
+}
+
+TEST(ScientificFormat, FitsTheWidth) {
+    EXPECT_EQ(Scientific(123456.789, 10), " 1.235E+05");
+    EXPECT_EQ(Scientific(-123456.789, 9), "-1.23E+05");
+    EXPECT_EQ(Scientific(9.999e10, 9), " 1.00E+11");
+    EXPECT_EQ(Scientific(1e-300, 10), " 1.00E-300");
 }
 
 TEST(FixedAndExponent, PascalConversions) {
