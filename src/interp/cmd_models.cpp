@@ -58,6 +58,20 @@ void CmdFitLinearNormal(const std::string& params) {
     ShowCommandOutput();
 }
 
+void CmdFitLogitLinear(const std::string& params) {
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    models::FitLogitLinear(params);
+    if (LibraryFailed()) return;
+    ShowCommandOutput();
+}
+
+void CmdFitLogLinear(const std::string& params) {
+    models::FitLogLinear(params);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    ShowCommandOutput();
+}
+
 void CmdListParameters(const std::string&) {
     if (RefusedAfterAnova("Not available after FitANOVA")) return;
     models::ListParameters();

@@ -44,4 +44,12 @@ void CmdCorMat(const std::string& params) {
     ShowCommandOutput();
 }
 
+void CmdWilcoxon(const std::string&) {
+    SetCommandError("Not yet available");
+}
+
+void CmdSpearman(const std::string&) {
+    SetCommandError("Not yet available");
+}
+
 }  // namespace korw::interp

@@ -9,6 +9,8 @@ CommandAction FindCommandAction(const std::string& name) {
     static const std::pair<std::string_view, CommandAction> kActions[] = {
         {"DELETE", CmdDelete},
         {"FITLINEARNORMAL", CmdFitLinearNormal},
+        {"FITLOGITLINEAR", CmdFitLogitLinear},
+        {"FITLOGLINEAR", CmdFitLogLinear},
         {"LISTPARAMETERS", CmdListParameters},
         {"TESTMODELCHANGE", CmdTestModelChange},
         {"SAVEFITTED", CmdSaveFitted},
@@ -25,6 +27,8 @@ CommandAction FindCommandAction(const std::string& name) {
         {"XTEXT", CmdXText},
         {"CORMAT", CmdCorMat},
         {"BARTLETT", CmdBartlett},
+        {"WILCOXON", CmdWilcoxon},
+        {"SPEARMAN", CmdSpearman},
         {"KEYS", CmdKeys},
         {"EDIT", CmdEdit},
         {"SHELL", CmdShell},

@@ -56,6 +56,8 @@ void CmdKeys(const std::string& params);
 // Tests and correlations (cmd_tests.cpp).
 void CmdBartlett(const std::string& params);
 void CmdCorMat(const std::string& params);
+void CmdWilcoxon(const std::string& params);
+void CmdSpearman(const std::string& params);
 
 // Data sets, sorting and tables (cmd_tables.cpp).
 void CmdSummary(const std::string& params);
@@ -84,6 +86,8 @@ void ResetGraphics();
 
 // Model fits and the fitted model (cmd_models.cpp).
 void CmdFitLinearNormal(const std::string& params);
+void CmdFitLogitLinear(const std::string& params);
+void CmdFitLogLinear(const std::string& params);
 void CmdListParameters(const std::string& params);
 void CmdTestModelChange(const std::string& params);
 void CmdSaveFitted(const std::string& params);

@@ -62,6 +62,8 @@ struct FitRecord {
     double residualSS = 0;
     int32_t observations = 0;
     int rank = 0;
+    double deviance = 0;  // -2 log likelihood of a likelihood fit
+    int iterations = 0;
     // Packed lower triangle of the swept cross-product matrix, order q = columns + 1 (the
     // response last); element (i, j), j <= i, 0-based, at i * (i + 1) / 2 + j.
     std::vector<double> matrix;

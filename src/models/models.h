@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace korw::models {
@@ -57,6 +58,38 @@ void EstimateContrasts(const std::string& arguments);
 
 // Compares the two latest fits.
 void TestModelChange();
+
+// Binomial fit with logit link of a binary response, or of relative frequencies with binomial
+// totals after "/"; Poisson fit with log link.
+void FitLogitLinear(const std::string& model);
+void FitLogLinear(const std::string& model);
+
+// The caller's likelihood for FitUserDefined. Each function reads the current estimates
+// (Parameter) and the caller's own data; parameters are numbered from 1, the formula's columns
+// first, then the extra parameters.
+struct UserLikelihood {
+    std::function<double()> logLikelihood;
+    std::function<double(int)> first;        // dL / d beta_i
+    std::function<double(int, int)> second;  // d2L / d beta_i d beta_j
+};
+
+// Maximises the caller's likelihood over the columns of the formula (vectors of nUnits units)
+// and the extra parameters named in `extraNames` (blank or comma separated).
+void FitUserDefined(const std::string& formula, const std::string& extraNames, int32_t nUnits,
+                    const UserLikelihood& likelihood);
+
+// Set by a caller's likelihood function (after its own message) to end the iterations at once;
+// cleared when FitUserDefined starts.
+extern bool StopIterations;
+// When set, FitUserDefined keeps its information matrix after the fit (for ParameterCov).
+extern bool HoldMatrix;
+
+// -2 log likelihood and residual degrees of freedom of the last fit.
+double Deviance();
+int ResDF();
+
+// Starting value of parameter k (1..999) for the next likelihood fit.
+void InitParameter(int k, double value);
 
 // Registers the fit record's hooks with the vector table; called once at program start.
 void InstallModelFitHooks();
