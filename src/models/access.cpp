@@ -36,6 +36,11 @@ int Columns() {
     return static_cast<int>(Fit().columns.size());
 }
 
+// Design columns, then the extra parameters of a user-defined fit.
+int Parameters() {
+    return static_cast<int>(Fit().estimates.size());
+}
+
 // Covariance of estimates a and b (0-based) from the held swept matrix.
 double Covariance(int a, int b) {
     const FitRecord& fit = Fit();
@@ -127,7 +132,7 @@ bool CheckSaveItem(int item) {
         ReportError("The offset variate has been deleted");
         return false;
     }
-    if (item >= 1 && Deleted(fit.response)) {
+    if (item >= 1 && fit.fitType != "FitUserDefined" && Deleted(fit.response)) {
         ReportError("The response variate has been deleted");
         return false;
     }
@@ -152,11 +157,22 @@ float SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
     const FitRecord& fit = Fit();
     double eta = Predictor(unit, row);
     if (eta == data::MissingValue) return data::MissingValue;
-    if (item == 0) return static_cast<float>(eta);
+    double mean = fit.mean != nullptr ? fit.mean(eta) : eta;
+    if (item == 0) return static_cast<float>(mean);
     float y = Entry(fit.response.index).variate[unit];
     if (y == data::MissingValue) return data::MissingValue;
-    double e = y - eta;
+    double e = y - mean;
     if (item == 1) return static_cast<float>(e);
+    if (fit.varianceFunction != nullptr) {
+        // After a likelihood fit: the Pearson residual over sqrt(1 - h), h the leverage
+        // w V x'Cx of the unit.
+        double w = WeightAt(unit);
+        double v = fit.varianceFunction(eta);
+        if (!data::UnitIncluded(unit) || w <= 0 || v <= 0) return data::MissingValue;
+        double left = 1 - w * v * Quadratic(row);
+        if (left <= 0) return data::MissingValue;
+        return static_cast<float>(e * std::sqrt(w) / std::sqrt(v * left));
+    }
     // The residual standardised by its own standard deviation sigma*sqrt((1 - h)/w); missing
     // where that is not positive or the unit took no part in the fit.
     double w = WeightAt(unit);
@@ -238,7 +254,7 @@ void ListParameters() {
     if (!data::Enter("ListParameters")) return;
     if (!HaveFit("No model fit information available")) return;
     const FitRecord& fit = Fit();
-    int p = Columns();
+    int p = Parameters();
     std::vector<std::string> names;
     size_t nameWidth = 0;
     for (int k = 1; k <= p; ++k) {
@@ -269,7 +285,7 @@ void ListParameters() {
 double Parameter(int k) {
     if (!data::Enter("Parameter")) return 0;
     if (!HaveFit("No model fitted")) return 0;
-    if (k < 1 || k > Columns()) {
+    if (k < 1 || k > Parameters()) {
         ReportError("Argument " + std::to_string(k) + " out of range");
         return 0;
     }
@@ -279,7 +295,7 @@ double Parameter(int k) {
 double ParameterSD(int k) {
     if (!data::Enter("ParameterSD")) return 0;
     if (!HaveFit("No model fitted")) return 0;
-    if (k < 1 || k > Columns()) {
+    if (k < 1 || k > Parameters()) {
         ReportError("Argument " + std::to_string(k) + " out of range");
         return 0;
     }
@@ -289,7 +305,7 @@ double ParameterSD(int k) {
 double ParameterCov(int i, int j) {
     if (!data::Enter("ParameterCov")) return 0;
     if (!HaveFit("No model fitted")) return 0;
-    if (i < 1 || i > Columns() || j < 1 || j > Columns()) {
+    if (i < 1 || i > Parameters() || j < 1 || j > Parameters()) {
         ReportError("Argument out of range");
         return 0;
     }
@@ -326,7 +342,9 @@ double Fitted(int32_t unit) {
         return 0;
     }
     std::vector<TermValue> row;
-    return Predictor(unit, row);
+    double eta = Predictor(unit, row);
+    if (eta == data::MissingValue || Fit().mean == nullptr) return eta;
+    return Fit().mean(eta);
 }
 
 void SaveFitted(const std::string& fitted, const std::string& residuals,

@@ -40,7 +40,11 @@ struct FitCounters {
     int rank = 0;
     int residualDF = 0;
     double residualSS = 0;
+    double deviance = 0;  // -2 log likelihood of a likelihood fit
 };
+
+// Inverse link and variance function of a likelihood fit; none after a linear normal fit.
+using LinkFunction = double (*)(double eta);
 
 struct FitRecord {
     std::string fitType;  // procedure that made the fit; empty: none
@@ -53,6 +57,7 @@ struct FitRecord {
     std::vector<Term> terms;  // model terms only
     std::vector<Column> columns;
     std::vector<Column> previousColumns;
+    std::vector<std::string> extraNames;  // parameters after the columns (FitUserDefined)
     int numberOfParameters = -1;
     std::vector<double> estimates;
     std::vector<double> sds;
@@ -64,6 +69,11 @@ struct FitRecord {
     int rank = 0;
     double deviance = 0;  // -2 log likelihood of a likelihood fit
     int iterations = 0;
+    LinkFunction mean = nullptr;
+    LinkFunction varianceFunction = nullptr;
+    // Starting values of the next likelihood fit, parameters 1..999 (index 0 unused).
+    std::vector<double> initValue = std::vector<double>(1000, 0.0);
+    std::vector<uint8_t> initSet = std::vector<uint8_t>(1000, 0);
     // Packed lower triangle of the swept cross-product matrix, order q = columns + 1 (the
     // response last); element (i, j), j <= i, 0-based, at i * (i + 1) / 2 + j.
     std::vector<double> matrix;
@@ -72,6 +82,10 @@ struct FitRecord {
 };
 
 FitRecord& Fit();
+
+// Sweep of the packed symmetric matrix m of order q on column k (0-based); see linear.cpp.
+void Sweep(std::vector<double>& m, int q, int k);
+double& At(std::vector<double>& m, int i, int j);
 
 inline size_t Packed(int i, int j) {
     return static_cast<size_t>(i) * (i + 1) / 2 + j;
@@ -87,6 +101,10 @@ struct TermValue {
 // deleted-vector message) when a vector of the terms has been deleted. `missing` is set when a
 // variate value at the unit is missing.
 bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing);
+
+// Checks that no variate of the terms is missing at a present unit (with a weight above 0 when
+// `weight` is given); reports the first one found.
+bool CheckDesignValues(const float* weight);
 
 // Checks that the fit record holds a fit; reports `message` otherwise.
 bool HaveFit(const char* message);

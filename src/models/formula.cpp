@@ -63,6 +63,23 @@ bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing) {
     return true;
 }
 
+bool CheckDesignValues(const float* weight) {
+    const FitRecord& fit = Fit();
+    for (int32_t u = 1; u <= fit.nUnits; ++u) {
+        if (!data::UnitIncluded(u) || (weight != nullptr && weight[u] <= 0)) continue;
+        for (const Term& term : fit.terms) {
+            for (int x : term.variates) {
+                const data::Vector& v = Entry(x);
+                if (v.variate[u] != data::MissingValue) continue;
+                ReportError("Variate " + v.name + " has a missing value at unit " +
+                            std::to_string(u));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -248,9 +265,17 @@ bool AddColumns(Term& term, std::vector<Column>& columns) {
     return true;
 }
 
+// Forgets the fit; starting values set for the next fit stay.
 void ClearFit() {
     FitRecord& fit = Fit();
-    fit = FitRecord();
+    FitRecord cleared;
+    cleared.initValue = std::move(fit.initValue);
+    cleared.initSet = std::move(fit.initSet);
+    fit = std::move(cleared);
+}
+
+void ResetFit() {
+    Fit() = FitRecord();
 }
 
 bool VectorDeleted(int index, const std::string& name) {
@@ -350,10 +375,12 @@ double OffsetValue(int32_t unit) {
 std::string ParameterName(int k) {
     if (!data::Enter("ParameterName")) return "";
     if (!HaveFit("No model fit information available")) return "";
-    if (k < 1 || k > static_cast<int>(Fit().columns.size())) {
+    int columns = static_cast<int>(Fit().columns.size());
+    if (k < 1 || k > columns + static_cast<int>(Fit().extraNames.size())) {
         ReportError("Argument " + std::to_string(k) + " out of range");
         return "";
     }
+    if (k > columns) return Fit().extraNames[k - columns - 1];
     const Column& column = Fit().columns[k - 1];
     std::string name;
     for (int i = 0; i < column.pairs; ++i) {
@@ -380,7 +407,7 @@ void InstallModelFitHooks() {
     data::ModelFitHooks hooks;
     hooks.vectorDeleted = VectorDeleted;
     hooks.crossProductOrder = CrossProductOrder;
-    hooks.sessionStarted = ClearFit;
+    hooks.sessionStarted = ResetFit;
     hooks.sessionFinished = FreeMatrix;
     data::SetModelFitHooks(hooks);
 }

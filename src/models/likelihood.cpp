@@ -1,32 +1,667 @@
 // Likelihood fits: the logit-linear and log-linear models on one Newton-Raphson engine, the
 // user-defined likelihood engine, and the results they leave for the interpreter.
+//
+// Both engines keep the information matrix and the score in one packed symmetric matrix of
+// order p + 1 (the score in the last row), sweep it on the parameters in order, and take the
+// swept score column as the Newton step. A step that makes -2 log likelihood worse is halved
+// until it does not.
+#include <algorithm>
+#include <cmath>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "data/errors.h"
+#include "data/format.h"
+#include "data/outfile.h"
+#include "data/restrict.h"
+#include "data/vectors.h"
+#include "distr/distributions.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::models {
 
+using data::Entry;
 using data::ReportError;
+using data::WriteLine;
 using namespace detail;
 
 bool StopIterations = false;
 bool HoldMatrix = false;
 
-void FitLogitLinear(const std::string&) {
-    if (!data::Enter("FitLogitLinear")) return;
-    ReportError("Not yet available");
+namespace {
+
+constexpr int kMaxIterations = 100;
+// Columns whose pivot falls below this fraction of their diagonal are aliased (first
+// iterations only); below minus this fraction the matrix is not positive semi-definite.
+constexpr double kAliasTolerance = 1.0E-10;
+constexpr int kAliasIterations = 3;
+// A step may make -2 log likelihood worse by this much before it is halved.
+constexpr double kHalvingTolerance = 1.0E-5;
+// Converged when -2 log likelihood decreases by less than this.
+constexpr double kConvergence = 1.0E-7;
+// e^eta is computed with eta clipped to this range.
+constexpr double kEtaLimit = 100.0;
+// A halved step this many times over no longer moves any estimate.
+constexpr int kMaxHalvings = 1100;
+// Tolerances of the response checks.
+constexpr double kBinaryTolerance = 1.0E-7;
+
+double ClippedExp(double eta) {
+    return std::exp(std::clamp(eta, -kEtaLimit, kEtaLimit));
 }
 
-void FitLogLinear(const std::string&) {
-    if (!data::Enter("FitLogLinear")) return;
-    ReportError("Not yet available");
+// The five model functions of the two likelihood fits, of the linear predictor eta and the
+// response y.
+struct ModelFunctions {
+    double (*term)(double y, double eta);  // log-likelihood relative to the saturated model
+    double (*first)(double y, double eta);
+    double (*second)(double eta);
+    LinkFunction mean;
+    LinkFunction variance;
+};
+
+double LogitTerm(double y, double eta) {
+    double t = y * eta - std::log1p(ClippedExp(eta));
+    if (y > 0 && y < 1) t -= y * std::log(y) + (1 - y) * std::log1p(-y);
+    return t;
+}
+double LogitFirst(double y, double eta) {
+    double e = ClippedExp(eta);
+    return y - e / (1 + e);
+}
+double LogitSecond(double eta) {
+    double e = ClippedExp(eta);
+    return -e / ((1 + e) * (1 + e));
+}
+double LogitMean(double eta) {
+    double e = ClippedExp(eta);
+    return e / (1 + e);
+}
+double LogitVariance(double eta) {
+    return -LogitSecond(eta);
 }
 
-void FitUserDefined(const std::string&, const std::string&, int32_t, const UserLikelihood&) {
+double LogTerm(double y, double eta) {
+    double t = y * eta - ClippedExp(eta);
+    if (y > 0) t -= y * std::log(y) - y;
+    return t;
+}
+double LogFirst(double y, double eta) {
+    return y - ClippedExp(eta);
+}
+double LogSecond(double eta) {
+    return -ClippedExp(eta);
+}
+double LogMean(double eta) {
+    return ClippedExp(eta);
+}
+
+constexpr ModelFunctions kLogit{LogitTerm, LogitFirst, LogitSecond, LogitMean, LogitVariance};
+constexpr ModelFunctions kLog{LogTerm, LogFirst, LogSecond, LogMean, LogMean};
+
+std::string Trim(const std::string& s) {
+    size_t a = s.find_first_not_of(' ');
+    if (a == std::string::npos) return "";
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+VectorCopy CopyOf(int index) {
+    const data::Vector& v = Entry(index);
+    return {v.name, index, v.kind, v.length};
+}
+
+// "response [- offset] = formula [/ totals]", split into its names.
+struct Specification {
+    std::string response, offset, formula, totals;
+};
+
+bool Split(const std::string& model, bool totalsAllowed, Specification& spec) {
+    size_t eq = model.find('=');
+    if (eq == std::string::npos) {
+        ReportError("Missing = in model specification");
+        return false;
+    }
+    if (!totalsAllowed && model.find('/') != std::string::npos) {
+        ReportError("Weights not allowed");
+        return false;
+    }
+    std::string left = model.substr(0, eq);
+    size_t minus = left.find('-');
+    spec.response = Trim(left.substr(0, minus));
+    if (minus != std::string::npos) spec.offset = Trim(left.substr(minus + 1));
+    spec.formula = model.substr(eq + 1);
+    size_t slash = spec.formula.rfind('/');
+    if (slash != std::string::npos) {
+        spec.totals = Trim(spec.formula.substr(slash + 1));
+        spec.formula.erase(slash);
+    }
+    return true;
+}
+
+bool TermsUse(int index) {
+    for (const Term& term : Fit().terms) {
+        for (int f : term.factors)
+            if (f == index) return true;
+        for (int x : term.variates)
+            if (x == index) return true;
+    }
+    return false;
+}
+
+// What one Newton-Raphson iteration needs of the data, fixed for the whole fit.
+struct GlmData {
+    const ModelFunctions* functions = nullptr;
+    const float* y = nullptr;
+    const float* w = nullptr;       // binomial totals, or none
+    const float* offset = nullptr;  // or none
+    std::vector<int32_t> units;     // present units with a positive weight
+};
+
+double WeightOf(const GlmData& g, int32_t u) {
+    return g.w != nullptr ? g.w[u] : 1.0;
+}
+
+// Looks up and checks the response, the totals and the offset; fills the fit record's copies.
+bool PrepareData(const Specification& spec, bool logit, GlmData& g) {
+    FitRecord& fit = Fit();
+    std::string name = spec.response;
+    int r = data::LookUpVariate(name);
+    if (r == 0) return false;
+    fit.response = CopyOf(r);
+    int32_t n = Entry(r).length;
+    std::string formula = spec.formula;
+    ParseFormula(formula);
+    if (!data::ErrorFree) return false;
+    BuildColumns(formula, n);
+    if (!data::ErrorFree) return false;
+    int wi = 0, oi = 0;
+    if (!spec.totals.empty()) {
+        std::string wname = spec.totals;
+        wi = data::LookUpVariate(wname);
+        if (wi == 0) return false;
+    }
+    if (!spec.offset.empty()) {
+        std::string oname = spec.offset;
+        oi = data::LookUpVariate(oname);
+        if (oi == 0) return false;
+    }
+    if (TermsUse(r)) {
+        ReportError("Dependent variable occurs in model formula");
+        return false;
+    }
+    if (wi == r) {
+        ReportError("Dependent variable occurs as weight in model formula");
+        return false;
+    }
+    if (oi == r) {
+        ReportError("Dependent variable occurs as offset in model formula");
+        return false;
+    }
+    fit.weighted = wi != 0;
+    fit.weight = fit.weighted ? CopyOf(wi) : VectorCopy();
+    fit.hasOffset = oi != 0;
+    fit.offset = fit.hasOffset ? CopyOf(oi) : VectorCopy();
+    if (wi != 0 && Entry(wi).length != n) {
+        ReportError("Weight variate " + Entry(wi).name + " of incorrect length");
+        return false;
+    }
+    if (oi != 0 && Entry(oi).length != n) {
+        ReportError("Offset variate " + Entry(oi).name + " of incorrect length");
+        return false;
+    }
+    g.functions = logit ? &kLogit : &kLog;
+    g.y = Entry(r).variate.data();
+    g.w = wi != 0 ? Entry(wi).variate.data() : nullptr;
+    g.offset = oi != 0 ? Entry(oi).variate.data() : nullptr;
+    auto missingAt = [](int index, int32_t u) {
+        ReportError("Variate " + Entry(index).name + " has a missing value at unit " +
+                    std::to_string(u));
+        return false;
+    };
+    int32_t present = 0;
+    for (int32_t u = 1; u <= n; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        ++present;
+        if (g.w != nullptr) {
+            if (g.w[u] == data::MissingValue) return missingAt(wi, u);
+            if (g.w[u] < 0) {
+                ReportError(Entry(wi).name + " has a negative value at unit " + std::to_string(u));
+                return false;
+            }
+            if (g.w[u] == 0) continue;
+        }
+        if (g.y[u] == data::MissingValue) return missingAt(r, u);
+        if (g.offset != nullptr && g.offset[u] == data::MissingValue) return missingAt(oi, u);
+        g.units.push_back(u);
+    }
+    if (present == 0) {
+        ReportError("no units present in " + fit.response.name);
+        return false;
+    }
+    if (g.units.empty()) {
+        ReportError("no units with " + fit.weight.name + " >0 present in " + fit.response.name);
+        return false;
+    }
+    if (logit) {
+        for (int32_t u : g.units) {
+            double y = g.y[u];
+            if (g.w != nullptr) {
+                if (y < -kBinaryTolerance || y > 1 + kBinaryTolerance) {
+                    ReportError("Relative frequency " + fit.response.name +
+                                " out of range at unit " + std::to_string(u));
+                    return false;
+                }
+            } else if (std::fabs(y) > kBinaryTolerance && std::fabs(y - 1) > kBinaryTolerance) {
+                ReportError("Binary response " + fit.response.name + " out of range at unit " +
+                            std::to_string(u));
+                return false;
+            }
+        }
+    }
+    return CheckDesignValues(g.w);
+}
+
+void WriteHeader(const GlmData& g, bool logit) {
+    const FitRecord& fit = Fit();
+    if (!logit)
+        WriteLine("Dependent variable " + fit.response.name + ".");
+    else if (g.w == nullptr)
+        WriteLine("Dependent binary variable " + fit.response.name + ".");
+    else
+        WriteLine("Dependent relative frequency " + fit.response.name + ", binomial totals " +
+                  fit.weight.name + ".");
+    if (fit.hasOffset) WriteLine("Offset variate " + fit.offset.name);
+    WriteLine("Model terms");
+    for (const Term& term : fit.terms) WriteLine("  " + term.name);
+}
+
+// The linear predictor at every fit unit for the estimates beta.
+bool ComputeEta(const GlmData& g, const std::vector<double>& beta, std::vector<double>& eta) {
+    std::vector<TermValue> row;
+    bool missing = false;
+    for (size_t i = 0; i < g.units.size(); ++i) {
+        int32_t u = g.units[i];
+        if (!DesignRow(u, row, missing)) return false;
+        double e = g.offset != nullptr ? g.offset[u] : 0.0;
+        for (const TermValue& x : row) e += beta[x.column] * x.value;
+        eta[i] = e;
+    }
+    return true;
+}
+
+double MinusTwoLogLikelihood(const GlmData& g, const std::vector<double>& eta) {
+    double sum = 0;
+    for (size_t i = 0; i < g.units.size(); ++i) {
+        int32_t u = g.units[i];
+        sum += WeightOf(g, u) * g.functions->term(g.y[u], eta[i]);
+    }
+    double d = -2 * sum;
+    return std::isnan(d) ? HUGE_VAL : d;
+}
+
+// Information matrix and score at the current linear predictor, order p + 1.
+bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<double>& m, int p) {
+    std::fill(m.begin(), m.end(), 0.0);
+    std::vector<TermValue> row;
+    bool missing = false;
+    double* score = &m[Packed(p, 0)];
+    for (size_t i = 0; i < g.units.size(); ++i) {
+        int32_t u = g.units[i];
+        if (!DesignRow(u, row, missing)) return false;
+        double w = WeightOf(g, u);
+        double d = -g.functions->second(eta[i]) * w;
+        double s = g.functions->first(g.y[u], eta[i]) * w;
+        for (size_t a = 0; a < row.size(); ++a) {
+            double first = d * row[a].value;
+            double* line = &m[Packed(row[a].column, 0)];
+            for (size_t b = 0; b <= a; ++b) line[row[b].column] += first * row[b].value;
+            score[row[a].column] += s * row[a].value;
+        }
+    }
+    return true;
+}
+
+// Sweeps the information matrix (order p + 1, score last) on every parameter that is not
+// aliased, in order, counting them in `rank`. A diagonal that is not positive marks its
+// parameter aliased; during the first iterations so does a pivot that has almost vanished.
+// A pivot that is exactly 0 later on cannot be swept: its parameter is `skipped` in this
+// iteration (no step) instead of dividing by zero.
+bool SweepInformation(std::vector<double>& m, int p, std::vector<uint8_t>& aliased,
+                      std::vector<uint8_t>& skipped, bool mayAlias, int& rank) {
+    std::vector<double> d(p);
+    skipped.assign(p, 0);
+    for (int k = 0; k < p; ++k) {
+        d[k] = At(m, k, k);
+        if (d[k] <= 0) aliased[k] = 1;
+    }
+    rank = 0;
+    for (int k = 0; k < p; ++k) {
+        if (aliased[k]) continue;
+        if (At(m, k, k) == 0) {
+            skipped[k] = 1;
+            continue;
+        }
+        Sweep(m, p + 1, k);
+        ++rank;
+        for (int j = k + 1; j < p; ++j) {
+            if (aliased[j]) continue;
+            double mj = At(m, j, j);
+            if (mj < -kAliasTolerance * d[j]) {
+                ReportError("Information matrix not positively semi-definite");
+                return false;
+            }
+            if (mayAlias && mj < kAliasTolerance * d[j]) aliased[j] = 1;
+        }
+    }
+    return true;
+}
+
+bool Any(const std::vector<uint8_t>& flags) {
+    return std::find(flags.begin(), flags.end(), 1) != flags.end();
+}
+
+std::vector<double> StartingValues(int p) {
+    const FitRecord& fit = Fit();
+    std::vector<double> beta(p, 0.0);
+    for (int k = 0; k < p && k + 1 < static_cast<int>(fit.initSet.size()); ++k)
+        if (fit.initSet[k + 1]) beta[k] = fit.initValue[k + 1];
+    return beta;
+}
+
+void ClearStartingValues() {
+    FitRecord& fit = Fit();
+    std::fill(fit.initSet.begin(), fit.initSet.end(), 0);
+}
+
+void WriteConvergence(int iterations, double lastChange) {
+    if (iterations < kMaxIterations) {
+        WriteLine("Convergence after " + std::to_string(iterations) + " iterations.");
+    } else {
+        WriteLine("Warning: No convergence after " + std::to_string(kMaxIterations) +
+                  " iterations.");
+        WriteLine("Last change of -2log(Likelihood) was " + data::Fixed(lastChange, 10, 8));
+    }
+}
+
+// Standard deviations from the swept diagonal: the swept information matrix is minus the
+// covariance matrix of the estimates.
+void StoreDeviations(const std::vector<double>& m, int p) {
+    FitRecord& fit = Fit();
+    fit.sds.assign(p, 0.0);
+    for (int k = 0; k < p; ++k) {
+        double v = m[Packed(k, k)];
+        if (!fit.aliased[k] && v < 0) fit.sds[k] = std::sqrt(-v);
+    }
+}
+
+// Everything of a logit-linear or log-linear fit after the record was saved.
+bool RunGlm(const std::string& model, bool logit) {
+    FitRecord& fit = Fit();
+    Specification spec;
+    if (!Split(model, logit, spec)) return false;
+    GlmData g;
+    if (!PrepareData(spec, logit, g)) return false;
+    int p = static_cast<int>(fit.columns.size());
+    if (p + 1 > MaxColumns) {
+        ReportError("Attempt to create a symmetric matrix more than 1000x1000");
+        return false;
+    }
+    fit.fitType.clear();
+    fit.extraNames.clear();
+    WriteHeader(g, logit);
+
+    std::vector<double> beta = StartingValues(p);
+    std::vector<double> eta(g.units.size()), etaNew(g.units.size());
+    if (!ComputeEta(g, beta, eta)) return false;
+    double dev = MinusTwoLogLikelihood(g, eta);
+    double devNew = dev, change = 0;
+    std::vector<double> m(Packed(p + 1, 0));
+    fit.aliased.assign(p, 0);
+    int rank = 0, iteration = 0;
+    std::vector<double> step(p), betaNew(p);
+    std::vector<uint8_t> skipped;
+    while (iteration < kMaxIterations) {
+        ++iteration;
+        if (!Accumulate(g, eta, m, p)) return false;
+        if (!SweepInformation(m, p, fit.aliased, skipped, iteration <= kAliasIterations, rank))
+            return false;
+        for (int k = 0; k < p; ++k) {
+            step[k] = fit.aliased[k] ? -beta[k] : skipped[k] ? 0.0 : m[Packed(p, k)];
+            betaNew[k] = beta[k] + step[k];
+        }
+        if (!ComputeEta(g, betaNew, etaNew)) return false;
+        devNew = MinusTwoLogLikelihood(g, etaNew);
+        for (int h = 0; devNew > dev + kHalvingTolerance && h < kMaxHalvings; ++h) {
+            for (int k = 0; k < p; ++k) {
+                if (fit.aliased[k]) continue;
+                step[k] /= 2;
+                betaNew[k] = beta[k] + step[k];
+            }
+            if (!ComputeEta(g, betaNew, etaNew)) return false;
+            devNew = MinusTwoLogLikelihood(g, etaNew);
+        }
+        change = dev - devNew;
+        beta.swap(betaNew);
+        eta.swap(etaNew);
+        dev = devNew;
+        // An iteration that could not step on every parameter has not converged; when it
+        // did not move at all, every further iteration would repeat it.
+        bool degenerate = Any(skipped);
+        if (degenerate && change == 0) {
+            iteration = kMaxIterations;
+            break;
+        }
+        if (!degenerate && change < kConvergence) break;
+    }
+
+    int32_t n = static_cast<int32_t>(g.units.size());
+    fit.estimates = beta;
+    StoreDeviations(m, p);
+    fit.rank = rank;
+    fit.observations = n;
+    fit.residualDF = n - rank;
+    fit.residualSS = 0;
+    fit.variance = -1.0;
+    fit.deviance = devNew;
+    fit.iterations = iteration;
+    fit.numberOfParameters = p;
+    fit.order = p + 1;
+    fit.matrix = std::move(m);
+    fit.mean = g.functions->mean;
+    fit.varianceFunction = g.functions->variance;
+    ClearStartingValues();
+
+    WriteConvergence(iteration, change);
+    WriteLine(std::to_string(n) + " observations, " + std::to_string(rank) +
+              " parameters estimated.");
+    WriteLine("-2log(Likelihood) = " + data::Fixed(devNew, 20, 4));
+    if (n > rank && (!logit || g.w != nullptr)) {
+        WriteLine("Likelihood ratio test against full model");
+        double tail = static_cast<double>(distr::ChiSquareUpperTail(devNew, fit.residualDF));
+        WriteLine("P[ ChiSquare(" + std::to_string(fit.residualDF) +
+                  ") > -2log(Likelihood) ] = " + data::Fixed(tail, 0, 6));
+    }
+    return true;
+}
+
+void FitGlm(const char* procedure, const std::string& model, bool logit) {
+    if (!data::Enter(procedure)) return;
+    FitRecord saved = Fit();
+    std::vector<Column> previousColumns = Fit().columns;
+    if (!RunGlm(model, logit) || !data::ErrorFree) {
+        Fit() = std::move(saved);
+        return;
+    }
+    FitRecord& fit = Fit();
+    fit.fitType = procedure;
+    fit.previousColumns = std::move(previousColumns);
+    fit.previous = fit.current;
+    fit.current = {fit.fitType, fit.response.name, fit.observations, fit.rank, fit.residualDF,
+                   0,           fit.deviance};
+}
+
+// Splits the extra parameter names at blanks and commas.
+bool ExtraNames(const std::string& text, std::vector<std::string>& names) {
+    std::string s = text;
+    std::replace(s.begin(), s.end(), ',', ' ');
+    std::istringstream in(s);
+    for (std::string name; in >> name;) {
+        name = data::UpperName(Trim(name));
+        if (name.size() > 8) {
+            ReportError("Parameter identifier " + name + "... too long");
+            return false;
+        }
+        names.push_back(name);
+    }
+    return true;
+}
+
+bool RunUserDefined(const std::string& formula, const std::string& extraNames, int32_t nUnits,
+                    const UserLikelihood& f) {
+    FitRecord& fit = Fit();
+    fit.matrix.clear();
+    fit.weighted = fit.hasOffset = false;
+    fit.weight = fit.offset = VectorCopy();
+    fit.response = VectorCopy();
+    std::string expanded = formula;
+    if (!Trim(expanded).empty()) {
+        ParseFormula(expanded);
+        if (!data::ErrorFree) return false;
+        BuildColumns(expanded, nUnits);
+        if (!data::ErrorFree) return false;
+    } else {
+        fit.terms.clear();
+        fit.columns.clear();
+        fit.nUnits = nUnits;
+    }
+    int32_t present = 0;
+    for (int32_t u = 1; u <= nUnits; ++u)
+        if (data::UnitIncluded(u)) ++present;
+    if (present == 0) {
+        ReportError("No units present");
+        return false;
+    }
+    std::vector<std::string> names;
+    if (!ExtraNames(extraNames, names)) return false;
+    int columns = static_cast<int>(fit.columns.size());
+    int p = columns + static_cast<int>(names.size());
+    if (p + 1 > MaxColumns) {
+        ReportError("Attempt to create a symmetric matrix more than 1000x1000");
+        return false;
+    }
+    fit.extraNames = names;
+    fit.fitType.clear();
+    fit.numberOfParameters = p;
+    fit.aliased.assign(p, 0);
+    fit.estimates = StartingValues(p);
+    fit.sds.assign(p, 0.0);
+    StopIterations = false;
+
+    std::vector<double> m(Packed(p + 1, 0));
+    double dev = -2 * f.logLikelihood();
+    double devNew = dev, change = 0;
+    int rank = 0, iteration = 0;
+    std::vector<double> step(p);
+    std::vector<uint8_t> skipped;
+    if (!StopIterations) {
+        while (iteration < kMaxIterations) {
+            ++iteration;
+            std::fill(m.begin(), m.end(), 0.0);
+            for (int i = 0; i < p; ++i) m[Packed(p, i)] = f.first(i + 1);
+            for (int j = 0; j < p; ++j)
+                for (int i = 0; i <= j; ++i) m[Packed(j, i)] = -f.second(i + 1, j + 1);
+            if (!data::ErrorFree) return false;
+            if (!SweepInformation(m, p, fit.aliased, skipped, iteration <= kAliasIterations, rank))
+                return false;
+            std::vector<double> before = fit.estimates;
+            for (int k = 0; k < p; ++k) {
+                step[k] = fit.aliased[k] || skipped[k] ? 0.0 : m[Packed(p, k)];
+                fit.estimates[k] = fit.aliased[k] ? 0.0 : before[k] + step[k];
+            }
+            devNew = -2 * f.logLikelihood();
+            if (std::isnan(devNew)) devNew = HUGE_VAL;
+            bool halved = false;
+            for (int h = 0; !StopIterations && devNew > dev + kHalvingTolerance && h < kMaxHalvings;
+                 ++h) {
+                halved = true;
+                for (int k = 0; k < p; ++k) {
+                    if (fit.aliased[k]) continue;
+                    step[k] /= 2;
+                    fit.estimates[k] = before[k] + step[k];
+                }
+                devNew = -2 * f.logLikelihood();
+                if (std::isnan(devNew)) devNew = HUGE_VAL;
+            }
+            if (!data::ErrorFree) return false;
+            change = dev - devNew;
+            if (StopIterations) break;
+            bool degenerate = Any(skipped);
+            if (degenerate && change == 0) {
+                iteration = kMaxIterations;
+                break;
+            }
+            if (iteration == kMaxIterations || (!halved && !degenerate && change < kConvergence))
+                break;
+            dev = devNew;
+        }
+    }
+    if (!data::ErrorFree) return false;
+
+    StoreDeviations(m, p);
+    fit.rank = rank;
+    fit.observations = present;
+    fit.residualDF = present - rank;
+    fit.residualSS = 0;
+    fit.variance = -1.0;
+    fit.deviance = devNew;
+    fit.iterations = iteration;
+    fit.order = p + 1;
+    fit.mean = nullptr;
+    fit.varianceFunction = nullptr;
+    if (HoldMatrix)
+        fit.matrix = std::move(m);
+    else
+        fit.matrix.clear();
+    ClearStartingValues();
+
+    WriteConvergence(iteration, change);
+    WriteLine(std::to_string(present) + " observations, " + std::to_string(rank) +
+              " parameters estimated.");
+    WriteLine("-2log(Likelihood) = " + data::Fixed(devNew, 20, 4));
+    return true;
+}
+
+}  // namespace
+
+void FitLogitLinear(const std::string& model) {
+    FitGlm("FitLogitLinear", model, true);
+}
+
+void FitLogLinear(const std::string& model) {
+    FitGlm("FitLogLinear", model, false);
+}
+
+void FitUserDefined(const std::string& formula, const std::string& extraNames, int32_t nUnits,
+                    const UserLikelihood& likelihood) {
     if (!data::Enter("FitUserDefined")) return;
-    ReportError("Not yet available");
+    FitRecord saved = Fit();
+    std::vector<Column> previousColumns = Fit().columns;
+    if (!RunUserDefined(formula, extraNames, nUnits, likelihood) || !data::ErrorFree) {
+        Fit() = std::move(saved);
+        return;
+    }
+    FitRecord& fit = Fit();
+    fit.fitType = "FitUserDefined";
+    fit.previousColumns = std::move(previousColumns);
+    fit.previous = fit.current;
+    fit.current = {fit.fitType, "", fit.observations, fit.rank, fit.residualDF, 0, fit.deviance};
+}
+
+double CurrentEstimate(int k) {
+    const std::vector<double>& beta = Fit().estimates;
+    return k >= 1 && k <= static_cast<int>(beta.size()) ? beta[k - 1] : 0.0;
 }
 
 double Deviance() {
@@ -41,8 +676,15 @@ int ResDF() {
     return Fit().residualDF;
 }
 
-void InitParameter(int, double) {
+void InitParameter(int k, double value) {
     if (!data::Enter("InitParameter")) return;
+    FitRecord& fit = Fit();
+    if (k < 1 || k >= static_cast<int>(fit.initSet.size())) {
+        ReportError("Index out of range");
+        return;
+    }
+    fit.initValue[k] = value;
+    fit.initSet[k] = 1;
 }
 
 }  // namespace korw::models

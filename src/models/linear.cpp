@@ -137,25 +137,6 @@ void Accumulate(std::vector<double>& m) {
     }
 }
 
-double& At(std::vector<double>& m, int i, int j) {
-    return i >= j ? m[Packed(i, j)] : m[Packed(j, i)];
-}
-
-void Sweep(std::vector<double>& m, int q, int k) {
-    double pivot = At(m, k, k);
-    for (int i = 0; i < q; ++i) {
-        if (i == k) continue;
-        double mik = At(m, i, k) / pivot;
-        if (mik == 0) continue;
-        for (int j = 0; j <= i; ++j)
-            if (j != k) m[Packed(i, j)] -= mik * At(m, k, j);
-    }
-    double scale = std::fabs(pivot);
-    for (int i = 0; i < q; ++i)
-        if (i != k) At(m, i, k) /= scale;
-    At(m, k, k) = -1.0 / pivot;
-}
-
 struct TermLine {
     std::string name;
     int df = 0;
@@ -307,6 +288,8 @@ bool RunFit(const std::string& model) {
     fit.terms.pop_back();
     fit.columns.pop_back();
     fit.fitType.clear();
+    if (!CheckDesignValues(fit.weighted ? Entry(fit.weight.index).variate.data() : nullptr))
+        return false;
     int q = static_cast<int>(fit.columns.size()) + 1;
     if (q > MaxColumns) {
         ReportError("Attempt to create a symmetric matrix more than 1000x1000");
@@ -314,6 +297,9 @@ bool RunFit(const std::string& model) {
     }
     fit.order = q;
     fit.observations = observations;
+    fit.extraNames.clear();
+    fit.mean = fit.varianceFunction = nullptr;
+    fit.deviance = 0;
     std::vector<double> m(Packed(q, 0), 0.0);
     Term responseTerm;
     responseTerm.variates.push_back(fit.response.index);
@@ -332,6 +318,31 @@ bool RunFit(const std::string& model) {
 }
 
 }  // namespace
+
+namespace detail {
+
+double& At(std::vector<double>& m, int i, int j) {
+    return i >= j ? m[Packed(i, j)] : m[Packed(j, i)];
+}
+
+// Sweep on k: M[i][j] -= M[i][k] M[k][j] / M[k][k] for i, j other than k; row and column k
+// divided by |M[k][k]|; the diagonal becomes -1 / M[k][k].
+void Sweep(std::vector<double>& m, int q, int k) {
+    double pivot = At(m, k, k);
+    for (int i = 0; i < q; ++i) {
+        if (i == k) continue;
+        double mik = At(m, i, k) / pivot;
+        if (mik == 0) continue;
+        for (int j = 0; j <= i; ++j)
+            if (j != k) m[Packed(i, j)] -= mik * At(m, k, j);
+    }
+    double scale = std::fabs(pivot);
+    for (int i = 0; i < q; ++i)
+        if (i != k) At(m, i, k) /= scale;
+    At(m, k, k) = -1.0 / pivot;
+}
+
+}  // namespace detail
 
 void FitLinearNormal(const std::string& model) {
     if (!data::Enter("FitLinearNormal")) return;
@@ -367,7 +378,15 @@ void TestModelChange() {
     const FitCounters& small = added ? fit.previous : fit.current;
     int change = large.rank - small.rank;
     WriteLine(std::to_string(change) + " parameters " + (added ? "added" : "removed"));
-    if (fit.current.type != "FitLinearNormal") return;
+    if (fit.current.type != "FitLinearNormal") {
+        double q = small.deviance - large.deviance;
+        WriteLine("-2log(Q) = " + data::Fixed(q, 0, 4));
+        if (change == 0) return;
+        double p = static_cast<double>(distr::ChiSquareUpperTail(q, change));
+        WriteLine("P[ ChiSquare(" + std::to_string(change) +
+                  ") > -2log(Q) ] = " + data::Fixed(p, 0, 6));
+        return;
+    }
     double denominator = large.residualDF > 0 ? large.residualSS / large.residualDF : 0;
     if (change == 0 || denominator <= 0) {
         WriteLine("*** Denominator of variance-ratio is zero ***");

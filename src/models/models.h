@@ -78,6 +78,10 @@ struct UserLikelihood {
 void FitUserDefined(const std::string& formula, const std::string& extraNames, int32_t nUnits,
                     const UserLikelihood& likelihood);
 
+// Estimate k (1-based) of the fit in progress, for the caller's likelihood functions; 0
+// outside the parameters.
+double CurrentEstimate(int k);
+
 // Set by a caller's likelihood function (after its own message) to end the iterations at once;
 // cleared when FitUserDefined starts.
 extern bool StopIterations;
