@@ -1,0 +1,122 @@
+// FITLOGITLINEAR Z = 1 + A + X1 + ... + X10 (20 parameters) on 10^6 units against R's
+// glm(family = binomial) of the same model on the same data, timed in the same run, with the
+// iteration counts of both.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "data/vectors.h"
+#include "models/models.h"
+
+namespace {
+
+namespace data = korw::data;
+constexpr int kUnits = 1000000;
+constexpr int kVariates = 10;
+const char* const kDataFile = "/tmp/korw_logit_bench.bin";
+const char* const kOutFile = "/tmp/korw_logit_bench.out";
+
+// Z (binary), A (10 levels), X1..X10 over n units; written in single precision to kDataFile
+// (column after column) for R.
+void MakeData(int n) {
+    data::DeclareVariate("Z", n);
+    data::DeclareFactor("A", n, 10);
+    std::mt19937 random(11);
+    std::normal_distribution<float> normal;
+    std::uniform_real_distribution<double> uniform;
+    std::vector<std::vector<float>> columns(kVariates + 2, std::vector<float>(n));
+    uint8_t* a = data::FactorPointer("A");
+    for (int u = 1; u <= n; ++u) columns[1][u - 1] = a[u] = static_cast<uint8_t>(1 + random() % 10);
+    std::vector<float*> x;
+    for (int k = 1; k <= kVariates; ++k) {
+        std::string name = "X" + std::to_string(k);
+        data::DeclareVariate(name, n);
+        x.push_back(data::VariatePointer(name));
+        for (int u = 1; u <= n; ++u) columns[1 + k][u - 1] = x.back()[u] = normal(random);
+    }
+    float* z = data::VariatePointer("Z");
+    for (int u = 1; u <= n; ++u) {
+        double eta = -0.5 + 0.1 * a[u];
+        for (int k = 0; k < kVariates; ++k) eta += 0.05 * (k + 1) * (k % 2 ? -1 : 1) * x[k][u];
+        columns[0][u - 1] = z[u] = uniform(random) < 1 / (1 + std::exp(-eta)) ? 1.0f : 0.0f;
+    }
+    std::FILE* out = std::fopen(kDataFile, "wb");
+    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
+    std::fclose(out);
+}
+
+std::string OutputText() {
+    data::CloseOutFile();
+    std::ifstream in(kOutFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    data::NewOutFile(kOutFile);
+    return s.str();
+}
+
+// R's glm() of the same model, timed inside R: "seconds iterations"; empty without R.
+std::string RResult(int n) {
+    std::string script =
+        "n <- " + std::to_string(n) + "; con <- file('" + kDataFile +
+        "', 'rb'); m <- matrix(readBin(con, 'double', 12 * n, size = 4), n); close(con); "
+        "d <- data.frame(z = m[, 1], a = factor(m[, 2]), m[, 3:12]); "
+        "names(d)[3:12] <- paste0('x', 1:10); "
+        "f <- z ~ a + x1 + x2 + x3 + x4 + x5 + x6 + x7 + x8 + x9 + x10; "
+        "t <- system.time(g <- glm(f, family = binomial, data = d))[['elapsed']]; "
+        "cat(t, g[['iter']], deviance(g))";
+    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "";
+    char buffer[256] = {};
+    std::string result;
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
+    pclose(pipe);
+    return result;
+}
+
+}  // namespace
+
+int main() {
+    korw::models::InstallModelFitHooks();
+    data::Start("KORW JUN2009", kOutFile);
+    data::ContinueOnError = true;
+    data::NewOutFile(kOutFile);
+    std::string model = "Z = 1 + A";
+    for (int k = 1; k <= kVariates; ++k) model += " + X" + std::to_string(k);
+    MakeData(kUnits);
+    OutputText();
+    auto start = std::chrono::steady_clock::now();
+    korw::models::FitLogitLinear(model);
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
+    std::string out = OutputText();
+    size_t at = out.find("Convergence after ");
+    std::string iterations = at == std::string::npos ? "?" : out.substr(at + 18, 3);
+    std::printf("%s on 10^6 units (%d parameters)\n", model.c_str(),
+                korw::models::ResDF() > 0 ? kUnits - korw::models::ResDF() : 0);
+    std::printf("  FITLOGITLINEAR %.3f s, %d iterations, -2log(Likelihood) %.4f\n", seconds.count(),
+                std::atoi(iterations.c_str()), korw::models::Deviance());
+    double rSeconds = 0, rDeviance = 0;
+    int rIterations = 0;
+    std::string r = RResult(kUnits);
+    if (std::sscanf(r.c_str(), "%lf %d %lf", &rSeconds, &rIterations, &rDeviance) == 3) {
+        std::printf("  R glm() %.3f s, %d iterations, deviance %.4f\n", rSeconds, rIterations,
+                    rDeviance);
+        std::printf("  ratio %.3f (target <= 0.33)\n", seconds.count() / rSeconds);
+    } else {
+        std::printf("  R not available\n");
+    }
+    data::Finish();
+    if (std::getenv("KORW_KEEP")) return 0;
+    std::remove(kDataFile);
+    std::remove(kOutFile);
+}
