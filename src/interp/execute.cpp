@@ -69,6 +69,13 @@ const char* FaultText(data::FaultKind kind) {
     return "Unexpected I/O error - sorry! ";
 }
 
+// A fault while QUIT runs closes the session. Lines that are not completed (batch lines, "quit",
+// "qu") are QUIT commands as well as the completed "QUIT".
+static bool IsQuitCommand(const std::string& text) {
+    std::string word = UpperAscii(SplitFirst(NormaliseBlanks(text)).head);
+    return word.rfind("QUIT", 0) == 0 || MatchCommand(word) == "QUIT";
+}
+
 // "x=a+b" and "+x=1" are COMPUTE commands also where the command word is not completed
 // (batch lines): the first word holds "=" before the end, or the text begins with "+".
 static std::string AssignmentShortcut(const std::string& text) {
@@ -138,7 +145,7 @@ bool RunTypedCommand(const std::string& typed, bool expand) {
     try {
         ExecuteCommand(text);
     } catch (const data::Fault& fault) {
-        if (fault.kind == data::FaultKind::InputOutput && text.rfind("QUIT", 0) == 0) {
+        if (fault.kind == data::FaultKind::InputOutput && IsQuitCommand(text)) {
             TheDesktop->ErrorBox("Cannot write to the sessions outputfile");
             SessionClosing = true;
             TheDesktop->CloseMainWindow();
