@@ -6,8 +6,10 @@
 #include "data/vectors.h"
 #include "interp/commands.h"
 #include "interp/output.h"
+#include "interp/params.h"
 #include "interp/state.h"
 #include "models/models.h"
+#include "tools/rank_tests.h"
 
 namespace korw::interp {
 
@@ -65,10 +67,19 @@ void CmdFitLogitLinear(const std::string& params) {
     ShowCommandOutput();
 }
 
+// FITLOGLINEAR y [- offset] = formula; with residual degrees of freedom the fit is followed by
+// Pearson's goodness-of-fit test of the response y.
 void CmdFitLogLinear(const std::string& params) {
     models::FitLogLinear(params);
     if (LibraryFailed()) return;
     AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    std::string response = SplitFirst(SplitFirst(params, "=").head, "-").head;
+    int df = models::ResDF();
+    if (LibraryFailed()) return;
+    if (df > 0) {
+        tools::PearsonChiSquare(response);
+        if (LibraryFailed()) return;
+    }
     ShowCommandOutput();
 }
 
