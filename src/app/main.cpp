@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     CLI::App app{"KORW, interactive statistics with the KOR command language", "korw"};
-    bool batch = false, selectDir = false, version = false;
+    bool batch = false, selectDir = false, version = false, demo = false;
     korw::console::BatchOptions options;
     std::vector<std::string> arguments;
     app.add_flag("--batch", batch, "Run FILE.KOR, or the commands of stdin (-), then close");
@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     app.add_option("--out", options.out, "Keep the session output as this file at the end");
     app.add_flag("--pictures", options.pictures, "Save every picture under its default name");
     app.add_flag("--select-dir", selectDir, "Choose the working directory at start-up");
+    app.add_flag("--demo", demo,
+                 "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");
     app.add_flag("--version", version, "Print the version and exit");
     app.add_option("arguments", arguments, "FILE.KOR | FILE.KDS | DIR | -, then values");
     app.allow_extras(false);
@@ -28,14 +30,22 @@ int main(int argc, char** argv) {
         std::cout << "KORW, version JUN2009\n";
         return 0;
     }
+    // The demonstrations have a working directory of their own and take their commands from
+    // the menu (or, in batch mode, from stdin).
+    if (demo &&
+        (selectDir || (batch ? arguments != std::vector<std::string>{"-"} : !arguments.empty()))) {
+        std::cerr << "korw: --demo takes no FILE, DIR or --select-dir (batch mode: only -)\n";
+        return 2;
+    }
     if (!batch) {
-        korw::console::TerminalOptions terminal{options.root, selectDir, arguments};
+        korw::console::TerminalOptions terminal{options.root, selectDir, demo, arguments};
         return korw::console::RunTerminal(terminal);
     }
     if (arguments.empty()) {
         std::cerr << "korw: --batch needs FILE.KOR or - (commands from stdin)\n";
         return 2;
     }
+    options.demo = demo;
     options.input = arguments.front();
     options.values.assign(arguments.begin() + 1, arguments.end());
     return korw::console::RunBatch(options);

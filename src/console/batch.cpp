@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "console/batch_desktop.h"
 #include "console/session_life.h"
@@ -71,23 +72,43 @@ std::string StartCommandFor(const fs::path& file, const std::vector<std::string>
     return command;
 }
 
+// Runs one command as typed; false when it failed or a program it started was interrupted.
+bool RunLine(const std::string& line, SessionStream& stream) {
+    int interrupted = interp::InterruptedPrograms();
+    bool ok = interp::RunTypedCommand(line, false);
+    if (interp::InterruptedPrograms() != interrupted) ok = false;
+    stream.Flush();
+    return ok;
+}
+
+// Nobody presses Down in batch mode: an opened command file is run to its end at once, each
+// command as if fetched into the command window and executed with Return.
+bool RunCommandFile(BatchDesktop& desktop, SessionStream& stream) {
+    bool allOk = true;
+    while (interp::CommandFileOpen && !desktop.Closing()) {
+        std::optional<std::string> next = interp::NextCommandFileLine();
+        if (!next) break;
+        allOk = RunLine(*next, stream) && allOk;
+    }
+    return allOk;
+}
+
 // Runs the lines of stdin until their end or QUIT; false when any command failed.
 bool RunLines(BatchDesktop& desktop, SessionStream& stream) {
     bool allOk = true;
     std::string line;
     while (!desktop.Closing() && std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        int interrupted = interp::InterruptedPrograms();
-        if (!interp::RunTypedCommand(line, false)) allOk = false;
-        if (interp::InterruptedPrograms() != interrupted) allOk = false;
-        stream.Flush();
+        allOk = RunLine(line, stream) && allOk;
+        allOk = RunCommandFile(desktop, stream) && allOk;
     }
     return allOk;
 }
 
 int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
     SessionStream stream;
-    std::string workingDirectory = fs::current_path().string();
+    std::string workingDirectory =
+        options.demo ? interp::RootDirectory + "/DEMOS" : fs::current_path().string();
     std::string startCommand;
     if (options.input != "-") {
         fs::path file = fs::absolute(options.input);

@@ -12,6 +12,7 @@ struct BatchOptions {
     bool yes = false;                 // confirmations answered Yes instead of No
     std::string out;                  // keep the session output under this name
     bool pictures = false;            // save every picture under its default name
+    bool demo = false;                // work in the root's DEMOS folder (demonstration mode)
     std::string input = "-";          // "-" for stdin, else FILE.KOR (or FILE.KDS)
     std::vector<std::string> values;  // appended to the start command
 };

@@ -23,6 +23,11 @@ std::string PlainLines(const std::string& text) {
 
 }  // namespace
 
+// The explanations of a demonstration go to stdout between the commands they explain.
+void BatchDesktop::ShowDemoText(const std::string& text) {
+    std::cout << text << std::flush;
+}
+
 void BatchDesktop::ErrorBox(const std::string& text) {
     std::cerr << PlainLines(text) << "\n";
 }

@@ -22,6 +22,7 @@ class BatchDesktop : public interp::Desktop {
     void LogCommand(const std::string&) override {}
     void SetCommandText(const std::string&) override {}
     void ShowPicture(bool threeD) override;
+    void ShowDemoText(const std::string& text) override;
     void CloseMainWindow() override { closing_ = true; }
 
     bool Closing() const { return closing_; }

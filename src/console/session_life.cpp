@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "compute/compute.h"
+#include "console/demos.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -42,7 +43,9 @@ void WriteLastDir() {
 std::string ProgramDirectory() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && fs::exists(exe.parent_path() / "KORWHELP.TXT")) return exe.parent_path().string();
+    if (!ec && (fs::exists(exe.parent_path() / "KORWHELP.TXT") ||
+                fs::is_directory(exe.parent_path() / "demos")))
+        return exe.parent_path().string();
     fs::path share = exe.parent_path().parent_path() / "share" / "korw";
     if (!ec && fs::is_directory(share)) return share.string();
     return ec ? "." : exe.parent_path().string();
@@ -93,6 +96,8 @@ void StartSession(const std::string& workingDirectory) {
     if (::chdir(workingDirectory.c_str()) != 0) {
         // The directory was checked by the caller; a race leaves the present one current.
     }
+    interp::DemoMode = IsDemoDirectory(workingDirectory, interp::RootDirectory);
+    if (interp::DemoMode && interp::TheDesktop != nullptr) EnterDemoMode(*interp::TheDesktop);
     interp::CurrentOutputFile = interp::SessionOutputFile;
     interp::LoadShortKeys();
     data::Start(std::string("KORW ") + interp::kVersion, interp::SessionOutputFile);

@@ -9,7 +9,8 @@
 namespace korw::console {
 
 // The directory of the help text and the demonstration files: the executable's directory
-// when it holds KORWHELP.TXT, else the installed share directory.
+// when it holds KORWHELP.TXT or the folder demos (the build tree), else the installed share
+// directory.
 std::string ProgramDirectory();
 
 // The help text: "KORW, version JUN2009" and KORWHELP.TXT, or the note that it is missing.
@@ -28,8 +29,9 @@ bool SessionOutputExists();
 // Creates KORW.TMP empty; false with the message in `message` when it cannot be created.
 bool CreateTemporaryOutput(std::string& message);
 
-// Starts the library session in the working directory: Start, ContinueOnError, NewOutFile,
-// the interpreter state, and the "Working directory" line.
+// Starts the library session in the working directory: demonstration mode when it is the
+// root's DEMOS folder (the folder made complete and the menu shown), then Start,
+// ContinueOnError, NewOutFile, the interpreter state, and the "Working directory" line.
 void StartSession(const std::string& workingDirectory);
 
 // "KORW" + n + ".OUT", n the smallest positive integer without such a file in the directory.

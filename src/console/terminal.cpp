@@ -317,6 +317,7 @@ std::string LastWorkingDirectory() {
 }
 
 std::string ChooseWorkingDirectory(const TerminalOptions& options) {
+    if (options.demo) return interp::RootDirectory + "/DEMOS";
     std::string wd = fs::current_path().string();
     if (!options.selectDir) return wd;
     wd = LastWorkingDirectory();
@@ -378,7 +379,8 @@ void CommandLoop() {
         std::free(raw);
         if (text.find_first_not_of(' ') == std::string::npos) continue;
         if (text == kQuitQuestion) text = "QUIT";
-        if (!RunCommand(text, true)) pendingText = text;
+        // In demonstration mode a failed command is not kept for editing.
+        if (!RunCommand(text, true) && !interp::DemoMode) pendingText = text;
     }
 }
 
@@ -440,7 +442,7 @@ int RunTerminal(const TerminalOptions& options) {
     StartSession(workingDirectory);
     try {
         if (data::FileExists(workingDirectory + "/autoexec.kor")) RunCommand("run autoexec", false);
-        if (!startCommand.empty()) RunCommand(startCommand, false);
+        if (!startCommand.empty() && !interp::DemoMode) RunCommand(startCommand, false);
         CommandLoop();
         CloseTerminalSession(args.size() < 2);
     } catch (const data::Fault& fault) {

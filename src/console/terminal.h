@@ -10,6 +10,7 @@ namespace korw::console {
 struct TerminalOptions {
     std::string root;                    // --root, else the first argument when a directory
     bool selectDir = false;              // ask for the working directory at start-up
+    bool demo = false;                   // work in the root's DEMOS folder (demonstration mode)
     std::vector<std::string> arguments;  // FILE.KOR | FILE.KDS | DIR, then values
 };
 

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <vector>
 
+#include "console/demos.h"
 #include "data/files.h"
 #include "data/vectors.h"
 #include "interp/execute.h"
@@ -225,6 +226,25 @@ bool TerminalDesktop::ReviewResults(const std::string& file) {
 
 void TerminalDesktop::LogCommand(const std::string& line) {
     ::add_history(line.rfind("*** ", 0) == 0 ? line.c_str() + 4 : line.c_str());
+}
+
+// The demonstration text window is the terminal itself: the text goes above the command line,
+// which readline draws again when the text came while a line was being edited (Down).
+void TerminalDesktop::ShowDemoText(const std::string& text) {
+    std::cout << "\r\033[K\033[32m" << text << kPlain << std::flush;
+    if (RL_ISSTATE(RL_STATE_READCMD)) ::rl_on_new_line();
+}
+
+// README is printed rather than paged so that it stays in view while Up picks a demonstration
+// from the six lines added to the command log.
+void TerminalDesktop::ShowDemoMenu() {
+    ShowDemoText(DemoReadme());
+    for (int n = 1; n <= 6; ++n) ::add_history(("OPENCOMMANDFILE " + std::to_string(n)).c_str());
+    ::using_history();  // Up starts from the newest line, OPENCOMMANDFILE 6
+    if (!demoHintShown_) {
+        demoHintShown_ = true;
+        std::cout << "\033[36m" << kDemoCommandHint << kPlain << "\n" << std::flush;
+    }
 }
 
 // The program editor is the user's own ($VISUAL, $EDITOR, else nano or vi). F9 of a desktop

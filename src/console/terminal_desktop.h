@@ -22,12 +22,15 @@ class TerminalDesktop : public interp::Desktop {
     void ShowFile(const std::string& file) override;
     std::string EditFile(const std::string& file) override;
     void ShowPicture(bool threeD) override;
+    void ShowDemoText(const std::string& text) override;
+    void ShowDemoMenu() override;
     void CloseMainWindow() override { closing_ = true; }
 
     bool Closing() const { return closing_; }
 
   private:
     bool closing_ = false;
+    bool demoHintShown_ = false;
 };
 
 // Shows a text in the pager, starting at the first line equal to `topic` when given.

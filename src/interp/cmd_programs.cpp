@@ -332,25 +332,38 @@ void CmdOpenCommandFile(const std::string& params) {
     if (commandFile != nullptr) std::fclose(commandFile);
     commandFile = nullptr;
     CommandFileOpen = false;
-    if (params.empty()) return;
+    if (params.empty()) {
+        if (DemoMode) TheDesktop->ShowDemoMenu();
+        return;
+    }
     std::string name = data::UpperName(params + ".KOR");
     commandFile = data::OpenFile(name, "r");
     if (commandFile == nullptr) return SetCommandError("Can not open " + name);
     CommandFileOpen = true;
 }
 
+// In demonstration mode the comment lines before a command explain it: they are collected
+// (without their "%") and shown before the command is handed out.
 std::optional<std::string> NextCommandFileLine() {
     if (commandFile == nullptr) return {};
     std::string line;
+    std::string comments;
     int joined;
     while (ReadLogicalLine(commandFile, line, joined)) {
         line = TrimLeft(line);
-        if (line.empty() || line[0] == '%') continue;
+        if (line.empty()) continue;
+        if (line[0] == '%') {
+            if (DemoMode) comments += line.substr(1) + "\n";
+            continue;
+        }
+        if (!comments.empty()) TheDesktop->ShowDemoText(comments);
         return ExpandCommandLine(line);
     }
     std::fclose(commandFile);
     commandFile = nullptr;
     CommandFileOpen = false;
+    if (!comments.empty()) TheDesktop->ShowDemoText(comments);
+    if (DemoMode) TheDesktop->ShowDemoMenu();
     return {};
 }
 

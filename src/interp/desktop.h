@@ -57,6 +57,14 @@ class Desktop {
     // front end offers to save it. Front ends without pictures ignore it.
     virtual void ShowPicture(bool threeD) { (void)threeD; }
 
+    // Demonstration mode: the demonstration text window shows `text` (the comment lines met
+    // before a command of a demonstration's command file). Front ends without one ignore it.
+    virtual void ShowDemoText(const std::string& text) { (void)text; }
+
+    // Demonstration mode: the demonstration menu, README in the demonstration text window and
+    // "OPENCOMMANDFILE 1" to "OPENCOMMANDFILE 6" in the command log.
+    virtual void ShowDemoMenu() {}
+
     // QUIT, or a failed start: the main window closes once the present command is done.
     virtual void CloseMainWindow() = 0;
 };

@@ -17,6 +17,7 @@ inline bool AnovaFitted = false;     // kind of the last model fit (at most one 
 inline bool NegBinFitted = false;
 inline bool NonLinearFitted = false;
 inline bool InputFileOpen = false;  // OPENINFILE has opened a file
+inline bool DemoMode = false;       // the working directory is RootDirectory + "/DEMOS"
 
 inline std::string RootDirectory;      // session files live here
 inline std::string WorkingDirectory;   // made current before every typed command
