@@ -133,8 +133,19 @@ TEST_F(EvaluateTest, BlockPathMatchesUnitByUnit) {
     Variate("X", x);
     for (int u = 3; u <= 1000; u += 11) data::Exclude(u);
     const char* expressions[] = {
-        "EXP(X)/(1+EXP(X))",   "(X-MEAN(X))^2",  "1/X + LN(X) + SQRT(X)",
-        "X(1000-#) * (X > 0)", "(-X)^2.5 + X^X", "EXP(X*20)*1E30",
+        "EXP(X)/(1+EXP(X))",
+        "(X-MEAN(X))^2",
+        "1/X + LN(X) + SQRT(X)",
+        "X(1000-#) * (X > 0)",
+        "(-X)^2.5 + X^X",
+        "EXP(X*20)*1E30",
+        // Repeated operations are run once on the block path; their warnings count twice.
+        "1/X + 1/X",
+        "EXP(X*20)*EXP(X*20)*1E30",
+        "LN(X)-LN(X)+(X-X)/(X-X)",
+        // Integral exponents are formed by multiplication, the square in its own loop.
+        "X^2 + X^3 + X^(-2) + (X*1E19)^2 + (X/1E23)^2 + (-X)^7",
+        "SQR(X*1E19) - X*X",
     };
     for (const char* e : expressions) {
         Run(std::string("A = ") + e);
@@ -144,6 +155,65 @@ TEST_F(EvaluateTest, BlockPathMatchesUnitByUnit) {
         EXPECT_EQ(Values("A"), Values("B")) << e;
         EXPECT_EQ(blockOutput, Output()) << e;
     }
+}
+
+// Vectors long enough to be shared between threads: the parts' values and counts add up to
+// those of one pass unit by unit, also where the restriction cuts the blocks.
+TEST_F(EvaluateTest, LongVectorsMatchUnitByUnit) {
+    const int units = 700001;
+    std::vector<float> x(units);
+    for (int i = 0; i < units; ++i) x[i] = i % 13 == 0 ? M : static_cast<float>(i % 101 - 50);
+    Variate("X", x);
+    for (int u = 5; u <= units; u += 997) data::Exclude(u);
+    for (const char* e : {"1/X + EXP(X)^2", "(X - MEAN(X))^2 + LN(X)"}) {
+        Run(std::string("A = ") + e);
+        std::string blockOutput = Output();
+        Run(std::string("B = ") + e + " + RANDOM*0");
+        EXPECT_EQ(Values("A"), Values("B")) << e;
+        EXPECT_EQ(blockOutput, Output()) << e;
+    }
+}
+
+// EXP is computed by the evaluator itself (in vector lanes); it must give the single-precision
+// values of the library's exponential, and stay within one unit in the last place of double.
+TEST_F(EvaluateTest, ExponentialAgreesWithTheLibrary) {
+    std::vector<float> x;
+    for (int i = 0; i <= 200000; ++i) x.push_back(-103.0f + 191.6f * static_cast<float>(i) / 2e5f);
+    Variate("X", x);
+    Run("Y = EXP(X)");
+    Run("Z = EXP(X) / 1E30 / EXP(X-69.0775527898)");  // ~1 when each EXP is accurate
+    std::vector<float> y = Values("Y"), z = Values("Z");
+    int differ = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (y[i] != static_cast<float>(std::exp(static_cast<double>(x[i])))) ++differ;
+        if (z[i] != M) {
+            EXPECT_NEAR(z[i], 1.0, 1e-6) << x[i];
+        }
+    }
+    EXPECT_EQ(differ, 0);
+    Run("E = EXP(1) - 2.718281828459045");  // within one unit in the last place of double
+    EXPECT_LT(std::fabs(Values("E")[0]), 5e-16);
+}
+
+// Integral exponents: a^n by multiplication, with the rules of e^(n ln a) for the result.
+TEST_F(EvaluateTest, IntegralPowers) {
+    Variate("X", {3, -3, 0, M, 1E20f, 1E-23f, 0.1f});
+    Run("Y = X^2");
+    const double p = static_cast<double>(0.1f);
+    EXPECT_EQ(Values("Y"), (std::vector<float>{9, 9, 0, M, M, 0, static_cast<float>(p * p)}));
+    EXPECT_EQ(Output(),
+              Header + "- too big exp() or Poisson() argument, or too big power a^b (1 cases)\n");
+    Run("Y = X^3");
+    EXPECT_EQ(Values("Y")[1], -27);
+    EXPECT_EQ(Values("Y")[6], static_cast<float>(p * p * p));
+    Output();
+    Run("Y = X^(-2)");
+    EXPECT_EQ(Values("Y")[0], static_cast<float>(1.0 / 9));
+    EXPECT_EQ(Values("Y")[2], M);  // 0^(-2)
+    EXPECT_EQ(Values("Y")[5], M);  // (1E-23)^(-2) = 1E46
+    EXPECT_EQ(Output(),
+              Header + "- too big exp() or Poisson() argument, or too big power a^b (1 cases)\n" +
+                  "- 0^b for b negative, or a^b for a<0 and b non-integer (1 cases)\n");
 }
 
 TEST_F(EvaluateTest, RandomGenerator) {
