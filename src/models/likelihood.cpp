@@ -62,8 +62,15 @@ struct ModelFunctions {
     LinkFunction variance;
 };
 
+// ln(1 + e^eta) without overflow. The likelihood term needs it unclipped: with e^eta clipped,
+// y eta - ln(1 + e^eta) would grow without bound for y = 1 beyond the clipping limit, and a
+// completely separated fit would report a negative -2 log likelihood that keeps falling.
+double LogOnePlusExp(double eta) {
+    return std::max(eta, 0.0) + std::log1p(std::exp(-std::fabs(eta)));
+}
+
 double LogitTerm(double y, double eta) {
-    double t = y * eta - std::log1p(ClippedExp(eta));
+    double t = y * eta - LogOnePlusExp(eta);
     if (y > 0 && y < 1) t -= y * std::log(y) + (1 - y) * std::log1p(-y);
     return t;
 }

@@ -11,6 +11,7 @@
 #include "data/summaries.h"
 #include "data/vectors.h"
 #include "distr/distributions.h"
+#include "tools/describe.h"
 
 namespace korw::tools {
 
@@ -18,24 +19,29 @@ namespace {
 
 constexpr double kZeroVariance = 1.0E-100;  // a variance at or below it cannot enter the test
 
-struct Group {
+// The sums are taken of the deviations from the group's first value: a group of equal values
+// then has a sum of squares of exactly 0, where sum(y^2) - sum(y)^2/n of the values leaves
+// a rounding residue that would pass for a variance and enter the test.
+struct LevelGroup {
     int level = 0;
     long n = 0;
+    double shift = 0;
     double sum = 0, sumSquares = 0;
     double variance = 0;
 };
 
 // n, sums and sums of squares of the present non-missing values at each level 0..L.
-std::vector<Group> GroupSums(const data::Vector& y, const data::Vector& f) {
-    std::vector<Group> groups(f.levels + 1);
+std::vector<LevelGroup> GroupSums(const data::Vector& y, const data::Vector& f) {
+    std::vector<LevelGroup> groups(f.levels + 1);
     for (int k = 0; k <= f.levels; ++k) groups[k].level = k;
     for (int32_t u = 1; u <= y.length; ++u) {
         float v = y.variate[u];
         if (!data::UnitIncluded(u) || v == data::MissingValue) continue;
-        Group& g = groups[f.factor[u]];
-        ++g.n;
-        g.sum += v;
-        g.sumSquares += static_cast<double>(v) * v;
+        LevelGroup& g = groups[f.factor[u]];
+        if (g.n++ == 0) g.shift = v;
+        double d = v - g.shift;
+        g.sum += d;
+        g.sumSquares += d * d;
     }
     return groups;
 }
@@ -64,18 +70,19 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     if (y.length != f.length)
         return data::ReportError(f.name + " and " + y.name + " are not of the same length");
 
-    std::vector<Group> groups = GroupSums(y, f);
+    std::vector<LevelGroup> groups = GroupSums(y, f);
+    OpenFrame("Bartlett");
     data::WriteLine("TEST FOR EQUAL VARIANCES");
     data::WriteLine();
     data::WriteLine("Variate " + y.name + ", grouped by factor " + f.name + ".");
     data::WriteLine();
 
-    std::vector<Group*> used;
+    std::vector<LevelGroup*> used;
     long totalN = 0;
     double totalSS = 0;
     int g = 0;
     bool possible = true;
-    for (Group& group : groups) {
+    for (LevelGroup& group : groups) {
         if (group.n <= 1) continue;
         double ss = group.sumSquares - group.sum * group.sum / group.n;
         group.variance = ss / (group.n - 1);
@@ -94,17 +101,20 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     if (g > 0) {
         data::WriteLine(data::Right(f.name, 8) + "     OBS            Variance");
         int decimals = VarianceDecimals(pooled);
-        for (const Group* group : used)
+        for (const LevelGroup* group : used)
             data::WriteLine(data::Int(group->level, 8) + data::Int(group->n, 8) +
                             data::Fixed(group->variance, 20, decimals));
     } else {
         data::WriteLine("*** No group with valid variance estimate ***");
     }
-    if (!possible) return data::WriteLine("*** No test possible ***");
+    if (!possible) {
+        data::WriteLine("*** No test possible ***");
+        return CloseFrame();
+    }
 
     double b = static_cast<double>(totalN - g) * std::log(pooled);
     double inverseSum = 0;
-    for (const Group* group : used) {
+    for (const LevelGroup* group : used) {
         b -= static_cast<double>(group->n - 1) * std::log(group->variance);
         inverseSum += 1.0 / static_cast<double>(group->n - 1);
     }
@@ -115,9 +125,9 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     data::WriteLine("Bartlett's test with correction for bias:");
     data::WriteLine("P[ Chi2(" + std::to_string(g - 1) + ") > " + data::Fixed(chi, 12, 4) +
                     " ] =" + Probability(p));
-    if (g != 2) return;
-    const Group* a = used[0];
-    const Group* d = used[1];
+    if (g != 2) return CloseFrame();
+    const LevelGroup* a = used[0];
+    const LevelGroup* d = used[1];
     if (d->variance > a->variance) std::swap(a, d);
     double ratio = a->variance / d->variance;
     int df1 = static_cast<int>(a->n - 1), df2 = static_cast<int>(d->n - 1);
@@ -126,6 +136,7 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     data::WriteLine("One-sided F-test on the proportion between variances:");
     data::WriteLine("P[ F(" + std::to_string(df1) + "," + std::to_string(df2) + ") > " +
                     data::Fixed(ratio, 12, 4) + " ] =" + Probability(pf));
+    CloseFrame();
 }
 
 namespace {
@@ -205,6 +216,7 @@ void CorMat(const std::string& list, int marks) {
         if (index == 0) return;
         names.push_back(data::Entry(index).name);
     }
+    OpenFrame("CorMat");
     data::WriteLine();
     data::WriteLine("Table of empirical correlation coefficients.");
     if (!WriteTable(names, marks, false)) return;
@@ -216,10 +228,12 @@ void CorMat(const std::string& list, int marks) {
         if (marks >= 3)
             data::WriteLine("*** indicates two-sided significance on level 0.1 percent.");
     }
-    if (!pTable) return;
-    data::WriteLine();
-    data::WriteLine("P-values in the tests for correlation = 0.");
-    WriteTable(names, 0, true);
+    if (pTable) {
+        data::WriteLine();
+        data::WriteLine("P-values in the tests for correlation = 0.");
+        if (!WriteTable(names, 0, true)) return;
+    }
+    CloseFrame();
 }
 
 }  // namespace korw::tools

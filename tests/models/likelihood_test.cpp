@@ -212,19 +212,51 @@ TEST_F(LikelihoodTest, StartingValuesApplyToTheNextFitOnly) {
     EXPECT_EQ(Fit(FitLogLinear, "CNT = 1 + A + X1"), plain);
 }
 
-TEST_F(LikelihoodTest, CompleteSeparationStopsAfterHundredIterations) {
+TEST_F(LikelihoodTest, CompleteSeparationEndsWithoutOverflow) {
     DeclareLikelihoodData();
+    // SEP = X1 > 2.5 is separated by X1; the linear predictor of the outer units passes the
+    // clipping limit of e^eta long before the end. -2 log likelihood must still tend to 0 from
+    // above: a log likelihood that grows past the limit would drive it far below 0.
     data::DeclareVariate("SEP", 14);
     for (int u = 1; u <= 14; ++u) data::AssignValue("SEP", u, data::Value("X1", u) > 2.5f ? 1 : 0);
     std::string out = Fit(FitLogitLinear, "SEP = 1 + X1");
     EXPECT_TRUE(Contains(out,
-                         "Warning: No convergence after 100 iterations.\n"
-                         "Last change of -2log(Likelihood) was "))
+                         "14 observations, 2 parameters estimated.\n"
+                         "-2log(Likelihood) =               0.0000\n"))
         << out;
-    EXPECT_TRUE(std::isfinite(Deviance()));
+    EXPECT_GE(Deviance(), 0.0);
+    EXPECT_LT(Deviance(), 1e-5);
     EXPECT_TRUE(std::isfinite(Parameter(1)));
-    EXPECT_TRUE(std::isfinite(Parameter(2)));
-    for (int u = 1; u <= 14; ++u) EXPECT_TRUE(std::isfinite(Fitted(u)));
+    EXPECT_GT(Parameter(2), 10.0);
+    for (int u = 1; u <= 14; ++u) {
+        EXPECT_TRUE(std::isfinite(Fitted(u)));
+        EXPECT_NEAR(Fitted(u), data::Value("SEP", u), 1e-6) << u;
+    }
+    // With the largest X1 turned to 0 the data overlap, and the fit is R's again.
+    data::DeclareVariate("W", 14);
+    for (int u = 1; u <= 14; ++u) data::AssignValue("W", u, u == 13 ? 0 : data::Value("SEP", u));
+    Fit(FitLogitLinear, "W = 1 + X1");
+    EXPECT_NEAR(Deviance(), 12.93341338781, 1e-5);
+    EXPECT_NEAR(Parameter(1), -4.27818760528, 1e-5);
+    EXPECT_NEAR(Parameter(2), 1.55959845143, 1e-5);
+}
+
+TEST_F(LikelihoodTest, UserDefinedFitWithoutMaximumStopsAfterHundredIterations) {
+    // L = ln(b): each Newton step doubles b and gains 2 ln 2 in -2 log likelihood.
+    UserLikelihood f{[] { return std::log(CurrentEstimate(1)); },
+                     [](int) { return 1 / CurrentEstimate(1); },
+                     [](int, int) { return -1 / (CurrentEstimate(1) * CurrentEstimate(1)); }};
+    DeclareLikelihoodData();
+    InitParameter(1, 1.0);
+    Output();
+    FitUserDefined("", "B", 14, f);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_EQ(Output(),
+              "Warning: No convergence after 100 iterations.\n"
+              "Last change of -2log(Likelihood) was 1.38629436\n"
+              "14 observations, 1 parameters estimated.\n"
+              "-2log(Likelihood) =            -138.6294\n");
+    EXPECT_DOUBLE_EQ(Parameter(1), std::ldexp(1.0, 100));
 }
 
 // A Poisson likelihood written by hand over the design columns of the formula.

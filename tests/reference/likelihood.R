@@ -28,3 +28,9 @@ pois <- glm(cnt ~ a + x1, family = poisson); show("poisson", pois)
 cat("pearson", sum((cnt - fitted(pois))^2 / fitted(pois)), "\n")
 off <- glm(cnt ~ a + x1 + offset(lt), family = poisson); show("offset", off)
 print(fitted(off))
+# Completely separated data (sep = x1 > 2.5): glm ends near deviance 0 with a warning; with the
+# largest x1 set to 0 the data overlap and the fit has a maximum.
+sep <- as.numeric(x1 > 2.5)
+print(deviance(suppressWarnings(glm(sep ~ x1, family = binomial))))
+w <- sep; w[13] <- 0
+ww <- glm(w ~ x1, family = binomial); print(c(deviance(ww), coef(ww)))
