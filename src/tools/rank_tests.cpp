@@ -13,6 +13,7 @@
 #include "distr/distributions.h"
 #include "models/models.h"
 #include "tools/describe.h"
+#include "tools/grouped.h"
 
 namespace korw::tools {
 
@@ -280,15 +281,10 @@ void WriteWilcoxon(const std::string& y, const std::string& f, int l1, int l2, c
 void WilcoxonTwoSampleTest(const std::string& yName, const std::string& fName, uint8_t l1,
                            uint8_t l2) {
     if (!data::Enter(kWilcoxon)) return;
-    std::string yn = yName, fn = fName;
-    int yi = data::LookUpVariate(yn);
-    if (yi == 0) return;
-    int fi = data::LookUpFactor(fn);
-    if (fi == 0) return;
-    const data::Vector& y = data::Entry(yi);
-    const data::Vector& f = data::Entry(fi);
-    if (y.length != f.length)
-        return data::ReportError(f.name + " and " + y.name + " are not of the same length");
+    Grouped pair = LookUpGrouped(yName, fName);
+    if (pair.y == nullptr) return;
+    const data::Vector& y = *pair.y;
+    const data::Vector& f = *pair.f;
     if (l1 > f.levels || l2 > f.levels) return data::ReportError("Invalid factor level(s)");
     if (l1 == l2) return data::ReportError("Identical factor levels");
 

@@ -12,6 +12,7 @@
 #include "data/vectors.h"
 #include "distr/distributions.h"
 #include "tools/describe.h"
+#include "tools/grouped.h"
 
 namespace korw::tools {
 
@@ -60,15 +61,10 @@ std::string Probability(double p) {
 
 void Bartlett(const std::string& yName, const std::string& fName) {
     if (!data::Enter("Bartlett")) return;
-    std::string yn = yName, fn = fName;
-    int yi = data::LookUpVariate(yn);
-    if (yi == 0) return;
-    int fi = data::LookUpFactor(fn);
-    if (fi == 0) return;
-    const data::Vector& y = data::Entry(yi);
-    const data::Vector& f = data::Entry(fi);
-    if (y.length != f.length)
-        return data::ReportError(f.name + " and " + y.name + " are not of the same length");
+    Grouped pair = LookUpGrouped(yName, fName);
+    if (pair.y == nullptr) return;
+    const data::Vector& y = *pair.y;
+    const data::Vector& f = *pair.f;
 
     std::vector<LevelGroup> groups = GroupSums(y, f);
     OpenFrame("Bartlett");

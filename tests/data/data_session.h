@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "data/errors.h"
 #include "data/outfile.h"
@@ -47,6 +48,20 @@ class DataSession : public ::testing::Test {
         s << in.rdbuf();
         NewOutFile(out_);
         return s.str();
+    }
+
+    // Declares a variate (a factor with `levels` levels) holding the values.
+    static void Variate(const std::string& name, const std::vector<float>& values) {
+        DeclareVariate(name, static_cast<int32_t>(values.size()));
+        for (size_t i = 0; i < values.size(); ++i)
+            AssignValue(name, static_cast<int32_t>(i + 1), values[i]);
+        ASSERT_TRUE(ErrorFree) << ErrorMessage;
+    }
+    static void Factor(const std::string& name, int levels, const std::vector<int>& values) {
+        DeclareFactor(name, static_cast<int32_t>(values.size()), levels);
+        for (size_t i = 0; i < values.size(); ++i)
+            AssignLevel(name, static_cast<int32_t>(i + 1), values[i]);
+        ASSERT_TRUE(ErrorFree) << ErrorMessage;
     }
 
     // The error of the last call, "" when it succeeded.

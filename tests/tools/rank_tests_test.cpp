@@ -21,20 +21,6 @@ class RankTests : public DataSession {
         DataSession::SetUp();
     }
 
-    void Variate(const std::string& name, const std::vector<float>& values) {
-        data::DeclareVariate(name, static_cast<int32_t>(values.size()));
-        for (size_t i = 0; i < values.size(); ++i)
-            data::AssignValue(name, static_cast<int32_t>(i + 1), values[i]);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-    }
-
-    void Factor(const std::string& name, int levels, const std::vector<int>& values) {
-        data::DeclareFactor(name, static_cast<int32_t>(values.size()), levels);
-        for (size_t i = 0; i < values.size(); ++i)
-            data::AssignLevel(name, static_cast<int32_t>(i + 1), values[i]);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-    }
-
     // Entries in use: a test leaves behind exactly the vectors it was given.
     static int VectorsInUse() {
         int n = 0;

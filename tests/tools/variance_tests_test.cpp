@@ -14,20 +14,6 @@ using data::test::DataSession;
 
 class VarianceTests : public DataSession {
   protected:
-    void Variate(const std::string& name, const std::vector<float>& values) {
-        data::DeclareVariate(name, static_cast<int32_t>(values.size()));
-        for (size_t i = 0; i < values.size(); ++i)
-            data::AssignValue(name, static_cast<int32_t>(i + 1), values[i]);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-    }
-
-    void Factor(const std::string& name, int levels, const std::vector<int>& values) {
-        data::DeclareFactor(name, static_cast<int32_t>(values.size()), levels);
-        for (size_t i = 0; i < values.size(); ++i)
-            data::AssignLevel(name, static_cast<int32_t>(i + 1), values[i]);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-    }
-
     static bool Contains(const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     }
