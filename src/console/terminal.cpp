@@ -35,10 +35,21 @@ constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to c
 
 TerminalDesktop* desktop = nullptr;
 std::string pendingText;  // put into the next command line (a failed command, a key's text)
+// True while readline edits the command line. The same key bindings serve the other prompts
+// (file names, the working directory), where the keys of the command window must not act.
+bool commandPrompt = false;
 
 void SetLine(const std::string& text) {
     rl_replace_line(text.c_str(), 0);
     rl_point = rl_end;
+}
+
+// Executes the line as Return does. Return's own function draws the final line and moves to
+// the next; setting rl_done alone would leave the screen showing the text before the key and
+// the next prompt drawn over it.
+void AcceptLine() {
+    rl_redisplay();
+    rl_newline(1, '\n');
 }
 
 // The command word is completed at every key that types a character, as the user types.
@@ -61,7 +72,7 @@ bool EmptyLineKey(int key) {
     if (rl_end != 0) return false;
     if (key == 'A') {
         SetLine("INCLUDEALL");
-        rl_done = 1;
+        AcceptLine();
         return true;
     }
     if (key == '=') return SetLine("COMPUTE ="), true;
@@ -71,6 +82,7 @@ bool EmptyLineKey(int key) {
 }
 
 int TypeKey(int count, int key) {
+    if (!commandPrompt) return rl_insert(count, key);
     if (EmptyLineKey(key)) return 0;
     rl_insert(count, key);
     if (key != ' ') ExpandTypedLine();
@@ -78,10 +90,12 @@ int TypeKey(int count, int key) {
 }
 
 // Escape: empties a line with text; on an empty line it offers OPENCOMMANDFILE (to close an
-// open command file) or the QUIT question.
+// open command file) or the QUIT question. On an empty line of another prompt it cancels it.
 int EscapeKey(int, int) {
     if (rl_end != 0)
         SetLine("");
+    else if (!commandPrompt)
+        CancelPromptLine();
     else
         SetLine(interp::CommandFileOpen ? "OPENCOMMANDFILE" : kQuitQuestion);
     return 0;
@@ -89,7 +103,8 @@ int EscapeKey(int, int) {
 
 // Down at the end of the log fetches the next line of an open command file.
 int DownKey(int count, int key) {
-    if (interp::CommandFileOpen && rl_end == 0 && where_history() >= history_length) {
+    if (commandPrompt && interp::CommandFileOpen && rl_end == 0 &&
+        where_history() >= history_length) {
         if (std::optional<std::string> next = interp::NextCommandFileLine()) SetLine(*next);
         return 0;
     }
@@ -138,10 +153,12 @@ void BrowseName(bool forward) {
     rl_point = static_cast<int>(begin + chosen.size());
 }
 
-int NextNameKey(int, int) {
+int NextNameKey(int count, int key) {
+    if (!commandPrompt) return rl_forward_word(count, key);
     return BrowseName(true), 0;
 }
-int PreviousNameKey(int, int) {
+int PreviousNameKey(int count, int key) {
+    if (!commandPrompt) return rl_backward_word(count, key);
     return BrowseName(false), 0;
 }
 
@@ -165,13 +182,15 @@ char* CompleteName(const char* text, int state) {
     return ::strdup(matches[next++].c_str());
 }
 
+// Command and vector names on the command line; readline's own file-name completion elsewhere.
 char** Completion(const char* text, int, int) {
+    if (!commandPrompt) return nullptr;
     rl_attempted_completion_over = 1;
     return rl_completion_matches(text, CompleteName);
 }
 
 int StartupHook() {
-    if (!pendingText.empty()) {
+    if (commandPrompt && !pendingText.empty()) {
         SetLine(pendingText);
         pendingText.clear();
     }
@@ -207,14 +226,14 @@ void InsertShortKey(std::string text) {
     if (execute) {
         size_t b = line.find_first_not_of(' ');
         rl_replace_line(b == std::string::npos ? "" : line.c_str() + b, 0);
-        rl_done = 1;
+        AcceptLine();
     }
 }
 
 int ShortKeyKey(int count, int key) {
     std::string sequence(rl_executing_keyseq, static_cast<size_t>(rl_key_sequence_length));
     auto code = keySequences.find(sequence);
-    if (code != keySequences.end()) {
+    if (commandPrompt && code != keySequences.end()) {
         if (std::optional<std::string> text =
                 interp::FindShortKey(code->second.key, code->second.modifiers)) {
             InsertShortKey(*text);
@@ -322,10 +341,7 @@ std::string ChooseWorkingDirectory(const TerminalOptions& options) {
     if (!options.selectDir) return wd;
     wd = LastWorkingDirectory();
     std::cout << " Select/create working directory (use cursor arrows, select by Return).\n";
-    char* answer = ::readline(("[" + wd + "]: ").c_str());
-    std::string chosen = answer != nullptr ? answer : "";
-    std::free(answer);
-    while (!chosen.empty() && chosen.back() == ' ') chosen.pop_back();
+    std::string chosen = ReadPromptLine("[" + wd + "]: ").value_or("");
     if (chosen.empty()) return wd;
     chosen = fs::absolute(chosen).lexically_normal().string();
     std::error_code ec;
@@ -372,7 +388,9 @@ void CommandLoop() {
     while (!desktop->Closing()) {
         // The text of a failed command comes back in red for editing.
         bool failed = !pendingText.empty();
+        commandPrompt = true;
         char* raw = ::readline(failed ? "KORW> \001\033[31m\002" : kPrompt);
+        commandPrompt = false;
         if (failed) std::fputs("\033[0m", stdout);
         if (raw == nullptr) break;  // end of input closes the session like QUIT
         std::string text = raw;

@@ -83,15 +83,15 @@ void DrainPending() {
     }
 }
 
+bool promptCancelled = false;
+
 std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
     std::string prompt = dialog.title;
     if (!dialog.name.empty()) prompt += " [" + dialog.name + "]";
     prompt += ": ";
-    char* answer = ::readline(prompt.c_str());  // readline completes file names by default
-    if (answer == nullptr) return {};
-    std::string name = answer;
-    std::free(answer);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
+    std::optional<std::string> answer = ReadPromptLine(prompt);  // completes file names
+    if (!answer) return {};
+    std::string name = *answer;
     if (name.empty()) name = dialog.name;
     if (name.empty()) return {};
     std::filesystem::path path(name);
@@ -138,6 +138,22 @@ int ReadKey() {
     if (c == kEscape) DrainPending();
     if (c == '\n') c = '\r';
     return c;
+}
+
+std::optional<std::string> ReadPromptLine(const std::string& prompt) {
+    promptCancelled = false;
+    char* answer = ::readline(prompt.c_str());
+    if (answer == nullptr) return {};
+    std::string line = answer;
+    std::free(answer);
+    if (promptCancelled) return {};
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+void CancelPromptLine() {
+    promptCancelled = true;
+    rl_newline(1, '\n');  // ends the line as Return does, so that later output starts below it
 }
 
 void InstallInterruptHandler() {

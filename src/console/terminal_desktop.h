@@ -42,4 +42,12 @@ int ReadKey();
 // Sets the Escape flag on Ctrl+C while a program runs.
 void InstallInterruptHandler();
 
+// A line typed at a prompt other than the command line (a file name, the working directory),
+// trailing blanks removed; nothing when the user cancels it (Escape on an empty line, or the
+// end of the input).
+std::optional<std::string> ReadPromptLine(const std::string& prompt);
+
+// The Escape key on the empty line of such a prompt: ends the prompt as cancelled.
+void CancelPromptLine();
+
 }  // namespace korw::console

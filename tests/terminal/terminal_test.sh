@@ -1,0 +1,232 @@
+#!/bin/bash
+# The terminal console in a real terminal: terminal_test.sh KORW CASE.
+# Each case starts korw in a fresh root and working directory inside tmux (tmux_lib.sh).
+set -u
+here=$(dirname "$(realpath "$0")")
+# shellcheck source=tmux_lib.sh
+. "$here/tmux_lib.sh" "$1"
+case_name=$2
+
+# The command word is completed while it is typed; Escape empties a line with text.
+completion() {
+    start_korw
+    wait_line "$prompt"
+    type_text "fitlin"
+    wait_line "$prompt FITLINEARNORMAL"
+    type_text " y=x"
+    wait_line "$prompt FITLINEARNORMAL y=x"
+    keys Escape
+    wait_line "$prompt"
+    # A word that begins no command is taken back to the longest part that does.
+    type_text "sumq"
+    wait_line "$prompt SUMMARY"
+    keys Escape
+    wait_line "$prompt"
+    # A on an empty line runs INCLUDEALL at once, and the screen shows it.
+    type_text "A"
+    wait_file_text "$root/KORWOUT.TMP" "KORW> INCLUDEALL"
+    wait_line "$prompt"
+    screen | grep -qxF "$prompt INCLUDEALL" || fail "INCLUDEALL is not shown"
+    quit_korw
+}
+
+# A failed command comes back in the line, in red, for editing; the log holds it, and Up
+# recalls it as it was typed.
+failed_command() {
+    start_korw
+    wait_line "$prompt"
+    type_text "compute y=(1"
+    keys Enter
+    wait_text "Too many ("
+    wait_line "$prompt COMPUTE y=(1"
+    screen_sgr | grep -qF $'KORW> \e[31mCOMPUTE y=(1' ||
+        fail "the kept command is not red: $(screen_sgr | grep -F 'y=(1' | cat -v)"
+    grep -qF " *** ERROR - Too many ( ***" "$root/KORWOUT.TMP" ||
+        fail "no error line in the session output"
+    keys Escape
+    wait_line "$prompt"
+    type_text "compute y=2"
+    keys Enter
+    wait_line "$prompt"
+    keys Up
+    wait_line "$prompt COMPUTE y=2"
+    keys Up
+    wait_line "$prompt COMPUTE y=(1"
+    # The line after a success is no longer red.
+    keys Escape
+    wait_line "$prompt"
+    type_text "compute z=1"
+    keys Enter
+    wait_line "$prompt"
+    screen_sgr | tail -n +2 | grep -F 'COMPUTE z=1' | grep -qF $'\e[31m' &&
+        fail "a successful command was shown in red"
+    quit_korw
+}
+
+# Results wait for review: Return keeps them in the session output, Escape leaves them out.
+result_review() {
+    start_korw
+    wait_line "$prompt"
+    type_text "keys af2 remark kept"
+    keys Enter
+    wait_line "$prompt"
+    type_text "keys"
+    keys Enter
+    wait_text "Press Return to save output, Escape to suppress"
+    wait_text "<Alt>-F2   remark kept"
+    keys Enter
+    wait_line "$prompt"
+    has_text "Press Return to save output" && fail "the review hint stayed on the screen"
+    grep -qF "   <Alt>-F2   remark kept" "$root/KORWOUT.TMP" ||
+        fail "accepted results are not in KORWOUT.TMP"
+
+    type_text "keys af3 remark dropped"
+    keys Enter
+    wait_line "$prompt"
+    type_text "keys"
+    keys Enter
+    wait_text "<Alt>-F3   remark dropped"
+    wait_text "Press Return to save output, Escape to suppress"
+    keys Escape
+    wait_line "$prompt"
+    wait_file_text "$root/KORWOUT.TMP" " *** OUTPUT SUPPRESSED ***"
+    grep -qF "<Alt>-F3" "$root/KORWOUT.TMP" && fail "suppressed results reached KORWOUT.TMP"
+    quit_korw
+}
+
+# Shortkeys defined with KEYS: the text goes in at the caret, "?" takes the word before the
+# caret, a final "!" runs the command at once; the definitions outlive the session.
+shortkey() {
+    start_korw
+    wait_line "$prompt"
+    type_text "keys cf5 compute ?=7!"
+    keys Enter
+    wait_line "$prompt"
+    type_text "keys af4 remark from a key"
+    keys Enter
+    wait_line "$prompt"
+    keys M-F4
+    wait_line "$prompt remark from a key"
+    keys Escape
+    wait_line "$prompt"
+    # "s" stays as typed (it begins several commands) and is the word the "?" takes.
+    type_text "s"
+    wait_line "$prompt S"
+    keys C-F5
+    wait_file_text "$root/KORWOUT.TMP" "KORW> COMPUTE S=7"
+    wait_line "$prompt"
+    # The executed text stays on the screen, as a typed command does.
+    screen | grep -qxF "$prompt compute S=7" || fail "the executed shortkey text is not shown"
+    # KEYS without a text frees the key: Ctrl+F5 then leaves the line as it is.
+    type_text "keys cf5"
+    keys Enter
+    wait_line "$prompt"
+    type_text "s"
+    wait_line "$prompt S"
+    keys C-F5
+    type_text "u"
+    wait_line "$prompt SU"
+    keys Escape
+    wait_line "$prompt"
+    # Ctrl with C is kept for copying.
+    type_text "keys cc compute"
+    keys Enter
+    wait_text "Invalid shortkey description CC"
+    keys Escape
+    wait_line "$prompt"
+    quit_korw
+    [ "$(cat "$root/SHORTKEY.TXT")" = "remark from a key" ] ||
+        fail "SHORTKEY.TXT: $(cat "$root/SHORTKEY.TXT")"
+
+    # The next session loads them: Alt+F4 still types its text.
+    start k2 "$wd" --root "$root"
+    pane=k2
+    wait_line "$prompt" k2
+    t send-keys -t k2 M-F4
+    wait_line "$prompt remark from a key" k2
+}
+
+# Escape on an empty line asks whether to quit; Escape again goes back, Return quits. Closing
+# offers to keep the output: Escape keeps nothing, a typed name keeps it under that name.
+quit_question() {
+    start_korw
+    wait_line "$prompt"
+    keys Escape
+    wait_line "$quit_question"
+    keys Escape
+    wait_line "$prompt"
+    keys Escape
+    wait_line "$quit_question"
+    keys Enter
+    wait_line "$save_prompt"
+    keys Escape
+    wait_exit
+    [ "$exit_status" = 0 ] || fail "korw ended with status $exit_status"
+    [ -z "$(ls "$wd")" ] || fail "cancelling the save left $(ls "$wd")"
+    [ -e "$root/KORW.TMP" ] || [ -e "$root/KORWOUT.TMP" ] && fail "session files left in the root"
+    [ "$(head -1 "$root/LASTDIR")" = "$wd" ] || fail "LASTDIR: $(cat "$root/LASTDIR")"
+
+    # The file name is typed as it stands: neither completed as a command word nor taken by
+    # the keys of an empty command line ("1" would start SUMMARY); Tab completes file names.
+    : >"$wd/old-notes.txt"
+    start k2 "$wd" --root "$root"
+    pane=k2
+    wait_line "$prompt" k2
+    t send-keys -t k2 -l "QUIT"
+    t send-keys -t k2 Enter
+    wait_line "$save_prompt" k2
+    t send-keys -t k2 -l "old"
+    t send-keys -t k2 Tab
+    wait_line "$save_prompt old-notes.txt" k2
+    t send-keys -t k2 Escape
+    wait_line "$save_prompt" k2
+    t send-keys -t k2 -l "1sum"
+    wait_line "$save_prompt 1sum" k2
+    t send-keys -t k2 Enter
+    wait_exit k2
+    [ "$exit_status" = 0 ] || fail "korw ended with status $exit_status"
+    [ "$(ls "$wd")" = "$(printf '1sum.OUT\nold-notes.txt')" ] ||
+        fail "not 1sum.OUT in the working directory: $(ls "$wd")"
+    grep -q "^End of session after" "$wd/1sum.OUT" || fail "1sum.OUT is not the session output"
+}
+
+# A program looping for ever stops at Ctrl+C and at Escape, with the line it was on.
+escape_program() {
+    printf '%s\n' "% endless" "%top" "compute i=1" "GOTO %top 1" >"$wd/loop.kor"
+    start_korw
+    wait_line "$prompt"
+    for key in C-c Escape; do
+        since=$(stat -c %s "$root/KORWOUT.TMP")
+        type_text "run loop"
+        keys Enter
+        poll "the program to run" output_since_has "KORW: GOTO %top 1"
+        keys "$key"
+        wait_match 'Escape from keyboard \(loop [0-9]+, line [2-4]\)'
+        wait_line "$prompt"
+        output_since_has " *** PROGRAM INTERRUPTED ***" || fail "$key: no PROGRAM INTERRUPTED"
+        output_since_has " *** ERROR - Escape from keyboard (loop " ||
+            fail "$key: no error line in the session output"
+        # The session goes on.
+        type_text "compute j=2"
+        keys Enter
+        poll "the next command" output_since_has "KORW> COMPUTE j=2"
+        wait_line "$prompt"
+        keys C-l
+        t clear-history -t k
+    done
+    quit_korw
+}
+
+# What the session output gained since the byte offset $since holds TEXT.
+output_since_has() { tail -c +$((since + 1)) "$root/KORWOUT.TMP" | grep -qF -- "$1"; }
+
+case "$case_name" in
+    completion | failed_command | result_review | shortkey | quit_question | escape_program)
+        "$case_name"
+        ;;
+    *)
+        echo "unknown case $case_name"
+        exit 2
+        ;;
+esac
+echo "PASS: $case_name"
