@@ -63,15 +63,6 @@ std::string MakePrivateRoot() {
     return pattern;
 }
 
-std::string StartCommandFor(const fs::path& file, const std::vector<std::string>& values) {
-    std::string ext = file.extension().string();
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::string command =
-        ext == ".KDS" ? "GETDATA " + file.stem().string() : "RUN " + file.stem().string();
-    for (const std::string& v : values) command += " " + v;
-    return command;
-}
-
 // Runs one command as typed; false when it failed or a program it started was interrupted.
 bool RunLine(const std::string& line, SessionStream& stream) {
     int interrupted = interp::InterruptedPrograms();
@@ -117,7 +108,7 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
             return 1;
         }
         workingDirectory = file.parent_path().string();
-        startCommand = StartCommandFor(file, options.values);
+        startCommand = StartCommandFor(file.string(), options.values);
     }
     if (SessionOutputExists()) {
         std::string text;

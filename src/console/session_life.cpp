@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "compute/compute.h"
 #include "console/demos.h"
@@ -12,6 +13,8 @@
 #include "data/files.h"
 #include "data/outfile.h"
 #include "data/session.h"
+#include "data/vectors.h"
+#include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
 
@@ -31,11 +34,27 @@ void MakeDirectory(const std::string& path) {
     fs::create_directories(path, ec);
 }
 
+// The terminal has no window of its own: the window measures and the hint flag of an existing
+// LASTDIR (written by the desktop window) are kept as they are, only the working directory
+// changes. Without them the defaults are written.
 void WriteLastDir() {
-    std::ofstream out(interp::RootDirectory + "/LASTDIR");
-    out << interp::WorkingDirectory << "\n0\n0\n"
-        << kDefaultWidth << "\n"
-        << kDefaultHeight << "\n1\n";
+    const std::string path = interp::RootDirectory + "/LASTDIR";
+    std::vector<std::string> kept = {"0", "0", std::to_string(kDefaultWidth),
+                                     std::to_string(kDefaultHeight), "1"};
+    {
+        std::ifstream in(path);
+        std::string line;
+        std::vector<std::string> read;
+        if (std::getline(in, line))
+            while (read.size() < kept.size() && std::getline(in, line)) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                read.push_back(line);
+            }
+        if (read.size() == kept.size()) kept = read;
+    }
+    std::ofstream out(path);
+    out << interp::WorkingDirectory << "\n";
+    for (const std::string& line : kept) out << line << "\n";
 }
 
 }  // namespace
@@ -91,6 +110,20 @@ bool CreateTemporaryOutput(std::string& message) {
     return true;
 }
 
+std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values) {
+    fs::path path(file);
+    std::string ext = data::UpperName(path.extension().string());
+    std::string command;
+    if (ext == ".KOR")
+        command = "RUN " + path.stem().string();
+    else if (ext == ".KDS")
+        command = "GETDATA " + path.stem().string();
+    else
+        return "";
+    for (const std::string& v : values) command += " " + v;
+    return command;
+}
+
 void StartSession(const std::string& workingDirectory) {
     interp::WorkingDirectory = workingDirectory;
     if (::chdir(workingDirectory.c_str()) != 0) {
@@ -105,6 +138,7 @@ void StartSession(const std::string& workingDirectory) {
     compute::SeedRandomFromClock();
     data::NewOutFile(interp::TemporaryOutput);
     interp::InputFileOpen = false;
+    interp::CommandFileOpen = false;
     interp::ProgramRunning = false;
     interp::OutputPending = false;
     interp::EditorActive = false;

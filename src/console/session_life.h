@@ -29,6 +29,11 @@ bool SessionOutputExists();
 // Creates KORW.TMP empty; false with the message in `message` when it cannot be created.
 bool CreateTemporaryOutput(std::string& message);
 
+// The start command of a file argument: "RUN " + name without extension for a .KOR file,
+// "GETDATA " + name for a .KDS file (any case), each with the values appended after blanks;
+// "" for any other file, which only chooses the working directory.
+std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values);
+
 // Starts the library session in the working directory: demonstration mode when it is the
 // root's DEMOS folder (the folder made complete and the menu shown), then Start,
 // ContinueOnError, NewOutFile, the interpreter state, and the "Working directory" line.

@@ -434,16 +434,18 @@ int RunTerminal(const TerminalOptions& options) {
     BindKeys();
     InstallInterruptHandler();
 
-    std::string workingDirectory = ChooseWorkingDirectory(options);
+    // A file argument starts the session at once in the file's directory (the directory
+    // selector does not open); a .KOR file is run, a .KDS file loaded, any other file only
+    // chooses the directory.
+    std::string workingDirectory;
     std::string startCommand;
     std::vector<std::string> args = options.arguments;
-    if (!args.empty() && fs::is_regular_file(args[0])) {
+    if (!options.demo && !args.empty() && fs::is_regular_file(args[0])) {
         fs::path file = fs::absolute(args[0]);
         workingDirectory = file.parent_path().string();
-        std::string ext = data::UpperName(file.extension().string());
-        startCommand =
-            ext == ".KDS" ? "GETDATA " + file.stem().string() : "RUN " + file.stem().string();
-        for (size_t i = 1; i < args.size(); ++i) startCommand += " " + args[i];
+        startCommand = StartCommandFor(file.string(), {args.begin() + 1, args.end()});
+    } else {
+        workingDirectory = ChooseWorkingDirectory(options);
     }
     if (SessionOutputExists()) {
         std::string text;

@@ -137,7 +137,11 @@ void RunLine(const std::string& line) {
         ExecuteCommand(line);
     } catch (const data::Fault& fault) {
         CommandError = FaultText(fault.kind);
-        if (EchoOn) AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+        try {
+            if (EchoOn) AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+        } catch (const data::Fault&) {
+            // The session output itself cannot be written; the program still stops here.
+        }
     }
 }
 
@@ -256,13 +260,23 @@ void CmdRun(const std::string& params) {
     }
     showAtEnd = false;
     EscapePressed = false;
-    if (EchoOn)
-        AppendOutputLine(RunSelectionOnly
-                             ? " *** START OF PROGRAM - executing selected lines only ***"
-                             : " *** START OF PROGRAM ***");
-    program.currentLine = 0;
-    program.loopCount = 0;
-    ExecuteProgram();
+    // A fault that escapes the program (the session output file failing under the START or END
+    // line) must not leave the interpreter believing a program still runs: every later RUN
+    // would be refused as nested, and SUBSTITUTE and GOTO accepted interactively.
+    try {
+        if (EchoOn)
+            AppendOutputLine(RunSelectionOnly
+                                 ? " *** START OF PROGRAM - executing selected lines only ***"
+                                 : " *** START OF PROGRAM ***");
+        program.currentLine = 0;
+        program.loopCount = 0;
+        ExecuteProgram();
+    } catch (const data::Fault&) {
+        ProgramRunning = false;
+        TemporaryOutput = RootTemporaryOutput();
+        program.lines.clear();
+        throw;
+    }
 }
 
 void CmdSubstitute(const std::string& params) {

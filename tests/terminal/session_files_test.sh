@@ -96,6 +96,17 @@ closing() {
     no_session_files
     grep -qF "KORW> COMPUTE x=1" "$wd/kept.out" || fail "kept.out lacks the session"
     printf '%s\n' "$wd" 0 0 820 600 1 | diff - "$root/LASTDIR" || fail "LASTDIR"
+    # The window measures and the hint flag of the desktop window stay; the directory changes.
+    printf '%s\n' /elsewhere 10 20 1000 700 0 >"$root/LASTDIR"
+    (cd "$wd" && "$korw" --batch --root "$root" - </dev/null >/dev/null) || fail "run failed"
+    printf '%s\n' "$wd" 10 20 1000 700 0 | diff - "$root/LASTDIR" || fail "LASTDIR measures lost"
+    # A file argument that is neither .KOR nor .KDS only chooses the working directory.
+    mkdir -p "$work/txtdir" && echo "not a program" >"$work/txtdir/notes.txt"
+    (cd "$wd" && "$korw" --batch --root "$root" "$work/txtdir/notes.txt" >"$work/out" 2>&1) ||
+        fail "a .txt argument failed: $(cat "$work/out")"
+    grep -qF "Working directory $work/txtdir" "$work/out" || fail "no working directory line"
+    grep -q "RUN" "$work/out" && fail "a .txt argument was run"
+    no_session_files
 }
 
 # The terminal, closed by the end of its input (Ctrl+D) and a cancelled save.
