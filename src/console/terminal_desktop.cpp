@@ -244,6 +244,12 @@ void TerminalDesktop::LogCommand(const std::string& line) {
     ::add_history(line.rfind("*** ", 0) == 0 ? line.c_str() + 4 : line.c_str());
 }
 
+// The command window's notice while a program runs: a line of its own, in the hint colour;
+// the program's output follows when it ends.
+void TerminalDesktop::ShowProgramNotice(const std::string& notice) {
+    std::cout << "\033[36m" << notice << kPlain << "\n" << std::flush;
+}
+
 // The demonstration text window is the terminal itself: the text goes above the command line,
 // which readline draws again when the text came while a line was being edited (Down).
 void TerminalDesktop::ShowDemoText(const std::string& text) {

@@ -22,6 +22,7 @@ class TerminalDesktop : public interp::Desktop {
     void ShowFile(const std::string& file) override;
     std::string EditFile(const std::string& file) override;
     void ShowPicture(bool threeD) override;
+    void ShowProgramNotice(const std::string& notice) override;
     void ShowDemoText(const std::string& text) override;
     void ShowDemoMenu() override;
     void CloseMainWindow() override { closing_ = true; }

@@ -268,6 +268,8 @@ void CmdRun(const std::string& params) {
             AppendOutputLine(RunSelectionOnly
                                  ? " *** START OF PROGRAM - executing selected lines only ***"
                                  : " *** START OF PROGRAM ***");
+        TheDesktop->ShowProgramNotice(" Running KORW program " + file +
+                                      " - press Escape to interrupt ");
         program.currentLine = 0;
         program.loopCount = 0;
         ExecuteProgram();

@@ -57,6 +57,10 @@ class Desktop {
     // front end offers to save it. Front ends without pictures ignore it.
     virtual void ShowPicture(bool threeD) { (void)threeD; }
 
+    // A program starts: the command window shows `notice` (" Running KORW program " + name +
+    // " - press Escape to interrupt ") until the program ends. Front ends without one ignore it.
+    virtual void ShowProgramNotice(const std::string& notice) { (void)notice; }
+
     // Demonstration mode: the demonstration text window shows `text` (the comment lines met
     // before a command of a demonstration's command file). Front ends without one ignore it.
     virtual void ShowDemoText(const std::string& text) { (void)text; }

@@ -200,6 +200,7 @@ escape_program() {
         type_text "run loop"
         keys Enter
         poll "the program to run" output_since_has "KORW: GOTO %top 1"
+        wait_match "Running KORW program loop - press Escape to interrupt"
         keys "$key"
         wait_match 'Escape from keyboard \(loop [0-9]+, line [2-4]\)'
         wait_line "$prompt"
