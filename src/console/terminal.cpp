@@ -310,6 +310,11 @@ void BindKeys() {
     rl_bind_keyseq("\\eOB", DownKey);
     rl_bind_keyseq("\\e[1;5C", NextNameKey);
     rl_bind_keyseq("\\e[1;5D", PreviousNameKey);
+    // Ctrl+Return cuts the line at the cursor where the terminal delivers it: as xterm's
+    // modifyOtherKeys sequence or as the CSI u form of newer terminals. Ctrl+K does the same
+    // on every terminal.
+    rl_bind_keyseq("\\e[27;5;13~", rl_kill_line);
+    rl_bind_keyseq("\\e[13;5u", rl_kill_line);
     rl_variable_bind("keyseq-timeout", "100");
     rl_bind_keyseq("\\e", EscapeKey);
     BindShortKeys();

@@ -22,6 +22,14 @@ completion() {
     wait_line "$prompt SUMMARY"
     keys Escape
     wait_line "$prompt"
+    # Ctrl+Return, as terminals with extended keys deliver it, cuts the line at the cursor.
+    type_text "list abc"
+    wait_line "$prompt L abc"
+    keys Left Left
+    t send-keys -t k -l $'\e[13;5u'
+    wait_line "$prompt L a"
+    keys Escape
+    wait_line "$prompt"
     # A on an empty line runs INCLUDEALL at once, and the screen shows it.
     type_text "A"
     wait_file_text "$root/KORWOUT.TMP" "KORW> INCLUDEALL"
