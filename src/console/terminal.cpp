@@ -462,6 +462,12 @@ int RunTerminal(const TerminalOptions& options) {
         terminal.ErrorBox(message);
         return 1;
     }
+    // The window caption is the terminal's title: "KORW from " + the working directory.
+    if (::isatty(STDOUT_FILENO) != 0) {
+        const char* term = std::getenv("TERM");
+        if (term != nullptr && std::strcmp(term, "dumb") != 0)
+            std::cout << "\033]0;KORW from " << workingDirectory << "\007";
+    }
     std::cout << "KORW, version " << interp::kVersion << ". Working directory " << workingDirectory
               << "\n";
     StartSession(workingDirectory);

@@ -11,6 +11,9 @@ case_name=$2
 completion() {
     start_korw
     wait_line "$prompt"
+    # The window caption is the terminal's title.
+    title=$(t display-message -p -t k '#{pane_title}')
+    [ "$title" = "KORW from $wd" ] || fail "title \"$title\""
     type_text "fitlin"
     wait_line "$prompt FITLINEARNORMAL"
     type_text " y=x"
