@@ -64,6 +64,13 @@ using Counters = std::array<int32_t, WarningCounters>;
 // Runs the program over the units and stores the results; counts the warnings.
 void Evaluate(Program& program, const Target& target, Counters& counters);
 
+// True when the program may run over blocks of units, operation by operation: no random
+// function and no indexed reference to the left-hand vector.
+bool BlocksAllowed(const Program& program, const Target& target);
+
+// Runs the program over the present units in blocks (and threads) and stores the results.
+void RunBlocks(const Program& program, const Target& target, Counters& counters);
+
 // The warning lines for the counters above 0 (nothing when all are 0).
 void WriteWarnings(const Counters& counters, bool factorTarget, const std::string& line);
 
