@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +71,7 @@ bool EmptyLineKey(int key) {
     static const char* const kDigitCommands[] = {"SUMMARY ", "ONEWAYTABLE ", "TWOWAYTABLE ",
                                                  "THREEWAYTABLE ", "TABULATE "};
     if (rl_end != 0) return false;
-    if (key == 'A') {
+    if (key == 'a' || key == 'A') {  // the A key without Shift, or with Caps Lock
         SetLine("INCLUDEALL");
         AcceptLine();
         return true;
@@ -87,6 +88,12 @@ int TypeKey(int count, int key) {
     rl_insert(count, key);
     if (key != ' ') ExpandTypedLine();
     return 0;
+}
+
+// "½" (typed in UTF-8) is taken as the vertical bar on the command line.
+int OneHalfKey(int, int) {
+    if (!commandPrompt) return rl_insert_text("\u00bd"), 0;
+    return TypeKey(1, '|');
 }
 
 // Escape: empties a line with text; on an empty line it offers OPENCOMMANDFILE (to close an
@@ -182,9 +189,10 @@ char* CompleteName(const char* text, int state) {
     return ::strdup(matches[next++].c_str());
 }
 
-// Command and vector names on the command line; readline's own file-name completion elsewhere.
+// Command and vector names on the command line; in a file dialog the names its filter admits;
+// readline's own file-name completion elsewhere.
 char** Completion(const char* text, int, int) {
-    if (!commandPrompt) return nullptr;
+    if (!commandPrompt) return CompleteDialogFileName(text);
     rl_attempted_completion_over = 1;
     return rl_completion_matches(text, CompleteName);
 }
@@ -282,6 +290,16 @@ void BindShortKeys() {
             BindShortKey(std::string(1, static_cast<char>(upper - 'A' + 1)),
                          static_cast<uint16_t>(upper), interp::kCtrl);
     }
+    // Ctrl with a digit, and with the letters a terminal takes for Backspace, Tab and Return,
+    // reach us only from terminals that report modified keys: as the CSI u form or xterm's
+    // modifyOtherKeys sequence of the unshifted character.
+    std::string extended = "0123456789hijm";
+    for (char c : extended) {
+        std::string code = std::to_string(static_cast<int>(c));
+        uint16_t key = static_cast<uint16_t>(std::toupper(static_cast<unsigned char>(c)));
+        BindShortKey("\033[" + code + ";5u", key, interp::kCtrl);
+        BindShortKey("\033[27;5;" + code + "~", key, interp::kCtrl);
+    }
     for (char d = '0'; d <= '9'; ++d)
         BindShortKey(std::string("\033") + d, static_cast<uint16_t>(d), interp::kAlt);
 }
@@ -296,7 +314,11 @@ int HelpKey(int, int) {
         topic = word;
     }
     ShowText(HelpText(), topic);
-    rl_forced_update_display();
+    // The pager puts the cursor back at the end of the command line, or below the text when
+    // it printed it: the line is drawn again from its start.
+    std::fputs("\r\033[K", stdout);
+    rl_on_new_line();
+    rl_redisplay();
     return 0;
 }
 
@@ -308,6 +330,16 @@ void BindKeys() {
     rl_bind_keyseq("\\e\\e", EscapeKey);  // a lone Escape is a prefix of every arrow key
     rl_bind_keyseq("\\e[B", DownKey);
     rl_bind_keyseq("\\eOB", DownKey);
+    // Page Up and Page Down step through the log as Up and Down do.
+    rl_bind_keyseq("\\e[5~", rl_get_previous_history);
+    rl_bind_keyseq("\\e[6~", DownKey);
+    // Bound as the two bytes of its UTF-8 form, which readline would otherwise take for Alt
+    // with a key until it has looked at the locale.
+    const char* setting = rl_variable_value("convert-meta");
+    std::string convertMeta = setting != nullptr ? setting : "on";
+    rl_variable_bind("convert-meta", "off");
+    rl_bind_keyseq("\302\275", OneHalfKey);
+    rl_variable_bind("convert-meta", convertMeta.c_str());
     rl_bind_keyseq("\\e[1;5C", NextNameKey);
     rl_bind_keyseq("\\e[1;5D", PreviousNameKey);
     // Ctrl+Return cuts the line at the cursor where the terminal delivers it: as xterm's

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <readline/history.h>
 #include <readline/readline.h>
+#include <readline/tilde.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -85,13 +87,91 @@ void DrainPending() {
 
 bool promptCancelled = false;
 
+// The dialog whose file name is being typed: Tab completes names in its directory, offering
+// only subdirectories and files whose extension its filter lists.
+const interp::FileDialog* openDialog = nullptr;
+
+// The extensions of a filter "text|*.KDS|text|*.jpg;*.jpeg", upper-cased with their dots; empty
+// when the filter lets every file through ("*.*", "*" or no filter).
+std::vector<std::string> FilterExtensions(const std::string& filter) {
+    std::vector<std::string> extensions;
+    size_t field = 0, begin = 0;
+    for (;;) {
+        size_t end = filter.find('|', begin);
+        std::string part = filter.substr(begin, end == std::string::npos ? end : end - begin);
+        if (field % 2 == 1) {
+            size_t from = 0;
+            for (;;) {
+                size_t to = part.find(';', from);
+                std::string pattern = part.substr(from, to == std::string::npos ? to : to - from);
+                if (pattern == "*" || pattern == "*.*") return {};
+                if (pattern.rfind("*.", 0) == 0)
+                    extensions.push_back(data::UpperName(pattern.substr(1)));
+                if (to == std::string::npos) break;
+                from = to + 1;
+            }
+        }
+        ++field;
+        if (end == std::string::npos) break;
+        begin = end + 1;
+    }
+    return extensions;
+}
+
+// Readline's file-name generator with the dialog's filter applied; relative names are taken
+// from the dialog's directory and handed back as typed.
+char* DialogFileName(const char* text, int state) {
+    static std::string prefix;
+    static std::vector<std::string> extensions;
+    if (state == 0) {
+        std::string typed = text;
+        bool absolute = !typed.empty() && (typed[0] == '/' || typed[0] == '~');
+        prefix = absolute || openDialog->directory.empty() ? "" : openDialog->directory + "/";
+        extensions = FilterExtensions(openDialog->filter);
+    }
+    std::string full = prefix + text;
+    while (char* match = rl_filename_completion_function(full.c_str(), state)) {
+        state = 1;
+        char* expanded = tilde_expand(match);
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        bool keep = extensions.empty() || fs::is_directory(expanded, ec);
+        std::string extension = data::UpperName(fs::path(expanded).extension().string());
+        for (const std::string& e : extensions) keep = keep || extension == e;
+        std::free(expanded);
+        if (keep) {
+            std::string shown = match + prefix.size();
+            std::free(match);
+            return ::strdup(shown.c_str());
+        }
+        std::free(match);
+    }
+    return nullptr;
+}
+
+// "~/name" as the shell would take it.
+std::string ExpandTilde(const std::string& name) {
+    if (name.empty() || name[0] != '~') return name;
+    char* expanded = tilde_expand(name.c_str());
+    std::string result = expanded;
+    std::free(expanded);
+    return result;
+}
+
 std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
     std::string prompt = dialog.title;
     if (!dialog.name.empty()) prompt += " [" + dialog.name + "]";
     prompt += ": ";
-    std::optional<std::string> answer = ReadPromptLine(prompt);  // completes file names
+    // File names are completed ignoring case, as names are matched when files are opened.
+    const char* setting = rl_variable_value("completion-ignore-case");
+    std::string ignoreCase = setting != nullptr ? setting : "off";
+    rl_variable_bind("completion-ignore-case", "on");
+    openDialog = &dialog;
+    std::optional<std::string> answer = ReadPromptLine(prompt);
+    openDialog = nullptr;
+    rl_variable_bind("completion-ignore-case", ignoreCase.c_str());
     if (!answer) return {};
-    std::string name = *answer;
+    std::string name = ExpandTilde(*answer);
     if (name.empty()) name = dialog.name;
     if (name.empty()) return {};
     std::filesystem::path path(name);
@@ -101,7 +181,91 @@ std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
     return path.string();
 }
 
+// Sends a file to the printer with lp, and says so when there is none. Printing waits for lp,
+// which has taken its copy of the file when it ends.
+void PrintFile(const std::string& file) {
+    std::string program = "lp";
+    std::string name = file;
+    char* argv[] = {program.data(), name.data(), nullptr};
+    pid_t pid;
+    std::fflush(stdout);
+    if (::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
+        std::cout << kRed << "Not printed: the print command lp is not installed" << kPlain
+                  << std::endl;
+        return;
+    }
+    int status;
+    ::waitpid(pid, &status, 0);
+}
+
+// The keys of the pager windows (the help text and the files shown), as less key bindings:
+// Escape twice leaves (a single Escape begins the arrow keys' sequences), Ctrl+F searches and
+// Ctrl+L repeats the search, Ctrl+Home and Ctrl+End go to the top and the bottom, Ctrl+P prints
+// the text through lp (the whole file is piped from the top, and the view goes back to where it
+// was; what lp says would stay on the terminal below the pager, so a failure only beeps). In
+// the help text Return repeats the search too; a file window leaves by Return.
+std::string PagerKeys(bool help) {
+    std::string keys =
+        "#command\n"
+        "\\e\\e quit\n"
+        "^F forw-search\n"
+        "^L repeat-search\n"
+        "\\e[1;5H goto-line\n"
+        "\\e[1;5F goto-end\n"
+        "^P set-mark zg|$lp >/dev/null 2>&1 || printf '\\\\a'\\n'z\n";
+    keys += help ? "\\r repeat-search\n\\n repeat-search\n" : "\\r quit\n\\n quit\n";
+    return keys;
+}
+
+// A text for less's prompt line, its special characters taken literally.
+std::string PromptText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (std::strchr("?:.%\\", c) != nullptr) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Runs less on a file with the keys above; `start` is a command for less to begin with
+// ("+/..."), `hint` the window's keys for the prompt line ("(END)" goes before it at the end).
+// A less too old for key bindings from a source file shows the file without them.
+bool Page(const std::string& file, bool help, const std::string& start, const std::string& hint) {
+    char keysName[] = "/tmp/korw-keys-XXXXXX";
+    int fd = ::mkstemp(keysName);
+    std::string keys = PagerKeys(help);
+    bool haveKeys =
+        fd >= 0 && ::write(fd, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+    if (fd >= 0) ::close(fd);
+    std::string pager = "less", ignoreCase = "-I", name = file, startCommand = start;
+    std::string keysOption = std::string("--lesskey-src=") + keysName;
+    std::string promptOption = "-Ps?e(END) ." + PromptText(hint);
+    int status = -1;
+    for (bool withKeys : {haveKeys, false}) {
+        std::vector<char*> argv{pager.data(), ignoreCase.data()};
+        if (withKeys) argv.push_back(keysOption.data());
+        if (withKeys) argv.push_back(promptOption.data());
+        if (!startCommand.empty()) argv.push_back(startCommand.data());
+        argv.push_back(name.data());
+        argv.push_back(nullptr);
+        pid_t pid;
+        if (::posix_spawnp(&pid, pager.c_str(), nullptr, nullptr, argv.data(), environ) != 0) break;
+        ::waitpid(pid, &status, 0);
+        if (!withKeys || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) break;
+    }
+    if (fd >= 0) ::unlink(keysName);
+    return status != -1;
+}
+
 }  // namespace
+
+// Tab in a file dialog: the file names its filter admits, nothing when no dialog is open.
+char** CompleteDialogFileName(const char* text) {
+    if (openDialog == nullptr) return nullptr;
+    rl_attempted_completion_over = 1;
+    rl_filename_completion_desired = 1;
+    return rl_completion_matches(text, DialogFileName);
+}
 
 // One key; the arrow keys come back as kUp, kDown, kLeft and kRight.
 int ReadKeySequence() {
@@ -231,12 +395,21 @@ bool TerminalDesktop::EscapeRequested() {
 bool TerminalDesktop::ReviewResults(const std::string& file) {
     std::ifstream in(data::ResolveExisting(file));
     std::cout << in.rdbuf();
-    std::cout << "\033[36mPress Return to save output, Escape to suppress\033[0m" << std::flush;
+    constexpr const char* kHint =
+        "\033[36mPress Return to save output, Escape to suppress\r\n"
+        "Print (All or selected portion) by Ctrl-P.\033[0m";
+    constexpr int kCtrlP = 16;
+    std::cout << kHint << std::flush;
     int key;
-    do {
+    for (;;) {
         key = ReadKey();
-    } while (key != '\r' && key != kEscape);
-    std::cout << "\r\033[K" << std::flush;
+        if (key == '\r' || key == kEscape) break;
+        if (key != kCtrlP) continue;
+        std::cout << "\r\033[K\033[A\033[K" << std::flush;  // what lp says goes in its place
+        PrintFile(data::ResolveExisting(file));
+        std::cout << kHint << std::flush;
+    }
+    std::cout << "\r\033[K\033[A\033[K" << std::flush;  // the hint's two lines
     return key == '\r';
 }
 
@@ -288,6 +461,8 @@ std::string TerminalDesktop::EditFile(const std::string& file) {
             interp::AppendOutputLine(name);
         }
     }
+    // A directory named as it stands is refused before ".KOR" is added to the name.
+    if (data::DirectoryExists(name)) return name + " is a directory name";
     if (std::filesystem::path(name).extension().empty()) name += ".KOR";
     if (data::DirectoryExists(name)) return name + " is a directory name";
     std::string path = data::ResolveExisting(name);
@@ -322,27 +497,15 @@ std::string TerminalDesktop::EditFile(const std::string& file) {
 void ShowText(const std::string& text, const std::string& topic) {
     char name[] = "/tmp/korw-help-XXXXXX";
     int fd = ::mkstemp(name);
-    if (fd < 0) {
+    bool written =
+        fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) ::close(fd);
+    constexpr const char* kHelpHint =
+        "Help: Ctrl-F searches, Ctrl-L or Return repeats, Ctrl-Home/End top/bottom, Ctrl-P "
+        "prints, Escape twice leaves.";
+    if (!written || !Page(name, true, topic.empty() ? "" : "+/^" + topic + "$", kHelpHint))
         std::cout << text << std::flush;
-        return;
-    }
-    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        // A short write shows what was written.
-    }
-    ::close(fd);
-    std::string pager = "less", start = "+/^" + topic + "$";
-    std::vector<char*> argv{pager.data()};
-    if (!topic.empty()) argv.push_back(start.data());
-    argv.push_back(name);
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (::posix_spawnp(&pid, pager.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
-        int status;
-        ::waitpid(pid, &status, 0);
-    } else {
-        std::cout << text << std::flush;
-    }
-    ::unlink(name);
+    if (fd >= 0) ::unlink(name);
 }
 
 namespace {
@@ -380,8 +543,9 @@ void SavePictureAs(TerminalDesktop& desktop) {
 // image viewer; a 3-d picture turns with the arrow keys and zooms with + and -.
 void TerminalDesktop::ShowPicture(bool threeD) {
     if (interp::ProgramRunning && plot::psRequested) return;
-    std::cout << "\033[36mPress Return to save, Escape to quit, V to view the picture."
-              << (threeD ? " Cursor keys rotate, +/- zoom/unzoom." : "") << "\033[0m" << std::flush;
+    std::cout << "\033[36mPress Return to save, Escape to quit. V views the picture."
+              << (threeD ? " For 3-d graphics: Cursor keys rotate. Num +/- zoom/unzoom." : "")
+              << "\033[0m" << std::flush;
     std::string viewed;
     for (;;) {
         int key = ReadKeySequence();
@@ -408,14 +572,8 @@ void TerminalDesktop::ShowPicture(bool threeD) {
 
 void TerminalDesktop::ShowFile(const std::string& file) {
     std::string name = data::ResolveExisting(file);
-    std::string pager = "less";
-    char* argv[] = {pager.data(), name.data(), nullptr};
-    pid_t pid;
-    if (::posix_spawnp(&pid, pager.c_str(), nullptr, nullptr, argv, environ) == 0) {
-        int status;
-        ::waitpid(pid, &status, 0);
-        return;
-    }
+    std::string shown = file == interp::SessionOutputFile ? "The sessions output file" : file;
+    if (Page(name, false, "", shown + ": Return or Escape twice leaves, Ctrl-P prints.")) return;
     std::ifstream in(name);
     std::cout << in.rdbuf() << std::flush;
 }

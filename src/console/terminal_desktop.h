@@ -48,6 +48,10 @@ void InstallInterruptHandler();
 // end of the input).
 std::optional<std::string> ReadPromptLine(const std::string& prompt);
 
+// Tab at a file dialog's prompt: the matching file names (nullptr when no dialog is open, so
+// that readline completes as usual).
+char** CompleteDialogFileName(const char* text);
+
 // The Escape key on the empty line of such a prompt: ends the prompt as cancelled.
 void CancelPromptLine();
 

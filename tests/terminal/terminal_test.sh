@@ -74,8 +74,10 @@ failed_command() {
     quit_korw
 }
 
-# Results wait for review: Return keeps them in the session output, Escape leaves them out.
+# Results wait for review: Return keeps them in the session output, Escape leaves them out;
+# Ctrl+P prints them and the review goes on.
 result_review() {
+    fake_printer
     start_korw
     wait_line "$prompt"
     type_text "keys af2 remark kept"
@@ -84,10 +86,16 @@ result_review() {
     type_text "keys"
     keys Enter
     wait_text "Press Return to save output, Escape to suppress"
+    wait_text "Print (All or selected portion) by Ctrl-P."
     wait_text "<Alt>-F2   remark kept"
+    keys C-p
+    wait_file_text "$work/printed" "<Alt>-F2   remark kept"
+    grep -qF "KORW>" "$work/printed" && fail "the printed results hold the command line"
+    wait_line "Print (All or selected portion) by Ctrl-P."
     keys Enter
     wait_line "$prompt"
     has_text "Press Return to save output" && fail "the review hint stayed on the screen"
+    has_text "Print (All or selected" && fail "the print hint stayed on the screen"
     grep -qF "   <Alt>-F2   remark kept" "$root/KORWOUT.TMP" ||
         fail "accepted results are not in KORWOUT.TMP"
 
@@ -119,6 +127,21 @@ shortkey() {
     keys M-F4
     wait_line "$prompt remark from a key"
     keys Escape
+    wait_line "$prompt"
+    # Ctrl with a digit, as terminals with extended keys deliver it (CSI u and modifyOtherKeys).
+    type_text "keys c7 remark seven"
+    keys Enter
+    wait_line "$prompt"
+    t send-keys -t k -l $'\e[55;5u'
+    wait_line "$prompt remark seven"
+    keys Escape
+    wait_line "$prompt"
+    t send-keys -t k -l $'\e[27;5;55~'
+    wait_line "$prompt remark seven"
+    keys Escape
+    wait_line "$prompt"
+    type_text "keys c7"
+    keys Enter
     wait_line "$prompt"
     # "s" stays as typed (it begins several commands) and is the word the "?" takes.
     type_text "s"
@@ -178,8 +201,10 @@ quit_question() {
     [ "$(head -1 "$root/LASTDIR")" = "$wd" ] || fail "LASTDIR: $(cat "$root/LASTDIR")"
 
     # The file name is typed as it stands: neither completed as a command word nor taken by
-    # the keys of an empty command line ("1" would start SUMMARY); Tab completes file names.
+    # the keys of an empty command line ("1" would start SUMMARY); Tab completes the names of
+    # output files only.
     : >"$wd/old-notes.txt"
+    : >"$wd/old-notes.OUT"
     start k2 "$wd" --root "$root"
     pane=k2
     wait_line "$prompt" k2
@@ -188,7 +213,7 @@ quit_question() {
     wait_line "$save_prompt" k2
     t send-keys -t k2 -l "old"
     t send-keys -t k2 Tab
-    wait_line "$save_prompt old-notes.txt" k2
+    wait_line "$save_prompt old-notes.OUT" k2
     t send-keys -t k2 Escape
     wait_line "$save_prompt" k2
     t send-keys -t k2 -l "1sum"
@@ -196,7 +221,7 @@ quit_question() {
     t send-keys -t k2 Enter
     wait_exit k2
     [ "$exit_status" = 0 ] || fail "korw ended with status $exit_status"
-    [ "$(ls "$wd")" = "$(printf '1sum.OUT\nold-notes.txt')" ] ||
+    [ "$(ls "$wd")" = "$(printf '1sum.OUT\nold-notes.OUT\nold-notes.txt')" ] ||
         fail "not 1sum.OUT in the working directory: $(ls "$wd")"
     grep -q "^End of session after" "$wd/1sum.OUT" || fail "1sum.OUT is not the session output"
 }
@@ -229,11 +254,197 @@ escape_program() {
     quit_korw
 }
 
+# A printer: lp on the PATH copies what it is given to $work/printed.
+fake_printer() {
+    mkdir -p "$work/bin"
+    printf '#!/bin/sh\ncat "${1:--}" >>"%s"\necho "request id is test-1"\n' "$work/printed" \
+        >"$work/bin/lp"
+    chmod +x "$work/bin/lp"
+    : >"$work/printed"
+    export PATH="$work/bin:$PATH"
+}
+
+# The top line of the screen.
+top_is() { [ "$(screen | head -1)" = "$1" ]; }
+wait_top() { poll "the top line to read \"$1\"" top_is "$1"; }
+
+# The help text in the pager: F1 shows it from the top, Ctrl+F1 at the present command's
+# section; Ctrl+F searches ignoring case, Ctrl+L and Return repeat the search, Ctrl+End and
+# Ctrl+Home go to the bottom and the top, Ctrl+P prints it, Escape (twice) leaves it.
+help_window() {
+    fake_printer
+    start_korw
+    wait_line "$prompt"
+    keys F1
+    wait_top "KORW, version $("$korw" --version | awk '{print $NF}')"
+    wait_text "Help: Ctrl-F searches, Ctrl-L or Return repeats"
+    # The search goes from line to line of the help text that holds the phrase.
+    help=$(dirname "$korw")/KORWHELP.TXT
+    match() { grep -i "the restriction" "$help" | sed -n "$1p" | sed 's/ *$//'; }
+    [ -n "$(match 3)" ] || fail "the help text has fewer than three lines to find"
+    keys C-f
+    type_text "THE RESTRICTION"
+    keys Enter
+    wait_top "$(match 1)"
+    keys C-l
+    wait_top "$(match 2)"
+    keys Enter
+    wait_top "$(match 3)"
+    keys C-Home
+    wait_top "KORW, version $("$korw" --version | awk '{print $NF}')"
+    keys C-End
+    wait_text "(END)"
+    keys C-p
+    # Printed whole, from the top, however far down the view is.
+    wait_file_text "$work/printed" "KORW - Interactive Korbelin - help text"
+    wait_file_text "$work/printed" "$(tail -n 1 "$help")"
+    keys Enter
+    wait_text "(END)"
+    keys Escape Escape
+    wait_line "$prompt"
+    has_text "request id is" && fail "what lp said stayed on the screen"
+    type_text "summ"
+    wait_line "$prompt SUMMARY"
+    keys C-F1
+    wait_top "SUMMARY"
+    keys Escape Escape
+    wait_line "$prompt SUMMARY"
+    keys Escape
+    wait_line "$prompt"
+    # The session output file is shown in the same way and left by Return.
+    type_text "show"
+    keys Enter
+    wait_match "^Start of session"
+    wait_text "The sessions output file: Return or Escape twice leaves, Ctrl-P prints."
+    keys Enter
+    wait_line "$prompt"
+    quit_korw
+}
+
+# File dialogs: Tab offers the subdirectories and the files of the dialog's type only, in the
+# working directory; "~" is the home directory.
+file_dialog() {
+    printf '%s\n' "VARIATE x 3" "COMPUTE x = #" "SAVEDATA trial x" >"$wd/make.kor"
+    "$korw" --batch "$wd/make.kor" >/dev/null || fail "could not make a data set"
+    mkdir -p "$wd/sub"
+    cp "$wd/trial.KDS" "$wd/sub/inner.KDS"
+    : >"$wd/trial.txt"
+    : >"$wd/subject.txt"
+    start_korw
+    wait_line "$prompt"
+    type_text "getdata"
+    keys Enter
+    wait_line "Select KOR data set to GET:"
+    type_text "TRI"
+    keys Tab
+    wait_line "Select KOR data set to GET: trial.KDS"
+    keys Escape
+    wait_line "Select KOR data set to GET:"
+    type_text "su"
+    keys Tab
+    wait_line "Select KOR data set to GET: sub/"
+    keys Tab
+    wait_line "Select KOR data set to GET: sub/inner.KDS"
+    keys Enter
+    wait_line "$prompt"
+    wait_file_text "$root/KORWOUT.TMP" "Data set selected from dialog box:"
+    grep -qxF "$wd/sub/inner.KDS" "$root/KORWOUT.TMP" || fail "the chosen data set is not named"
+    # "~/" in a typed name is the home directory.
+    cp "$wd/trial.KDS" "$HOME/home.KDS"
+    type_text "delete x"
+    keys Enter
+    wait_line "$prompt"
+    type_text "getdata *"
+    keys Enter
+    wait_line "Select KOR data set to GET:"
+    # shellcheck disable=SC2088  # the tilde is typed, for korw to expand
+    type_text "~/home.KDS"
+    keys Enter
+    wait_line "$prompt"
+    wait_file_text "$root/KORWOUT.TMP" "$HOME/home.KDS"
+    # EDIT on a directory is refused before ".KOR" is added to the name.
+    type_text "edit sub"
+    keys Enter
+    wait_text "sub is a directory name"
+    keys Escape
+    wait_line "$prompt"
+    [ -e "$wd/sub.KOR" ] && fail "EDIT made sub.KOR"
+    quit_korw
+}
+
+# A picture waits for a key: Return offers the save dialog with the first free KORWn.JPG, whose
+# Tab offers JPEG and bitmap files only; the picture is saved as a bitmap by its extension.
+picture() {
+    : >"$wd/KORW1.JPG"
+    : >"$wd/old.bmp"
+    : >"$wd/old.txt"
+    start_korw
+    wait_line "$prompt"
+    for command in "variate x y 5" "compute x = #" "compute y = x*x"; do
+        type_text "$command"
+        keys Enter
+        wait_line "$prompt"
+    done
+    type_text "plot x y"
+    keys Enter
+    wait_text "Press Return to save, Escape to quit."
+    keys Enter
+    wait_line "Save picture as ... [KORW2.JPG]:"
+    type_text "ol"
+    keys Tab
+    wait_line "Save picture as ... [KORW2.JPG]: old.bmp"
+    keys Escape
+    wait_line "Save picture as ... [KORW2.JPG]:"
+    type_text "new.bmp"
+    keys Enter
+    wait_line "$prompt"
+    wait_file_text "$root/KORWOUT.TMP" " *** Picture saved as $wd/new.bmp ***"
+    [ "$(head -c 2 "$wd/new.bmp")" = "BM" ] || fail "new.bmp is not a bitmap"
+    # Escape closes the picture without saving it.
+    type_text "plot x y"
+    keys Enter
+    wait_text "Press Return to save, Escape to quit."
+    keys Escape
+    wait_line "$prompt"
+    [ "$(ls "$wd")" = "$(printf 'KORW1.JPG\nnew.bmp\nold.bmp\nold.txt')" ] ||
+        fail "files after the pictures: $(ls "$wd")"
+    quit_korw
+}
+
+# Keys of the command line: Page Up and Page Down step through the log, "½" is typed as the
+# vertical bar, and "a" (as "A") on an empty line runs INCLUDEALL.
+command_keys() {
+    start_korw
+    wait_line "$prompt"
+    for command in "compute x=1" "compute y=2"; do
+        type_text "$command"
+        keys Enter
+        wait_line "$prompt"
+    done
+    keys PPage
+    wait_line "$prompt COMPUTE y=2"
+    keys PPage
+    wait_line "$prompt COMPUTE x=1"
+    keys NPage
+    wait_line "$prompt COMPUTE y=2"
+    keys NPage
+    wait_line "$prompt"
+    type_text "remark a½b £"
+    wait_line "$prompt REMARK a|b £"
+    keys Escape
+    wait_line "$prompt"
+    type_text "a"
+    wait_file_text "$root/KORWOUT.TMP" "KORW> INCLUDEALL"
+    wait_line "$prompt"
+    quit_korw
+}
+
 # What the session output gained since the byte offset $since holds TEXT.
 output_since_has() { tail -c +$((since + 1)) "$root/KORWOUT.TMP" | grep -qF -- "$1"; }
 
 case "$case_name" in
-    completion | failed_command | result_review | shortkey | quit_question | escape_program)
+    completion | failed_command | result_review | shortkey | quit_question | escape_program | \
+        help_window | file_dialog | picture | command_keys)
         "$case_name"
         ;;
     *)
