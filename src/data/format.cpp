@@ -14,7 +14,9 @@ std::string Right(std::string_view text, int width) {
     return out;
 }
 
-std::string Int(long long value, int width) { return Right(std::to_string(value), width); }
+std::string Int(long long value, int width) {
+    return Right(std::to_string(value), width);
+}
 
 std::string Fixed(double value, int width, int decimals) {
     if (decimals < 0) decimals = 0;
@@ -49,6 +51,7 @@ std::string ExponentText(int exponent, int minDigits) {
 }  // namespace
 
 std::string Exponent(double value, int width) {
+    if (!std::isfinite(value)) return Fixed(value, width, 0);  // "inf", "nan": no exponent
     int digits = width - 9 < 1 ? 1 : width - 9;
     std::string mantissa;
     int exponent;
@@ -59,6 +62,7 @@ std::string Exponent(double value, int width) {
 }
 
 std::string Scientific(double value, int width) {
+    if (!std::isfinite(value)) return Fixed(value, width, 0);
     int digits = width - 7 < 0 ? 0 : width - 7;
     std::string mantissa;
     int exponent;
@@ -74,8 +78,13 @@ std::string Scientific(double value, int width) {
 NumberFormat ChooseNumberFormat(int W, int D, double x) {
     double a = x == 0 ? 0.5 : std::fabs(x);
     NumberFormat f;
+    if (!std::isfinite(x)) {  // no logarithm to take: the four characters of "-inf" or "-nan"
+        f.width = 4;
+        return f;
+    }
     if (a > std::pow(10.0, W - 1) - 0.6) {  // too large for W characters
-        f.exponent = static_cast<int>(std::trunc(std::log10((1 + 0.51 * std::pow(10.0, -D)) * a))) + 1;
+        f.exponent =
+            static_cast<int>(std::trunc(std::log10((1 + 0.51 * std::pow(10.0, -D)) * a))) + 1;
         f.decimals = D - 1;
         f.width = D + 4 + (f.exponent > 9) + (f.exponent > 99);
     } else if (a < std::pow(10.0, D - W + 2)) {  // too small for W characters
@@ -98,7 +107,8 @@ std::string FormatNumber(const NumberFormat& f, int W, double x) {
     std::string out;
     if (W - f.width > 0) out.assign(W - f.width, ' ');
     int e = f.exponent;
-    int field = f.width - (e > 0 ? 2 : 0) - (e < 0 ? 3 : 0) - (std::abs(e) > 9) - (std::abs(e) > 99);
+    int field =
+        f.width - (e > 0 ? 2 : 0) - (e < 0 ? 3 : 0) - (std::abs(e) > 9) - (std::abs(e) > 99);
     out += Fixed(e == 0 ? x : x / std::pow(10.0, e), field, f.decimals);
     if (e != 0) out += "e" + std::to_string(e);
     return out;
@@ -114,7 +124,8 @@ std::string CutChars(std::string_view text, size_t n) {
         unsigned char c = text[i];
         size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
         size_t j = i + 1;
-        while (j < text.size() && j < i + len && (static_cast<unsigned char>(text[j]) >> 6) == 2) ++j;
+        while (j < text.size() && j < i + len && (static_cast<unsigned char>(text[j]) >> 6) == 2)
+            ++j;
         i = j;
         ++count;
     }

@@ -3,6 +3,8 @@
 // The layouts assume Pascal-style conversions: x:w:d (fixed notation, right-aligned, at least w
 // wide), x:w (exponent form), integers in a field, and the significant-digit formatter
 // WriteNumber of the fit listings. Nothing else in the system formats numbers itself.
+// Infinite and undefined values (a diverged fit) come out as printf writes them ("inf",
+// "-nan"), right-aligned in the field of every form.
 #pragma once
 
 #include <string>

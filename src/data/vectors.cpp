@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <new>
 
 #include "data/errors.h"
@@ -19,12 +20,36 @@ ModelFitHooks hooks;
 
 constexpr size_t kIdentifierLength = 8;
 
+// Declarations below this size are not checked against the free memory.
+constexpr long long kCheckedBytes = 64LL << 20;
+
+long long SystemAvailableMemory() {
+    std::FILE* f = std::fopen("/proc/meminfo", "r");
+    if (f == nullptr) return -1;
+    long long kilobytes = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        if (std::sscanf(line, "MemAvailable: %lld kB", &kilobytes) == 1) break;
+    std::fclose(f);
+    return kilobytes < 0 ? -1 : kilobytes * 1024;
+}
+
+MemoryProbe memoryProbe = SystemAvailableMemory;
+
+// Whether the machine can give the bytes that a declaration needs.
+bool MemoryFor(long long bytes) {
+    if (bytes < kCheckedBytes) return true;
+    long long available = memoryProbe();
+    return available < 0 || bytes <= available;
+}
+
 // Length of the valid UTF-8 sequence starting at s[i], or 0 when s[i] starts none.
 size_t Utf8Sequence(std::string_view s, size_t i) {
     unsigned char c = s[i];
-    size_t len = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-                 : (c >= 0xF0 && c <= 0xF4)   ? 4
-                                              : 0;
+    size_t len = (c >= 0xC2 && c <= 0xDF)   ? 2
+                 : (c >= 0xE0 && c <= 0xEF) ? 3
+                 : (c >= 0xF0 && c <= 0xF4) ? 4
+                                            : 0;
     if (len == 0 || i + len > s.size()) return 0;
     for (size_t k = 1; k < len; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
@@ -48,7 +73,9 @@ bool IsFirstIdentifierChar(unsigned char c) {
            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-bool IsIdentifierChar(unsigned char c) { return IsFirstIdentifierChar(c) || (c >= '0' && c <= '9'); }
+bool IsIdentifierChar(unsigned char c) {
+    return IsFirstIdentifierChar(c) || (c >= '0' && c <= '9');
+}
 
 std::string TrimBlanks(std::string_view s) {
     size_t b = s.find_first_not_of(' ');
@@ -91,6 +118,11 @@ void Declare(const std::string& names, int32_t length, int32_t levels, VectorKin
         int index = FreeIndex();
         if (index == 0)
             return ReportError(std::string("Too many vectors - no free entry for ") + what + name);
+        long long bytes = (static_cast<long long>(length) + 1) *
+                          (kind == VariateKind ? static_cast<long long>(sizeof(float)) : 1);
+        if (length > maxLength) bytes += static_cast<long long>(length) + 1;  // restriction list
+        if (!MemoryFor(bytes))
+            return ReportError(std::string("Not enough memory for ") + what + name);
         Vector& v = table[index];
         try {
             if (kind == VariateKind)
@@ -123,11 +155,17 @@ int UnitLookUp(std::string& name, int32_t unit, VectorKind kind) {
 
 }  // namespace
 
-Vector& Entry(int index) { return table[index]; }
+Vector& Entry(int index) {
+    return table[index];
+}
 
-int32_t MaxLength() { return maxLength; }
+int32_t MaxLength() {
+    return maxLength;
+}
 
-std::vector<uint8_t>& RestrictList() { return restrictList; }
+std::vector<uint8_t>& RestrictList() {
+    return restrictList;
+}
 
 std::string UpperName(std::string_view text) {
     std::string out;
@@ -140,10 +178,14 @@ std::string UpperName(std::string_view text) {
             continue;
         }
         unsigned char c = text[i++];
-        if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
-        else if (c == 145) c = 146;
-        else if (c == 155) c = 157;
-        else if (c == 134) c = 143;
+        if (c >= 'a' && c <= 'z')
+            c = c - 'a' + 'A';
+        else if (c == 145)
+            c = 146;
+        else if (c == 155)
+            c = 157;
+        else if (c == 134)
+            c = 143;
         out.push_back(static_cast<char>(c));
     }
     return out;
@@ -296,8 +338,8 @@ void GenerateLevels(const std::string& names, int32_t interval) {
         int index = LookUpFactor(name);
         if (index == 0) return;
         if (interval < 1)
-            return ReportError("Invalid repetition interval " + std::to_string(interval) +
-                               " for " + name);
+            return ReportError("Invalid repetition interval " + std::to_string(interval) + " for " +
+                               name);
         Vector& v = table[index];
         int level = 1, run = 0;
         for (int32_t u = 1; u <= v.length; ++u) {
@@ -324,9 +366,17 @@ uint8_t* FactorPointer(const std::string& name) {
     return index == 0 ? nullptr : table[index].factor.data();
 }
 
-void SetModelFitHooks(const ModelFitHooks& h) { hooks = h; }
+void SetModelFitHooks(const ModelFitHooks& h) {
+    hooks = h;
+}
 
-const ModelFitHooks& ModelFit() { return hooks; }
+const ModelFitHooks& ModelFit() {
+    return hooks;
+}
+
+void SetMemoryProbe(MemoryProbe probe) {
+    memoryProbe = probe != nullptr ? probe : SystemAvailableMemory;
+}
 
 void ClearTable() {
     for (auto& v : table) v = Vector();

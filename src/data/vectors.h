@@ -79,6 +79,13 @@ struct ModelFitHooks {
     void (*sessionFinished)() = nullptr;  // frees the cross-product matrix
 };
 
+// The bytes of memory the machine can still give, or -1 when unknown. A declaration that needs
+// more is refused with the out-of-memory message: on a system that grants memory before it has
+// it, the allocation itself would succeed and the program be ended when the memory is touched.
+// The default probe reads MemAvailable from /proc/meminfo; nullptr puts it back.
+using MemoryProbe = long long (*)();
+void SetMemoryProbe(MemoryProbe probe);
+
 void SetModelFitHooks(const ModelFitHooks& hooks);
 const ModelFitHooks& ModelFit();
 

@@ -128,6 +128,12 @@ void ReadUnits(const std::vector<ReadItem>& items) {
     ShowCommandOutput();
 }
 
+// The separators given in brackets hold for one READ: they go when it ends, also through a
+// fault (the results failing to reach the output file), or every later READ would split there.
+struct SeparatorsReset {
+    ~SeparatorsReset() { data::ResetSeparators(); }
+};
+
 }  // namespace
 
 void CmdOpenInFile(const std::string& params) {
@@ -156,6 +162,7 @@ void CmdSkipLine(const std::string& params) {
 
 void CmdRead(const std::string& params) {
     if (!InputFileOpen) return SetCommandError("Input file not open");
+    SeparatorsReset reset;
     std::string items = params;
     Split first = SplitFirst(params);
     if (!first.head.empty() && first.head[0] == '[') {
@@ -166,7 +173,6 @@ void CmdRead(const std::string& params) {
     }
     std::vector<ReadItem> parsed;
     if (ReadItems(items, parsed)) ReadUnits(parsed);
-    data::ResetSeparators();
 }
 
 }  // namespace korw::interp

@@ -1,5 +1,6 @@
 // Access to the fitted model: the parameter listing, single results, fitted values and
 // residuals, and contrasts of estimates.
+#include <cfloat>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -152,17 +153,17 @@ bool CheckSaveItem(int item) {
     return true;
 }
 
-// Value of one SaveFitted item at the unit.
-float SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
+// Value of one SaveFitted item at the unit (the missing value where it has none).
+double SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
     const FitRecord& fit = Fit();
     double eta = Predictor(unit, row);
     if (eta == data::MissingValue) return data::MissingValue;
     double mean = fit.mean != nullptr ? fit.mean(eta) : eta;
-    if (item == 0) return static_cast<float>(mean);
+    if (item == 0) return mean;
     float y = Entry(fit.response.index).variate[unit];
     if (y == data::MissingValue) return data::MissingValue;
     double e = y - mean;
-    if (item == 1) return static_cast<float>(e);
+    if (item == 1) return e;
     if (fit.varianceFunction != nullptr) {
         // After a likelihood fit: the Pearson residual over sqrt(1 - h), h the leverage
         // w V x'Cx of the unit.
@@ -171,7 +172,7 @@ float SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
         if (!data::UnitIncluded(unit) || w <= 0 || v <= 0) return data::MissingValue;
         double left = 1 - w * v * Quadratic(row);
         if (left <= 0) return data::MissingValue;
-        return static_cast<float>(e * std::sqrt(w) / std::sqrt(v * left));
+        return e * std::sqrt(w) / std::sqrt(v * left);
     }
     // The residual standardised by its own standard deviation sigma*sqrt((1 - h)/w); missing
     // where that is not positive or the unit took no part in the fit.
@@ -179,7 +180,7 @@ float SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
     if (!data::UnitIncluded(unit) || w <= 0 || fit.variance <= 0) return data::MissingValue;
     double v = fit.variance - Quadratic(row) * w;
     if (v <= 0) return data::MissingValue;
-    return static_cast<float>(e * std::sqrt(w) / std::sqrt(v));
+    return e * std::sqrt(w) / std::sqrt(v);
 }
 
 void SaveItem(int item, std::string name) {
@@ -189,7 +190,10 @@ void SaveItem(int item, std::string name) {
     std::vector<float> values(n + 1, 0);
     std::vector<TermValue> row;
     for (int32_t u = 1; u <= n; ++u) {
-        values[u] = SaveValue(item, u, row);
+        // A value beyond single precision (the mean at a unit far from the fitted ones, or
+        // undefined) is stored as missing, not as an infinity later fits would take for data.
+        double value = SaveValue(item, u, row);
+        values[u] = std::fabs(value) <= FLT_MAX ? static_cast<float>(value) : data::MissingValue;
         if (!data::ErrorFree) return;
     }
     float* target = Entry(data::FindVector(name)).variate.data();

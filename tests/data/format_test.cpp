@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace korw::data {
 namespace {
 
@@ -55,6 +57,22 @@ TEST(FixedAndExponent, PascalConversions) {
     EXPECT_EQ(Exponent(-2.5e-12), "-2.50000000000000E-0012");
     EXPECT_EQ(Int(42, 6), "    42");
     EXPECT_EQ(Right("ab", 4), "  ab");
+}
+
+// A fit that diverged hands the listings infinite or undefined numbers: they are written as
+// printf writes them, right-aligned in the usual field, never with a made-up exponent.
+TEST(NonFiniteNumbers, KeepTheirFieldWidth) {
+    const double inf = HUGE_VAL, nan = std::nan("");
+    EXPECT_EQ(NumberText(14, 4, inf), "           inf");
+    EXPECT_EQ(NumberText(20, 6, -inf), "                -inf");
+    EXPECT_EQ(NumberText(6, 5, nan), "   nan");
+    NumberFormat f = ChooseNumberFormat(20, 3, nan);
+    EXPECT_EQ(f.exponent, 0);
+    EXPECT_EQ(FormatNumber(f, 20, 1.5), "                   2");  // the estimate beside it
+    EXPECT_EQ(Scientific(inf, 11), "        inf");
+    EXPECT_EQ(Scientific(-inf, 9), "     -inf");
+    EXPECT_EQ(Exponent(nan), std::string(20, ' ') + "nan");
+    EXPECT_EQ(Exponent(-inf, 12), "        -inf");
 }
 
 TEST(CutChars, NeverSplitsAUtf8Character) {

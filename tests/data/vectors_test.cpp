@@ -101,6 +101,30 @@ TEST_F(Vectors, DeclarationChecksAndPartialLists) {
     EXPECT_EQ(Level("f", 4), 0);
 }
 
+// A machine with 100 MiB to give refuses the declarations that need more before anything is
+// allocated, and nothing changes; small declarations are not checked at all.
+TEST_F(Vectors, DeclarationsBeyondTheFreeMemoryAreRefused) {
+    SetMemoryProbe([] { return 100LL << 20; });
+    DeclareVariate("a", 30000000);  // 120 MB
+    EXPECT_EQ(Error(), "Not enough memory for variate A");
+    EXPECT_EQ(LengthOf("a"), 0);
+    EXPECT_EQ(MaxLength(), 0);
+    DeclareFactor("f", 20000000, 2);  // 20 MB and 20 MB of restriction list
+    EXPECT_EQ(Error(), "");
+    DeclareFactor("g", 90000000, 3);  // 90 MB and 90 MB of restriction list
+    EXPECT_EQ(Error(), "Not enough memory for factor G");
+    EXPECT_EQ(LengthOf("g"), 0);
+    EXPECT_EQ(MaxLength(), 20000000);
+    EXPECT_EQ(RestrictList().size(), 20000001u);
+    // Unknown free memory (no /proc) leaves the declaration to the allocation.
+    SetMemoryProbe([] { return -1LL; });
+    DeclareVariate("x", 20000000);
+    EXPECT_EQ(Error(), "");
+    SetMemoryProbe(nullptr);
+    DeclareVariate("y", 20000000);  // the machine's own free memory
+    EXPECT_EQ(Error(), "");
+}
+
 TEST_F(Vectors, TableFullAndLowestFreeIndex) {
     for (int i = 1; i <= TableSize; ++i) DeclareVariate("V" + std::to_string(i), 1);
     ASSERT_EQ(Error(), "");

@@ -235,5 +235,19 @@ TEST_F(Commands, InputFileCommandsNeedAnOpenFile) {
     EXPECT_FALSE(InputFileOpen);
 }
 
+TEST_F(Commands, BracketedSeparatorsEndWithAReadThatFaults) {
+    ASSERT_EQ(Run("VARIATE x 1"), "");
+    WriteFile("bad.dat", "zz\n");
+    WriteFile("good.dat", "151\n");
+    ASSERT_EQ(Run("OPENINFILE bad.dat"), "");
+    CurrentOutputFile = "/dev/full";  // the READ ERROR line cannot be written
+    EXPECT_FALSE(RunTypedCommand("READ [5] x", false));
+    EXPECT_EQ(desktop.errorBoxes.back(), "Unexpected I/O error - sorry! ");
+    CurrentOutputFile = SessionOutputFile;
+    ASSERT_EQ(Run("OPENINFILE good.dat"), "");
+    EXPECT_EQ(Run("READ x"), "");
+    EXPECT_FLOAT_EQ(data::Value("X", 1), 151.0f);  // "5" separates no more
+}
+
 }  // namespace
 }  // namespace korw::interp::test

@@ -372,5 +372,25 @@ TEST_F(LikelihoodTest, UserDefinedExtraParametersAndStop) {
     EXPECT_EQ(data::ErrorMessage, "No units present");
 }
 
+// Fitted values are saved at every unit, also at units the fit left out; where the mean there
+// is beyond single precision (exp of a far linear predictor) the missing value is stored, not
+// an infinity that every later fit or listing would take for data.
+TEST_F(LikelihoodTest, FittedValuesBeyondSinglePrecisionAreMissing) {
+    data::DeclareVariate("C X", 5);
+    const float c[] = {1, 2, 4, 8, 3}, x[] = {0, 1, 2, 3, 1000};
+    for (int u = 1; u <= 5; ++u) {
+        data::AssignValue("C", u, c[u - 1]);
+        data::AssignValue("X", u, x[u - 1]);
+    }
+    data::Exclude(5);
+    Fit(FitLogLinear, "C = 1 + X");
+    EXPECT_NEAR(Parameter(2), std::log(2.0), 1e-5);
+    SaveFitted("F", "R", "");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(data::Value("F", 4), 8.0, 1e-4);
+    EXPECT_EQ(data::Value("F", 5), data::MissingValue);
+    EXPECT_EQ(data::Value("R", 5), data::MissingValue);
+}
+
 }  // namespace
 }  // namespace korw::models::test
