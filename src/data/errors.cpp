@@ -17,7 +17,9 @@ void ReportError(std::string message) {
     ErrorFree = false;
 }
 
-void RaiseFault(FaultKind kind) { throw Fault(kind); }
+void RaiseFault(FaultKind kind) {
+    throw Fault(kind);
+}
 
 int32_t CheckedAdd(int32_t a, int32_t b) {
     int32_t r;

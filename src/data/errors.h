@@ -12,11 +12,11 @@
 namespace korw::data {
 
 // Library state shared by every module of the library; one instance for the program.
-inline bool Active = false;          // a library session is open (between Start and Finish)
-inline std::string ProcedureName;    // procedure now running, recorded on entry
-inline bool ErrorFree = true;        // cleared by the first error of a procedure
-inline std::string ErrorMessage;     // text of the last error
-inline bool ContinueOnError = false; // set by the program right after Start, never cleared
+inline bool Active = false;           // a library session is open (between Start and Finish)
+inline std::string ProcedureName;     // procedure now running, recorded on entry
+inline bool ErrorFree = true;         // cleared by the first error of a procedure
+inline std::string ErrorMessage;      // text of the last error
+inline bool ContinueOnError = false;  // set by the program right after Start, never cleared
 
 // Records the procedure's name and clears the error state; false (with "Korbelin not active")
 // when no session is open.
@@ -26,7 +26,9 @@ bool Enter(const char* name);
 void ReportError(std::string message);
 
 // True when the procedure must stop now: an error was reported and ContinueOnError holds.
-inline bool Failed() { return ContinueOnError && !ErrorFree; }
+inline bool Failed() {
+    return ContinueOnError && !ErrorFree;
+}
 
 // Arithmetic and input/output faults that escape a library procedure. The interpreter catches
 // them around each command and turns each kind into its fixed message.

@@ -38,7 +38,9 @@ std::string CaseVariant(const std::string& name) {
 
 }  // namespace
 
-bool IsNullDevice(const std::string& name) { return strcasecmp(name.c_str(), "NUL") == 0; }
+bool IsNullDevice(const std::string& name) {
+    return strcasecmp(name.c_str(), "NUL") == 0;
+}
 
 std::string ResolveExisting(const std::string& name) {
     if (IsNullDevice(name)) return "/dev/null";
@@ -47,7 +49,9 @@ std::string ResolveExisting(const std::string& name) {
     return variant.empty() ? name : variant;
 }
 
-std::string ResolveCreate(const std::string& name) { return ResolveExisting(name); }
+std::string ResolveCreate(const std::string& name) {
+    return ResolveExisting(name);
+}
 
 bool FileExists(const std::string& name) {
     struct stat st;

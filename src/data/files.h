@@ -19,7 +19,7 @@ std::string ResolveExisting(const std::string& name);
 std::string ResolveCreate(const std::string& name);
 
 bool IsNullDevice(const std::string& name);
-bool FileExists(const std::string& name);       // a file (not a directory) of that name
+bool FileExists(const std::string& name);  // a file (not a directory) of that name
 bool DirectoryExists(const std::string& name);
 
 // fopen with the name resolved for the mode: "r"/"rb" and "a"/"ab" use ResolveExisting (an

@@ -40,18 +40,26 @@ void Open(const std::string& name, const char* mode, const char* failure) {
 
 }  // namespace
 
-void NewOutFile(const std::string& name) { Open(name, "w", "IO error initializing output file "); }
+void NewOutFile(const std::string& name) {
+    Open(name, "w", "IO error initializing output file ");
+}
 
-void OldOutFile(const std::string& name) { Open(name, "a", "IO error appending to output file "); }
+void OldOutFile(const std::string& name) {
+    Open(name, "a", "IO error appending to output file ");
+}
 
-const std::string& OutFileName() { return outName; }
+const std::string& OutFileName() {
+    return outName;
+}
 
 void CloseOutFile() {
     outName.clear();
     Close();
 }
 
-int LineWidth() { return outName.empty() ? 79 : 80; }
+int LineWidth() {
+    return outName.empty() ? 79 : 80;
+}
 
 void Write(std::string_view text) {
     if (out == nullptr || text.empty()) return;

@@ -41,17 +41,25 @@ double SecondsOfDay(const ClockReading& r) {
 
 }  // namespace
 
-double SessionStart() { return sessionStart; }
-void SetSessionStart(double seconds) { sessionStart = seconds; }
-void SetClock(ClockFunction c) { clock = c != nullptr ? c : SystemClock; }
-ClockReading Now() { return clock(); }
+double SessionStart() {
+    return sessionStart;
+}
+void SetSessionStart(double seconds) {
+    sessionStart = seconds;
+}
+void SetClock(ClockFunction c) {
+    clock = c != nullptr ? c : SystemClock;
+}
+ClockReading Now() {
+    return clock();
+}
 
 std::string StartLine(const std::tm& t) {
     static const char* days[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
-    static const char* months[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+    static const char* months[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
     std::string minutes = (t.tm_min < 10 ? "0" : "") + std::to_string(t.tm_min);
     return std::string("Start of session ") + days[t.tm_wday] + ", " + months[t.tm_mon] + " " +
            std::to_string(t.tm_mday) + " " + std::to_string(t.tm_year + 1900) + " at " +

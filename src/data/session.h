@@ -16,8 +16,8 @@ void SetSessionStart(double seconds);
 
 // The clock the session lines use; tests replace it.
 struct ClockReading {
-    std::tm local{};        // date and time of day
-    std::tm utc{};          // the same moment in universal time
+    std::tm local{};  // date and time of day
+    std::tm utc{};    // the same moment in universal time
     int milliseconds = 0;
 };
 using ClockFunction = ClockReading (*)();
