@@ -185,9 +185,9 @@ KORW_BLOCK_CLONES void StoreVariate(float* out, const double* result, int n, Cou
 // that values and counts stay those of running every operation. Equal constants share a
 // register for this comparison.
 struct BlockPlan {
-    std::array<Operation, OperationCount + 1> operations{};  // operands renamed
-    std::array<int, OperationCount + 1> repeats{};           // earlier operation, or 0
-    std::array<bool, RegisterCount + 1> constant{};          // register holds a constant
+    std::array<Operation, OperationCount + 1> operations{};     // operands renamed
+    std::array<int, OperationCount + 1> repeats{};              // earlier operation, or 0
+    std::array<const double*, OperationCount + 1> constantB{};  // right operand, if constant
     int result = 0;
 };
 
@@ -195,13 +195,13 @@ BlockPlan MakePlan(const Program& p) {
     BlockPlan plan;
     std::array<int, RegisterCount + 1> name{};  // register -> the register that stands for it
     for (int r = 0; r <= RegisterCount; ++r) name[r] = r;
-    std::array<bool, RegisterCount + 1> written{};
+    std::array<bool, RegisterCount + 1> written{}, constant{};
     for (int i = 1; i <= p.count; ++i) written[p.operations[i].result] = true;
     for (int r = 1; r < p.nextRegister; ++r) {
         if (written[r]) continue;
-        plan.constant[r] = true;
+        constant[r] = true;
         for (int q = 1; q < r; ++q)
-            if (plan.constant[q] && name[q] == q &&
+            if (constant[q] && name[q] == q &&
                 std::memcmp(&p.registers[q], &p.registers[r], sizeof(double)) == 0) {
                 name[r] = q;
                 break;
@@ -210,14 +210,17 @@ BlockPlan MakePlan(const Program& p) {
     for (int i = 1; i <= p.count; ++i) {
         Operation op = p.operations[i];
         op.a = name[op.a];
-        if (IsBinaryCode(op.code)) op.b = name[op.b];
+        if (IsBinaryCode(op.code)) {
+            op.b = name[op.b];
+            if (constant[op.b]) plan.constantB[i] = &p.registers[op.b];
+        }
         plan.operations[i] = op;
         bool pure = op.code != OpRandom && op.code != OpNormal && op.code != OpPoisson;
+        bool usesA =
+            op.code != OpVariate && op.code != OpFactor && op.code != OpUnit && op.code != OpLength;
+        bool usesB = IsBinaryCode(op.code) || op.code == OpVariateAt || op.code == OpFactorAt;
         for (int j = 1; j < i && pure; ++j) {
             const Operation& e = plan.operations[j];
-            bool usesA = op.code != OpVariate && op.code != OpFactor && op.code != OpUnit &&
-                         op.code != OpLength;
-            bool usesB = IsBinaryCode(op.code) || op.code == OpVariateAt || op.code == OpFactorAt;
             if (plan.repeats[j] == 0 && e.code == op.code && (!usesA || e.a == op.a) &&
                 (!usesB || e.b == op.b) && e.variate == op.variate && e.factor == op.factor) {
                 plan.repeats[i] = j;
@@ -239,8 +242,6 @@ void RunBlockRange(const Program& p, const BlockPlan& plan, const Target& t, int
         double* row = b.Row(r);
         for (int k = 0; k < BlockUnits; ++k) row[k] = p.registers[r];
     }
-    bool anyRepeat = false;
-    for (int i = 1; i <= p.count; ++i) anyRepeat = anyRepeat || plan.repeats[i] != 0;
     std::array<Counters, OperationCount + 1> counted{};  // per operation, in the present block
     const double* result = b.Row(plan.result);
     // Nothing is declared while the units run, so the restriction stays where it is.
@@ -260,14 +261,8 @@ void RunBlockRange(const Program& p, const BlockPlan& plan, const Target& t, int
                 for (int w = 0; w < WarningCounters; ++w) c[w] += counted[plan.repeats[i]][w];
                 continue;
             }
-            const double* constantB =
-                IsBinaryCode(op.code) && plan.constant[op.b] ? &p.registers[op.b] : nullptr;
-            if (!anyRepeat) {
-                ApplyBlock(op, b, unit, n, t.length, constantB, c);
-                continue;
-            }
             Counters before = c;
-            ApplyBlock(op, b, unit, n, t.length, constantB, c);
+            ApplyBlock(op, b, unit, n, t.length, plan.constantB[i], c);
             for (int w = 0; w < WarningCounters; ++w) counted[i][w] = c[w] - before[w];
         }
         if (t.factor == nullptr) {

@@ -88,13 +88,6 @@ int Find(std::string_view name) {
     return data::FindVector(name);
 }
 
-std::string NewTemporaryName() {
-    for (int i = 1;; ++i) {
-        std::string name = "SYS" + std::to_string(i);
-        if (data::FindVector(name) == 0) return name;
-    }
-}
-
 // ---- Vector constants ------------------------------------------------------------------
 
 std::vector<std::string> SplitItems(std::string_view inner) {
@@ -144,7 +137,7 @@ bool FillConstant(const std::string& temporary, const std::vector<std::string>& 
 bool ExpandOneConstant(std::string& line, size_t open) {
     size_t close = line.find(']', open + 1);
     if (close == std::string::npos) return Fail("Missing ]");
-    std::string temporary = NewTemporaryName();
+    std::string temporary = data::FreeTemporaryName();
     std::vector<std::string> items =
         SplitItems(std::string_view(line).substr(open + 1, close - open - 1));
     if (items.empty()) return Fail("Empty vector constant");

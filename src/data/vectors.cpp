@@ -226,6 +226,13 @@ int FindVector(std::string_view name) {
     return 0;
 }
 
+std::string FreeTemporaryName() {
+    for (int k = 1;; ++k) {
+        std::string name = "SYS" + std::to_string(k);
+        if (FindVector(name) == 0) return name;
+    }
+}
+
 int LookUp(std::string& name) {
     if (!CheckIdentifier(name)) return 0;
     int index = FindVector(name);

@@ -52,6 +52,9 @@ int LookUpFactor(std::string& name);
 // Index of an entry in use named exactly `name` (already normalised), or 0. Reports nothing.
 int FindVector(std::string_view name);
 
+// The first of SYS1, SYS2, ... that names no vector: the name of a temporary vector.
+std::string FreeTemporaryName();
+
 void DeclareVariate(const std::string& names, int32_t length);
 void DeclareFactor(const std::string& names, int32_t length, int32_t levels);
 void Delete(const std::string& names);

@@ -65,10 +65,7 @@ Split SplitLast(const std::string& text, const char* separators) {
 }
 
 std::string TemporaryName() {
-    for (int i = 1;; ++i) {
-        std::string name = ("SYS" + std::to_string(i)).substr(0, 8);
-        if (data::FindVector(name) == 0) return name;
-    }
+    return data::FreeTemporaryName();
 }
 
 bool ComputeInto(const std::string& name, const std::string& expression) {

@@ -118,6 +118,10 @@ bool Cutpoints(const std::string& text, int cutVariate, const std::string& varia
 
 }  // namespace
 
+std::string ProbabilityText(double p) {
+    return data::Fixed(p, 10, 6);
+}
+
 void OpenFrame(const char* procedure) {
     if (data::ContinueOnError) return;
     data::WriteLine(std::string(static_cast<size_t>(data::LineWidth()), '*'));

@@ -24,6 +24,9 @@ void TransferPresent(const std::string& source, const std::string& target);
 // so that x shows with s significant digits in fixed notation.
 void WidenFormat(int digits, double x, int& width, int& decimals);
 
+// A probability as the tests write it: 6 decimals in width 10.
+std::string ProbabilityText(double p);
+
 // The notice frame around a block of output, written only when ContinueOnError is false.
 void OpenFrame(const char* procedure);
 void CloseFrame();

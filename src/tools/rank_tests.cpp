@@ -60,7 +60,7 @@ class Temporaries {
     // Declares a variate (levels 0) or a factor of `length` units; its name, or "" after the
     // error of the declaration.
     std::string Declare(int32_t length, int32_t levels = 0) {
-        std::string name = FreeName();
+        std::string name = data::FreeTemporaryName();
         if (levels == 0)
             data::DeclareVariate(name, length);
         else
@@ -73,7 +73,7 @@ class Temporaries {
 
     // Copies the present units of `source` into a new variate; its name, or "" after an error.
     std::string CopyPresent(const std::string& source) {
-        std::string name = FreeName();
+        std::string name = data::FreeTemporaryName();
         TransferPresent(source, name);
         if (data::FindVector(name) != 0) names_.push_back(name);
         data::ProcedureName = procedure_;
@@ -81,13 +81,6 @@ class Temporaries {
     }
 
   private:
-    static std::string FreeName() {
-        for (int k = 1;; ++k) {
-            std::string name = "SYS" + std::to_string(k);
-            if (data::FindVector(name) == 0) return name;
-        }
-    }
-
     const char* procedure_;
     std::vector<std::string> names_;
 };
@@ -145,10 +138,6 @@ bool SortAs(const char* procedure, const std::string& list) {
     return data::ErrorFree;
 }
 
-std::string Probability(double p) {
-    return data::Fixed(p, 10, 6);
-}
-
 double TwoSidedNormal(double z) {
     return 2 * static_cast<double>(distr::NormalUpperTail(std::fabs(z)));
 }
@@ -183,7 +172,7 @@ void PearsonChiSquare(const std::string& yName) {
     OpenFrame(kName);
     data::WriteLine("Pearsons's chi-square test for goodness of fit");
     data::WriteLine("P[ ChiSquare(" + std::to_string(df) + ") > " + data::Fixed(chi, 12, 4) +
-                    " ] =  " + Probability(p));
+                    " ] =  " + ProbabilityText(p));
     CloseFrame();
 }
 
@@ -360,7 +349,7 @@ bool ExtremeCorrelation(const std::string& x, const std::string& key, const std:
 
 std::string CorrelationLine(double r, double n) {
     return data::Fixed(r, 10, 6) + " (two-sided tail probability " +
-           Probability(TwoSidedNormal(r * std::sqrt(n - 1))) + ")";
+           ProbabilityText(TwoSidedNormal(r * std::sqrt(n - 1))) + ")";
 }
 
 }  // namespace
@@ -396,7 +385,7 @@ void Spearman(const std::string& xName, const std::string& yName) {
     double r = (rHigh + rLow) / 2;
     data::WriteLine("Rank correlation " + data::Fixed(r, 10, 6));
     data::WriteLine("Approximate two-sided tail probability " +
-                    Probability(TwoSidedNormal(r * std::sqrt(n - 1))));
+                    ProbabilityText(TwoSidedNormal(r * std::sqrt(n - 1))));
     if (std::fabs(rHigh - rLow) > kTieTolerance) {
         data::WriteLine("The rank correlation has been corrected for ties.");
         data::WriteLine("The extreme values consistent with data are");

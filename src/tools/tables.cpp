@@ -250,13 +250,6 @@ void RestorePresent(const std::vector<uint8_t>& saved) {
     std::copy(saved.begin(), saved.begin() + std::min(saved.size(), flags.size()), flags.begin());
 }
 
-std::string TemporaryName() {
-    for (int k = 1;; ++k) {
-        std::string name = "SYS" + std::to_string(k);
-        if (data::FindVector(name) == 0) return name;
-    }
-}
-
 }  // namespace
 
 void TwoWayTable(const std::string& spec, const std::string& row, const std::string& column) {
@@ -485,7 +478,7 @@ void Tabulate(const std::string& newVariates, const std::string& factors,
     std::vector<int32_t> cell = UnitCells(indices, strides, length);
     std::vector<std::string> made;
     for (size_t i = 0; i < indices.size(); ++i) {
-        std::string name = temporary ? TemporaryName() : targets[i];
+        std::string name = temporary ? data::FreeTemporaryName() : targets[i];
         if (data::FindVector(name) == 0) {
             data::DeclareFactor(name, cells, data::Entry(indices[i]).levels);
             if (!data::ErrorFree) break;

@@ -53,10 +53,6 @@ int VarianceDecimals(double pooled) {
     return 0;
 }
 
-std::string Probability(double p) {
-    return data::Fixed(p, 10, 6);
-}
-
 }  // namespace
 
 void Bartlett(const std::string& yName, const std::string& fName) {
@@ -120,7 +116,7 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     data::WriteLine();
     data::WriteLine("Bartlett's test with correction for bias:");
     data::WriteLine("P[ Chi2(" + std::to_string(g - 1) + ") > " + data::Fixed(chi, 12, 4) +
-                    " ] =" + Probability(p));
+                    " ] =" + ProbabilityText(p));
     if (g != 2) return CloseFrame();
     const LevelGroup* a = used[0];
     const LevelGroup* d = used[1];
@@ -131,7 +127,7 @@ void Bartlett(const std::string& yName, const std::string& fName) {
     data::WriteLine();
     data::WriteLine("One-sided F-test on the proportion between variances:");
     data::WriteLine("P[ F(" + std::to_string(df1) + "," + std::to_string(df2) + ") > " +
-                    data::Fixed(ratio, 12, 4) + " ] =" + Probability(pf));
+                    data::Fixed(ratio, 12, 4) + " ] =" + ProbabilityText(pf));
     CloseFrame();
 }
 
