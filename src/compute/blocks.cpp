@@ -233,9 +233,11 @@ BlockPlan MakePlan(const Program& p) {
     return plan;
 }
 
-// Runs the blocks of units first .. last (present units only) and counts into `c`.
+// Runs the blocks of units first .. last (present units only) and adds its counts to `total`.
+// The counting goes to a local copy: the totals of the threads lie side by side in memory.
 void RunBlockRange(const Program& p, const BlockPlan& plan, const Target& t, int32_t first,
-                   int32_t last, Counters& c) {
+                   int32_t last, Counters& total) {
+    Counters c{};
     Block b;
     b.values.resize(static_cast<size_t>(p.nextRegister + 1) * BlockUnits);
     for (int r = 1; r < p.nextRegister; ++r) {
@@ -272,6 +274,7 @@ void RunBlockRange(const Program& p, const BlockPlan& plan, const Target& t, int
         }
         unit += n;
     }
+    for (int w = 0; w < WarningCounters; ++w) total[w] += c[w];
 }
 
 // Long computations are shared between the processor's cores: every unit's value depends on
