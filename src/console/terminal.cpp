@@ -36,9 +36,6 @@ constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to c
 
 TerminalDesktop* desktop = nullptr;
 std::string pendingText;  // put into the next command line (a failed command, a key's text)
-// True while readline edits the command line. The same key bindings serve the other prompts
-// (file names, the working directory), where the keys of the command window must not act.
-bool commandPrompt = false;
 
 void SetLine(const std::string& text) {
     rl_replace_line(text.c_str(), 0);
@@ -83,7 +80,6 @@ bool EmptyLineKey(int key) {
 }
 
 int TypeKey(int count, int key) {
-    if (!commandPrompt) return rl_insert(count, key);
     if (EmptyLineKey(key)) return 0;
     rl_insert(count, key);
     if (key != ' ') ExpandTypedLine();
@@ -92,26 +88,36 @@ int TypeKey(int count, int key) {
 
 // "½" (typed in UTF-8) is taken as the vertical bar on the command line.
 int OneHalfKey(int, int) {
-    if (!commandPrompt) return rl_insert_text("\u00bd"), 0;
     return TypeKey(1, '|');
 }
 
+// "½" at the other prompts is itself.
+int OneHalfText(int, int) {
+    return rl_insert_text("\u00bd"), 0;
+}
+
 // Escape: empties a line with text; on an empty line it offers OPENCOMMANDFILE (to close an
-// open command file) or the QUIT question. On an empty line of another prompt it cancels it.
+// open command file) or the QUIT question.
 int EscapeKey(int, int) {
     if (rl_end != 0)
         SetLine("");
-    else if (!commandPrompt)
-        CancelPromptLine();
     else
         SetLine(interp::CommandFileOpen ? "OPENCOMMANDFILE" : kQuitQuestion);
     return 0;
 }
 
+// Escape at the other prompts: empties a line with text, cancels the prompt on an empty one.
+int PromptEscapeKey(int, int) {
+    if (rl_end != 0)
+        SetLine("");
+    else
+        CancelPromptLine();
+    return 0;
+}
+
 // Down at the end of the log fetches the next line of an open command file.
 int DownKey(int count, int key) {
-    if (commandPrompt && interp::CommandFileOpen && rl_end == 0 &&
-        where_history() >= history_length) {
+    if (interp::CommandFileOpen && rl_end == 0 && where_history() >= history_length) {
         if (std::optional<std::string> next = interp::NextCommandFileLine()) SetLine(*next);
         return 0;
     }
@@ -160,12 +166,10 @@ void BrowseName(bool forward) {
     rl_point = static_cast<int>(begin + chosen.size());
 }
 
-int NextNameKey(int count, int key) {
-    if (!commandPrompt) return rl_forward_word(count, key);
+int NextNameKey(int, int) {
     return BrowseName(true), 0;
 }
-int PreviousNameKey(int count, int key) {
-    if (!commandPrompt) return rl_backward_word(count, key);
+int PreviousNameKey(int, int) {
     return BrowseName(false), 0;
 }
 
@@ -189,16 +193,14 @@ char* CompleteName(const char* text, int state) {
     return ::strdup(matches[next++].c_str());
 }
 
-// Command and vector names on the command line; in a file dialog the names its filter admits;
-// readline's own file-name completion elsewhere.
+// Command and vector names on the command line.
 char** Completion(const char* text, int, int) {
-    if (!commandPrompt) return CompleteDialogFileName(text);
     rl_attempted_completion_over = 1;
     return rl_completion_matches(text, CompleteName);
 }
 
 int StartupHook() {
-    if (commandPrompt && !pendingText.empty()) {
+    if (!pendingText.empty()) {
         SetLine(pendingText);
         pendingText.clear();
     }
@@ -241,7 +243,7 @@ void InsertShortKey(std::string text) {
 int ShortKeyKey(int count, int key) {
     std::string sequence(rl_executing_keyseq, static_cast<size_t>(rl_key_sequence_length));
     auto code = keySequences.find(sequence);
-    if (commandPrompt && code != keySequences.end()) {
+    if (code != keySequences.end()) {
         if (std::optional<std::string> text =
                 interp::FindShortKey(code->second.key, code->second.modifiers)) {
             InsertShortKey(*text);
@@ -322,32 +324,58 @@ int HelpKey(int, int) {
     return 0;
 }
 
+// A copy of a keymap with copies of its prefix keymaps, so that binding a sequence in one does
+// not bind it in the other.
+Keymap CopyKeymap(Keymap map) {
+    Keymap copy = rl_copy_keymap(map);
+    for (int key = 0; key < KEYMAP_SIZE; ++key)
+        if (copy[key].type == ISKMAP)
+            copy[key].function = reinterpret_cast<rl_command_func_t*>(
+                CopyKeymap(reinterpret_cast<Keymap>(map[key].function)));
+    return copy;
+}
+
+// Binds "½" by the two bytes of its UTF-8 form, which readline would otherwise take for Alt
+// with a key until it has looked at the locale.
+void BindOneHalf(rl_command_func_t* function, Keymap map) {
+    const char* setting = rl_variable_value("convert-meta");
+    std::string convertMeta = setting != nullptr ? setting : "on";
+    rl_variable_bind("convert-meta", "off");
+    rl_bind_keyseq_in_map("\302\275", function, map);
+    rl_variable_bind("convert-meta", convertMeta.c_str());
+}
+
+// The command line has the keys of the command window; the other prompts (file names, the
+// working directory) keep readline's own keys, with the few below.
 void BindKeys() {
     rl_readline_name = "korw";
     rl_attempted_completion_function = Completion;
     rl_startup_hook = StartupHook;
+    rl_variable_bind("keyseq-timeout", "100");
+    // Both: Page Up steps back through the log as Up does; Ctrl+Return cuts the line at the
+    // cursor where the terminal delivers it, as xterm's modifyOtherKeys sequence or as the CSI u
+    // form of newer terminals (Ctrl+K does the same on every terminal).
+    rl_bind_keyseq("\\e[5~", rl_get_previous_history);
+    rl_bind_keyseq("\\e[27;5;13~", rl_kill_line);
+    rl_bind_keyseq("\\e[13;5u", rl_kill_line);
+
+    Keymap prompt = CopyKeymap(rl_get_keymap());
+    rl_bind_keyseq_in_map("\\e\\e", PromptEscapeKey, prompt);
+    rl_bind_keyseq_in_map("\\e", PromptEscapeKey, prompt);
+    rl_bind_keyseq_in_map("\\e[6~", rl_get_next_history, prompt);
+    rl_bind_keyseq_in_map("\\e[1;5C", rl_forward_word, prompt);
+    rl_bind_keyseq_in_map("\\e[1;5D", rl_backward_word, prompt);
+    BindOneHalf(OneHalfText, prompt);
+    UsePromptKeys(prompt);
+
     for (int c = 33; c < 127; ++c) rl_bind_key(c, TypeKey);
     rl_bind_keyseq("\\e\\e", EscapeKey);  // a lone Escape is a prefix of every arrow key
     rl_bind_keyseq("\\e[B", DownKey);
     rl_bind_keyseq("\\eOB", DownKey);
-    // Page Up and Page Down step through the log as Up and Down do.
-    rl_bind_keyseq("\\e[5~", rl_get_previous_history);
-    rl_bind_keyseq("\\e[6~", DownKey);
-    // Bound as the two bytes of its UTF-8 form, which readline would otherwise take for Alt
-    // with a key until it has looked at the locale.
-    const char* setting = rl_variable_value("convert-meta");
-    std::string convertMeta = setting != nullptr ? setting : "on";
-    rl_variable_bind("convert-meta", "off");
-    rl_bind_keyseq("\302\275", OneHalfKey);
-    rl_variable_bind("convert-meta", convertMeta.c_str());
+    rl_bind_keyseq("\\e[6~", DownKey);  // Page Down steps on through the log as Down does
+    BindOneHalf(OneHalfKey, rl_get_keymap());
     rl_bind_keyseq("\\e[1;5C", NextNameKey);
     rl_bind_keyseq("\\e[1;5D", PreviousNameKey);
-    // Ctrl+Return cuts the line at the cursor where the terminal delivers it: as xterm's
-    // modifyOtherKeys sequence or as the CSI u form of newer terminals. Ctrl+K does the same
-    // on every terminal.
-    rl_bind_keyseq("\\e[27;5;13~", rl_kill_line);
-    rl_bind_keyseq("\\e[13;5u", rl_kill_line);
-    rl_variable_bind("keyseq-timeout", "100");
     rl_bind_keyseq("\\e", EscapeKey);
     BindShortKeys();
     rl_bind_keyseq("\033OP", HelpKey);
@@ -425,9 +453,7 @@ void CommandLoop() {
     while (!desktop->Closing()) {
         // The text of a failed command comes back in red for editing.
         bool failed = !pendingText.empty();
-        commandPrompt = true;
         char* raw = ::readline(failed ? "KORW> \001\033[31m\002" : kPrompt);
-        commandPrompt = false;
         if (failed) std::fputs("\033[0m", stdout);
         if (raw == nullptr) break;  // end of input closes the session like QUIT
         std::string text = raw;

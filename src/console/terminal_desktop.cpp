@@ -304,9 +304,38 @@ int ReadKey() {
     return c;
 }
 
+Keymap promptKeys = nullptr;
+
+void UsePromptKeys(Keymap keymap) {
+    promptKeys = keymap;
+}
+
+namespace {
+
+// Called once readline has set itself up for the line, so that its own choice of keymap is
+// replaced by the prompts' one.
+int PromptStartup() {
+    if (promptKeys != nullptr) rl_set_keymap(promptKeys);
+    return 0;
+}
+
+char** PromptCompletion(const char* text, int, int) {
+    return CompleteDialogFileName(text);
+}
+
+}  // namespace
+
 std::optional<std::string> ReadPromptLine(const std::string& prompt) {
     promptCancelled = false;
+    Keymap commandKeys = rl_get_keymap();
+    rl_hook_func_t* commandStartup = rl_startup_hook;
+    rl_completion_func_t* commandCompletion = rl_attempted_completion_function;
+    rl_startup_hook = PromptStartup;
+    rl_attempted_completion_function = PromptCompletion;
     char* answer = ::readline(prompt.c_str());
+    rl_startup_hook = commandStartup;
+    rl_attempted_completion_function = commandCompletion;
+    rl_set_keymap(commandKeys);
     if (answer == nullptr) return {};
     std::string line = answer;
     std::free(answer);

@@ -2,6 +2,10 @@
 // key, dialogs as file-name prompts, results shown and kept or suppressed by one key.
 #pragma once
 
+#include <cstdio>  // before readline, whose headers use FILE
+
+#include <readline/keymaps.h>
+
 #include "interp/desktop.h"
 
 namespace korw::console {
@@ -54,5 +58,8 @@ char** CompleteDialogFileName(const char* text);
 
 // The Escape key on the empty line of such a prompt: ends the prompt as cancelled.
 void CancelPromptLine();
+
+// The keymap of such prompts; the command line keeps the keymap that is current otherwise.
+void UsePromptKeys(Keymap keymap);
 
 }  // namespace korw::console
