@@ -22,16 +22,4 @@ if [ -z "$golden" ]; then
     fi
     exit 0
 fi
-{
-    sed -e 's/^Start of session .*/Start of session (date and time)/' \
-        -e 's/^End of session after .*/End of session after (time)/' \
-        -e "s#$work#(dir)#g" "$work/stdout"
-    echo "--- stderr"
-    sed -e "s#$work#(dir)#g" "$work/stderr"
-    echo "--- exit status $status"
-} >"$work/actual"
-if [ "${KORW_UPDATE_GOLDEN:-}" = 1 ]; then
-    cp "$work/actual" "$golden"
-    exit 0
-fi
-diff -u "$golden" "$work/actual"
+"$(dirname "$(realpath "$0")")/../golden/compare_transcript.sh" "$work" "$status" "$golden"

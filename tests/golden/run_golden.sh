@@ -13,16 +13,4 @@ if [ -d "$base.files" ]; then cp -R "$base.files/." "$work/"; fi
 mkdir "$work/root"
 status=0
 (cd "$work" && "$korw" --batch --root "$work/root" - <"$kor" >stdout 2>stderr) || status=$?
-{
-    sed -e 's/^Start of session .*/Start of session (date and time)/' \
-        -e 's/^End of session after .*/End of session after (time)/' \
-        -e "s#$work#(dir)#g" "$work/stdout"
-    echo "--- stderr"
-    sed -e "s#$work#(dir)#g" "$work/stderr"
-    echo "--- exit status $status"
-} >"$work/actual"
-if [ "${KORW_UPDATE_GOLDEN:-}" = 1 ]; then
-    cp "$work/actual" "$base.out"
-    exit 0
-fi
-diff -u "$base.out" "$work/actual"
+"$(dirname "$0")/compare_transcript.sh" "$work" "$status" "$base.out"
