@@ -14,28 +14,38 @@ namespace korw::data {
 
 namespace {
 
-// Calls use(value) for every present, non-missing value of the variate; the index or 0.
-template <typename Use>
-int EachValue(const char* procedure, const std::string& name, Use use) {
-    if (!Enter(procedure)) return 0;
+// The variate a summary is of, or nullptr after the error (the procedure entered).
+const Vector* SummarisedVariate(const char* procedure, const std::string& name) {
+    if (!Enter(procedure)) return nullptr;
     std::string n = name;
     int index = LookUpVariate(n);
-    if (index == 0) return 0;
-    const Vector& v = Entry(index);
+    return index == 0 ? nullptr : &Entry(index);
+}
+
+// Calls use(value) for every present, non-missing value of the variate; false after an error.
+template <typename Use>
+bool EachValue(const char* procedure, const std::string& name, Use use) {
+    const Vector* found = SummarisedVariate(procedure, name);
+    if (found == nullptr) return false;
+    const Vector& v = *found;
     // The restriction is read once: nothing here changes it, and the summaries of long vectors
     // (MEAN(X) in COMPUTE) should cost one pass over the data.
     const uint8_t* present = RestrictList().data();
     const int32_t last = std::min(v.length, MaxLength());
     for (int32_t u = 1; u <= last; ++u)
         if (present[u] != 0 && v.variate[u] != MissingValue) use(static_cast<double>(v.variate[u]));
-    return index;
+    return true;
 }
+
+struct SumCount {
+    double sum = 0;
+    long long count = 0;
+};
 
 // The sum and the number of the present, non-missing values of units first .. last. The
 // values go to four running sums in turn (GCC vector lanes: lane j sums units j, j + 4, ...),
 // added at the end, so that the additions need not wait for each other.
-void SumRange(const uint8_t* present, const float* x, int32_t first, int32_t last, double& sum,
-              long long& count) {
+SumCount SumRange(const uint8_t* present, const float* x, int32_t first, int32_t last) {
     using Quad = double __attribute__((vector_size(32)));
     using FloatQuad = float __attribute__((vector_size(16)));
     using MaskQuad = int32_t __attribute__((vector_size(16)));
@@ -57,34 +67,26 @@ void SumRange(const uint8_t* present, const float* x, int32_t first, int32_t las
             ++counted;
         }
     }
-    sum = (part[0] + part[1]) + (part[2] + part[3]);
-    count = counted;
+    return {(part[0] + part[1]) + (part[2] + part[3]), counted};
 }
 
 // Vectors of at least this many units are summed in two halves at once, on two threads (two
 // halves whatever the processor, so that the sum does not depend on the machine).
 constexpr int32_t HalvedLength = 1 << 20;
 
-void SumAndCount(const char* procedure, const std::string& name, double& sum, long long& count) {
-    sum = 0;
-    count = 0;
-    if (!Enter(procedure)) return;
-    std::string n = name;
-    int index = LookUpVariate(n);
-    if (index == 0) return;
-    const Vector& v = Entry(index);
+SumCount SumAndCount(const char* procedure, const std::string& name) {
+    const Vector* v = SummarisedVariate(procedure, name);
+    if (v == nullptr) return {};
     const uint8_t* present = RestrictList().data();
-    const float* x = v.variate.data();
-    const int32_t last = std::min(v.length, MaxLength());
-    if (last < HalvedLength) return SumRange(present, x, 1, last, sum, count);
+    const float* x = v->variate.data();
+    const int32_t last = std::min(v->length, MaxLength());
+    if (last < HalvedLength) return SumRange(present, x, 1, last);
     const int32_t half = last / 2;
-    double low = 0, high = 0;
-    long long lowCount = 0, highCount = 0;
-    std::thread lower([&] { SumRange(present, x, 1, half, low, lowCount); });
-    SumRange(present, x, half + 1, last, high, highCount);
+    SumCount low;
+    std::thread lower([&] { low = SumRange(present, x, 1, half); });
+    SumCount high = SumRange(present, x, half + 1, last);
     lower.join();
-    sum = low + high;
-    count = lowCount + highCount;
+    return {low.sum + high.sum, low.count + high.count};
 }
 
 }  // namespace
@@ -102,17 +104,12 @@ int32_t UnitsPresent(const std::string& name) {
 }
 
 double Sum(const std::string& variate) {
-    double sum = 0;
-    long long count = 0;
-    SumAndCount("Sum", variate, sum, count);
-    return sum;
+    return SumAndCount("Sum", variate).sum;
 }
 
 double Mean(const std::string& variate) {
-    double sum = 0;
-    long long count = 0;
-    SumAndCount("Mean", variate, sum, count);
-    return count == 0 ? 0 : sum / count;
+    SumCount s = SumAndCount("Mean", variate);
+    return s.count == 0 ? 0 : s.sum / s.count;
 }
 
 double Max(const std::string& variate) {
@@ -132,7 +129,7 @@ double Min(const std::string& variate) {
 double Variance(const std::string& variate) {
     double sum = 0;
     long long count = 0;
-    if (EachValue("Variance", variate, [&](double x) { sum += x, ++count; }) == 0 || count < 2)
+    if (!EachValue("Variance", variate, [&](double x) { sum += x, ++count; }) || count < 2)
         return 0;
     double mean = sum / count, squares = 0;
     EachValue("Variance", variate, [&](double x) { squares += (x - mean) * (x - mean); });
