@@ -148,4 +148,68 @@ void CmdEstimate(const std::string& params) {
     ShowCommandOutput();
 }
 
+// ---- Mixed-model analysis of variance ----
+
+void CmdFitAnova(const std::string&) {
+    SetCommandError("Command FITANOVA not implemented");
+}
+
+void CmdConstructMinimum(const std::string&) {
+    SetCommandError("Command CONSTRUCTMINIMUM not implemented");
+}
+
+// ---- end of Mixed-model analysis of variance ----
+
+// ---- Cox proportional hazards ----
+
+void CmdFitCoxModel(const std::string&) {
+    SetCommandError("Command FITCOXMODEL not implemented");
+}
+
+// ---- end of Cox proportional hazards ----
+
+// ---- Non-linear regression ----
+
+void CmdFitNonLinear(const std::string&) {
+    SetCommandError("Command FITNONLINEAR not implemented");
+}
+
+// ---- end of Non-linear regression ----
+
+// ---- Conditional logit and Rasch ----
+
+void CmdFitCLogit(const std::string&) {
+    SetCommandError("Command FITCLOGIT not implemented");
+}
+
+void CmdFitCRasch(const std::string&) {
+    SetCommandError("Command FITCRASCH not implemented");
+}
+
+// ---- end of Conditional logit and Rasch ----
+
+// ---- Negative binomial ----
+
+void CmdFitNegBin(const std::string&) {
+    SetCommandError("Command FITNEGBIN not implemented");
+}
+
+// ---- end of Negative binomial ----
+
+// ---- Ordinal models ----
+
+void CmdFitMcLogit(const std::string&) {
+    SetCommandError("Command FITMCLOGIT not implemented");
+}
+
+void CmdFitMcProbit(const std::string&) {
+    SetCommandError("Command FITMCPROBIT not implemented");
+}
+
+void CmdFitMcCLogLog(const std::string&) {
+    SetCommandError("Command FITMCCLOGLOG not implemented");
+}
+
+// ---- end of Ordinal models ----
+
 }  // namespace korw::interp

@@ -95,6 +95,18 @@ void CmdSaveParameters(const std::string& params);
 void CmdSaveNormedResiduals(const std::string& params);
 void CmdEstimate(const std::string& params);
 
+// The specialised models (cmd_models.cpp).
+void CmdFitAnova(const std::string& params);
+void CmdConstructMinimum(const std::string& params);
+void CmdFitCoxModel(const std::string& params);
+void CmdFitNonLinear(const std::string& params);
+void CmdFitCLogit(const std::string& params);
+void CmdFitCRasch(const std::string& params);
+void CmdFitNegBin(const std::string& params);
+void CmdFitMcLogit(const std::string& params);
+void CmdFitMcProbit(const std::string& params);
+void CmdFitMcCLogLog(const std::string& params);
+
 // DELETE without parameters: a new library session, the session time still counting.
 void RestartLibrarySession();
 
