@@ -9,6 +9,7 @@
 #include "interp/params.h"
 #include "interp/state.h"
 #include "models/models.h"
+#include "special/mcunit.h"
 #include "tools/rank_tests.h"
 
 namespace korw::interp {
@@ -198,16 +199,38 @@ void CmdFitNegBin(const std::string&) {
 
 // ---- Ordinal models ----
 
-void CmdFitMcLogit(const std::string&) {
-    SetCommandError("Command FITMCLOGIT not implemented");
+namespace {
+
+// FITMCLOGIT, FITMCPROBIT and FITMCCLOGLOG differ only in the underlying distribution and its
+// heading line.
+void FitMcCullagh(const std::string& params, const char* heading,
+                  special::mcunit::DistributionFunction F, special::mcunit::DistributionFunction f,
+                  special::mcunit::DistributionFunction fPrime) {
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    special::StoreMcCullaghHeading(heading);
+    special::FitMcCullaghModel(params, F, f, fPrime);
+    if (LibraryFailed()) return;
+    ShowCommandOutput();
 }
 
-void CmdFitMcProbit(const std::string&) {
-    SetCommandError("Command FITMCPROBIT not implemented");
+}  // namespace
+
+void CmdFitMcLogit(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying continuous distribution: Logistic.", LogisticF,
+                 LogisticDensity, LogisticSlope);
 }
 
-void CmdFitMcCLogLog(const std::string&) {
-    SetCommandError("Command FITMCCLOGLOG not implemented");
+void CmdFitMcProbit(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying distribution: Normal (probit link).", NormalF, NormalDensity,
+                 NormalSlope);
+}
+
+void CmdFitMcCLogLog(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying distribution: Gomperz (cloglog link).", GompertzF,
+                 GompertzDensity, GompertzSlope);
 }
 
 // ---- end of Ordinal models ----
