@@ -21,7 +21,10 @@ korw <- function(m) {
   cat("-2log(Likelihood) =", format(-2 * m$logLik, nsmall = 4), "\n")
 }
 
+# KORW stores variates in single precision: x is rounded the same way here.
+single <- function(v) readBin(writeBin(v, raw(), size = 4), "double", size = 4, n = length(v))
 d <- read.table("tests/golden/mcunit.files/ordinal.dat", col.names = c("y", "g", "x"))
+d$x <- single(d$x)
 d$y <- factor(d$y, ordered = TRUE)
 d$g <- relevel(factor(d$g), ref = "2")
 for (link in c("logit", "probit", "cloglog")) {
@@ -31,8 +34,9 @@ for (link in c("logit", "probit", "cloglog")) {
   # Goodness of fit against the saturated model (one probability per unit and category).
   P <- predict(m, newdata = d[, c("x", "g")], type = "prob")$fit
   O <- model.matrix(~ y - 1, d)
-  cat("-2log(Q) =", 2 * sum(O * log(ifelse(O > 0, O / P, 1))), " Pearson =", sum((O - P)^2 / P),
-      " df =", nrow(d) * 3 - 5, "\n")
+  G2 <- 2 * sum(O * log(ifelse(O > 0, O / P, 1))); X2 <- sum((O - P)^2 / P)
+  cat("-2log(Q) =", G2, pchisq(G2, 85, lower.tail = FALSE), " Pearson =", X2,
+      pchisq(X2, 85, lower.tail = FALSE), " df = 30 * 3 - 5\n")
   cat("fitted unit 1:", P[1, ], "\n")
 }
 
@@ -66,3 +70,27 @@ for (link in c("logit", "probit", "cloglog")) {
                   w = c(g$n1 + g$n2, g$n3))
   korw(clm(y ~ dose, weights = w, data = b, link = link, control = list(gradTol = 1e-12)))
 }
+
+# The factor Z = 1 + (Y > 2) with the logit link: P(Z = 1) = F(eta) is glm's probability of
+# Y <= 2, so KORW's estimates are glm's of (Y > 2) with the signs changed.
+m <- glm(as.numeric(y) > 2 ~ x + g, family = binomial, data = d)
+cat("\n==== binary factor Z, logit (signs to change)\n")
+print(summary(m)$coef[, 1:2]); cat("-2log(Likelihood) =", deviance(m), "\n")
+P <- fitted(m); zz <- as.numeric(d$y) > 2
+X2 <- sum((zz - P)^2 / P + ((1 - zz) - (1 - P))^2 / (1 - P))
+cat("Pearson =", X2, pchisq(X2, 27, lower.tail = FALSE), " -2log(Q) p =",
+    pchisq(deviance(m), 27, lower.tail = FALSE), "\n")
+
+# Seven categories at the six doses (the counts COMPUTEd in tests/golden/mcunit.kor).
+dose <- 1:6
+C <- cbind(13 - 2 * dose, 8 - dose, 5, 3 + dose, 2 + dose, 1 + 2 * dose, 3 * dose)
+long <- data.frame(dose = rep(dose, 7), y = factor(rep(1:7, each = 6), ordered = TRUE),
+                   w = as.vector(C))
+cat("\n==== seven categories, logit\n")
+m <- clm(y ~ dose, weights = w, data = long, link = "logit", control = list(gradTol = 1e-12))
+korw(m)
+E <- predict(m, newdata = data.frame(dose = dose), type = "prob")$fit * rowSums(C)
+G2 <- 2 * sum(C * log(C / E)); X2 <- sum((C - E)^2 / E)
+cat("-2log(Q) =", G2, pchisq(G2, 29, lower.tail = FALSE), " Pearson =", X2,
+    pchisq(X2, 29, lower.tail = FALSE), "\n")
+print(round(E, 3))
