@@ -209,7 +209,10 @@ bool ReadDesign(McFit& s) {
     std::vector<models::detail::TermValue> row;
     bool missing = false;
     for (int32_t u : s.units) {
-        if (!models::detail::DesignRow(u, row, missing)) return false;
+        if (!models::detail::DesignRow(u, row, missing)) {
+            models::StopIterations = true;  // no derivative may be asked of a partial design
+            return false;
+        }
         if (row.empty() || row[0].column != 0 || row[0].value != 1.0) {
             Stop("The model formula must have a constant term as its first term");
             return false;
