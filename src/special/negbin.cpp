@@ -277,6 +277,15 @@ bool BuildData() {
     d.columns = static_cast<int>(Fit().columns.size());
     d.weighted = !current.weight.empty();
     if (!models::detail::CheckDesignValues(nullptr)) return false;
+    size_t present = 0;
+    for (int32_t u = 1; u <= current.nUnits; ++u)
+        if (data::UnitIncluded(u)) ++present;
+    d.y.reserve(present);
+    d.weight.reserve(present);
+    d.rowStart.reserve(present + 1);
+    // Every term has at most one nonzero column at a unit.
+    d.column.reserve(present * Fit().terms.size());
+    d.value.reserve(present * Fit().terms.size());
     std::vector<models::detail::TermValue> row;
     bool missing = false;
     for (int32_t u = 1; u <= current.nUnits; ++u) {
