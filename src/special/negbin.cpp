@@ -45,6 +45,14 @@ double Logistic(double eta) {
     return eta >= 0 ? 1 / (1 + std::exp(-eta)) : std::exp(eta) / (1 + std::exp(eta));
 }
 
+// e^eta / (1 + e^eta)^2, the slope of the logistic function, formed from e^-|eta| so that it
+// does not vanish where 1 - e^eta / (1 + e^eta) rounds to 0 (eta beyond 37): a zero curvature
+// would mark the parameter aliased.
+double LogisticSlope(double eta) {
+    double t = std::exp(-std::fabs(eta));
+    return t / ((1 + t) * (1 + t));
+}
+
 // Stirling's series of ln Gamma(x) without its leading terms (x >= kAsymptoticFrom): the
 // Bernoulli-number terms 1/(12x) - 1/(360x^3) + ...
 double LogGammaSeries(double x) {
@@ -153,7 +161,7 @@ void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
         alphaFirst += (s.inverse - logOnePlus) * w;
         alphaSecond -= s.inverseSquare * w * w;
         double score = y - (k + y) * q;
-        double curvature = (k + y) * q * (1 - q);
+        double curvature = (k + y) * LogisticSlope(eta);
         for (size_t a = begin; a < end; ++a) {
             int ca = data.column[a];
             double xa = data.value[a];
@@ -216,6 +224,7 @@ struct FitInProgress {
     bool cached = false;
     std::vector<double> cachedAt;
     NegBinDerivatives derivatives;
+    bool bounded = false;  // BoundAlphaStep has been applied to the cached derivatives
 };
 FitInProgress current;
 
@@ -362,8 +371,7 @@ bool Derivatives() {
         return false;
     }
     detail::Evaluate(current.data, estimates, current.derivatives);
-    int p = static_cast<int>(estimates.size());
-    BoundAlphaStep(current.derivatives, estimates.back(), p);
+    current.bounded = false;
     current.cachedAt = estimates;
     current.cached = true;
     return true;
@@ -377,8 +385,16 @@ double First(int i) {
     return Derivatives() ? current.derivatives.first[i - 1] : 0;
 }
 
+// The second derivatives are asked for only when the engine takes a step, not at the points
+// of its step halving; the bound on the alpha step (a sweep of the whole matrix) is applied
+// then.
 double Second(int i, int j) {
     if (!Derivatives()) return 0;
+    if (!current.bounded) {
+        BoundAlphaStep(current.derivatives, current.cachedAt.back(),
+                       static_cast<int>(current.cachedAt.size()));
+        current.bounded = true;
+    }
     int a = std::max(i, j) - 1, b = std::min(i, j) - 1;
     return current.derivatives.second[models::detail::Packed(a, b)];
 }

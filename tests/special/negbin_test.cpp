@@ -129,9 +129,12 @@ TEST(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
     double expected = std::lgamma(9.5) - std::lgamma(2.5) - std::lgamma(8.0) + 0.4 * 7 -
                       9.5 * std::log1p(std::exp(0.4));
     EXPECT_NEAR(r.logLikelihood, expected, 1e-12);
-    // Far out on the linear predictor nothing overflows.
+    // Far out on the linear predictor nothing overflows, and the curvature does not vanish
+    // where 1 - e^eta / (1 + e^eta) rounds to 0 (it would mark the parameter aliased).
     detail::Evaluate(d, {800, 2.5}, r);
     EXPECT_TRUE(std::isfinite(r.logLikelihood) && std::isfinite(r.second[0]));
+    detail::Evaluate(d, {60, 2.5}, r);
+    EXPECT_NEAR(r.second[0] / (-9.5 * std::exp(-60.0)), 1.0, 1e-12);
 }
 
 class NegBinFitTest : public ::testing::Test {
@@ -223,6 +226,18 @@ TEST_F(NegBinFitTest, FitsMatchR) {
     EXPECT_NEAR(models::Parameter(6), 0.7819795, 1e-6);
     EXPECT_NEAR(models::Parameter(1), 1.318605, 1e-6);
     EXPECT_NEAR(models::Deviance(), 170.9735, 1e-4);
+}
+
+// From an initial alpha far above the maximum (and from one far below) the fit reaches the same
+// maximum: no step takes alpha below 0, nor stops on an indefinite matrix.
+TEST_F(NegBinFitTest, StartsFarOffConverge) {
+    ReadData();
+    for (double start : {5000.0, 0.001}) {
+        FitNegBin("Y = 1 + G + X", start);
+        ASSERT_TRUE(data::ErrorFree) << start << ": " << data::ErrorMessage;
+        EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6) << start;
+        EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4) << start;
+    }
 }
 
 TEST_F(NegBinFitTest, ChecksLeaveTheLastFit) {
