@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <numbers>
 #include <string>
 #include <vector>
 
