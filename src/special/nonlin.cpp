@@ -367,9 +367,11 @@ bool Evaluate(Iteration& it, const std::vector<double>& eta, Failures& failures)
         if (dm[u] == 0) ++failures.dmZero;
         if (v[u] == 0) ++failures.vZero;
         if (dm[u] == 0 || v[u] == 0) continue;
+        // A negative variance, or working values that a variate cannot hold, count as a
+        // function without a value: the weighted fit could not use the unit.
         double step = (y[u] - mu[u]) / dm[u];
         double weight = Prior(fit, u) * dm[u] * dm[u] / v[u];
-        if (!(std::fabs(step) < kSingleRange) || !(std::fabs(weight) < kSingleRange))
+        if (!(std::fabs(step) < kSingleRange) || !(weight >= 0 && weight < kSingleRange))
             ++failures.missing;
     }
     return true;

@@ -197,6 +197,9 @@ TEST_F(NonLinTest, StartingChecksInTheirOrder) {
     EXPECT_EQ(data::ErrorMessage, "v(.) has a value zero - initialize");
     Fit("COUNTS=1", "LN(.)", "1/.", ".");
     EXPECT_EQ(data::ErrorMessage, "Function returns missing value - initialize");
+    // A negative variance makes a negative working weight: no more usable than a missing one.
+    Fit("COUNTS=1", "EXP(.)", "EXP(.)", "-.");
+    EXPECT_EQ(data::ErrorMessage, "Function returns missing value - initialize");
     data::AssignValue("COUNTS", 3, data::MissingValue);
     Fit("COUNTS=1", "EXP(.)", "EXP(.)", ".");
     EXPECT_EQ(data::ErrorMessage, "COUNTS has a missing value");
