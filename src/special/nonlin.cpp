@@ -228,11 +228,11 @@ bool CheckWorkingNames(const FitData& fit, const Specification& spec) {
     return true;
 }
 
-bool CheckSpecification(const Specification& spec, FitData& fit) {
+bool CheckSpecification(const Specification& spec, const std::string& start, FitData& fit) {
     fit.response = spec.response;
     fit.weight = spec.weight;
     fit.offset = spec.offset;
-    fit.start = startName;
+    fit.start = start;
     if (!CheckResponse(fit)) return false;
     for (std::string* name : {&fit.weight, &fit.offset, &fit.start})
         if (!CheckGivenVariate(*name, fit.n)) return false;
@@ -249,8 +249,8 @@ void WriteDependentLine(const FitData& fit) {
 // ---- Scratch state: temporary vectors, the quiet output and the saved fit record -------
 
 // Everything a fit must undo on leaving: its temporary vectors, the output switched to the
-// null device, and (after an error) the fit record of before. The error state that ends the
-// fit survives the clean-up.
+// null device, and (unless the fit succeeded) the fit record of before. The error state that ends
+// the fit survives the clean-up.
 struct Scratch {
     std::vector<std::string> temporaries;
     std::string savedOutput;
@@ -271,7 +271,7 @@ struct Scratch {
         } catch (const data::Fault&) {
             // Already leaving; the error that ended the fit is the one to report.
         }
-        if (!errorFree && restoreRecord) models::detail::Fit() = std::move(savedRecord);
+        if (restoreRecord) models::detail::Fit() = std::move(savedRecord);
         data::ErrorFree = errorFree;
         data::ErrorMessage = message;
         data::ProcedureName = kFitProcedure;
@@ -333,12 +333,23 @@ struct Failures {
     int32_t vZero = 0;
 };
 
-double Offset(const FitData& fit, int32_t u) {
-    return fit.offset.empty() ? 0.0 : DataOf(fit.offset)[u];
-}
+// The stored data of one pass over the units, looked up once per pass.
+struct Arrays {
+    const float* y;
+    const float* prior;   // nullptr: weight 1
+    const float* offset;  // nullptr: offset 0
+    const float* mu;
+    const float* dm;
+    const float* v;
 
-double Prior(const FitData& fit, int32_t u) {
-    return fit.weight.empty() ? 1.0 : DataOf(fit.weight)[u];
+    double Prior(int32_t u) const { return prior != nullptr ? prior[u] : 1.0; }
+    double Offset(int32_t u) const { return offset != nullptr ? offset[u] : 0.0; }
+};
+
+Arrays ArraysOf(const Iteration& it) {
+    const FitData& fit = *it.fit;
+    return {DataOf(fit.response), DataOf(fit.weight), DataOf(fit.offset),
+            DataOf(it.mu),        DataOf(it.dm),      DataOf(it.v)};
 }
 
 bool RunCompute(const std::string& line) {
@@ -353,24 +364,21 @@ bool Evaluate(Iteration& it, const std::vector<double>& eta, Failures& failures)
     float* e = MutableDataOf(it.eta);
     for (size_t i = 0; i < fit.units.size(); ++i) e[fit.units[i]] = static_cast<float>(eta[i]);
     if (!RunCompute(it.muLine) || !RunCompute(it.dmLine) || !RunCompute(it.vLine)) return false;
-    const float* y = DataOf(fit.response);
-    const float* mu = DataOf(it.mu);
-    const float* dm = DataOf(it.dm);
-    const float* v = DataOf(it.v);
+    Arrays a = ArraysOf(it);
     failures = Failures();
     for (int32_t u : fit.units) {
-        if (mu[u] == data::MissingValue || dm[u] == data::MissingValue ||
-            v[u] == data::MissingValue) {
+        if (a.mu[u] == data::MissingValue || a.dm[u] == data::MissingValue ||
+            a.v[u] == data::MissingValue) {
             ++failures.missing;
             continue;
         }
-        if (dm[u] == 0) ++failures.dmZero;
-        if (v[u] == 0) ++failures.vZero;
-        if (dm[u] == 0 || v[u] == 0) continue;
+        if (a.dm[u] == 0) ++failures.dmZero;
+        if (a.v[u] == 0) ++failures.vZero;
+        if (a.dm[u] == 0 || a.v[u] == 0) continue;
         // A negative variance, or working values that a variate cannot hold, count as a
         // function without a value: the weighted fit could not use the unit.
-        double step = (y[u] - mu[u]) / dm[u];
-        double weight = Prior(fit, u) * dm[u] * dm[u] / v[u];
+        double step = (a.y[u] - a.mu[u]) / a.dm[u];
+        double weight = a.Prior(u) * a.dm[u] * a.dm[u] / a.v[u];
         if (!(std::fabs(step) < kSingleRange) || !(weight >= 0 && weight < kSingleRange))
             ++failures.missing;
     }
@@ -379,14 +387,11 @@ bool Evaluate(Iteration& it, const std::vector<double>& eta, Failures& failures)
 
 // The quantity the fit minimises: sum of prior (y - mu)^2 / v(mu) over the units of the fit.
 double WeightedRSS(const Iteration& it) {
-    const FitData& fit = *it.fit;
-    const float* y = DataOf(fit.response);
-    const float* mu = DataOf(it.mu);
-    const float* v = DataOf(it.v);
+    Arrays a = ArraysOf(it);
     double sum = 0;
-    for (int32_t u : fit.units) {
-        double e = y[u] - mu[u];
-        sum += Prior(fit, u) * e * e / v[u];
+    for (int32_t u : it.fit->units) {
+        double e = a.y[u] - a.mu[u];
+        sum += a.Prior(u) * e * e / a.v[u];
     }
     return sum;
 }
@@ -395,17 +400,14 @@ double WeightedRSS(const Iteration& it) {
 // w = prior Dm(eta)^2 / v(mu) at the units of the fit; other present units get weight 0.
 void StoreWorkingValues(const Iteration& it) {
     const FitData& fit = *it.fit;
-    const float* y = DataOf(fit.response);
-    const float* mu = DataOf(it.mu);
-    const float* dm = DataOf(it.dm);
-    const float* v = DataOf(it.v);
+    Arrays a = ArraysOf(it);
     float* z = MutableDataOf(it.wy);
     float* w = MutableDataOf(it.ww);
     for (int32_t u = 1; u <= fit.n; ++u) z[u] = w[u] = 0;
     for (size_t i = 0; i < fit.units.size(); ++i) {
         int32_t u = fit.units[i];
-        z[u] = static_cast<float>(it.current[i] - Offset(fit, u) + (y[u] - mu[u]) / dm[u]);
-        w[u] = static_cast<float>(Prior(fit, u) * dm[u] * dm[u] / v[u]);
+        z[u] = static_cast<float>(it.current[i] - a.Offset(u) + (a.y[u] - a.mu[u]) / a.dm[u]);
+        w[u] = static_cast<float>(a.Prior(u) * a.dm[u] * a.dm[u] / a.v[u]);
     }
 }
 
@@ -413,12 +415,13 @@ void StoreWorkingValues(const Iteration& it) {
 bool FittedPredictor(Iteration& it) {
     const FitData& fit = *it.fit;
     const FitRecord& record = models::detail::Fit();
+    Arrays a = ArraysOf(it);
     std::vector<TermValue> row;
     bool missing = false;
     for (size_t i = 0; i < fit.units.size(); ++i) {
         int32_t u = fit.units[i];
         if (!models::detail::DesignRow(u, row, missing)) return false;
-        double eta = Offset(fit, u);
+        double eta = a.Offset(u);
         for (const TermValue& x : row) eta += record.estimates[x.column] * x.value;
         it.fitted[i] = eta;
     }
@@ -476,13 +479,12 @@ bool TakeStep(Iteration& it) {
 // variance of the weighted fit.
 double ConvergenceMeasure(const Iteration& it) {
     const FitData& fit = *it.fit;
-    const float* mu = DataOf(it.mu);
-    const float* v = DataOf(it.v);
+    Arrays a = ArraysOf(it);
     double change = 0;
     for (size_t i = 0; i < fit.units.size(); ++i) {
         int32_t u = fit.units[i];
-        double d = mu[u] - it.muBefore[i];
-        change += d * d * Prior(fit, u) / v[u];
+        double d = a.mu[u] - it.muBefore[i];
+        change += d * d * a.Prior(u) / a.v[u];
     }
     const FitRecord& record = models::detail::Fit();
     double scale = std::fabs(record.variance) * (record.residualDF + kDFMargin);
@@ -619,14 +621,14 @@ bool WriteLastIteration(Scratch& scratch, const Iteration& it, const Specificati
 }
 
 bool RunFit(Scratch& scratch, const std::string& specification, const std::string& m,
-            const std::string& dm, const std::string& v) {
+            const std::string& dm, const std::string& v, const std::string& start) {
     WriteLine("NON-LINEAR REGRESSION BY ITERATIVELY REWEIGHTED LEAST SQUARES");
     WriteLine("Mean function  mu = m(eta) = " + ReplaceArgument(m, "eta"));
     WriteLine("Variance function  v(mu) = " + ReplaceArgument(v, "mu"));
     Specification spec;
     if (!SplitSpecification(specification, spec)) return false;
     FitData fit;
-    if (!CheckSpecification(spec, fit)) return false;
+    if (!CheckSpecification(spec, start, fit)) return false;
     WriteDependentLine(fit);
     if (!CheckWorkingNames(fit, spec)) return false;
     data::ProcedureName = kFitProcedure;
@@ -671,12 +673,11 @@ std::string ReplaceArgument(const std::string& text, const std::string& argument
 
 void FitNonLinear1(const std::string& specification, const std::string& m, const std::string& dm,
                    const std::string& v) {
+    std::string start;
+    start.swap(startName);
     if (!data::Enter(kFitProcedure)) return;
-    {
-        Scratch scratch;
-        if (RunFit(scratch, specification, m, dm, v)) scratch.restoreRecord = false;
-    }
-    startName.clear();
+    Scratch scratch;
+    if (RunFit(scratch, specification, m, dm, v, start)) scratch.restoreRecord = false;
 }
 
 void NLTestModelChange(const std::string& comparison) {
