@@ -523,6 +523,16 @@ std::vector<std::string> FactorNamesOf(const Term& term) {
     return names;
 }
 
+std::vector<std::string> SortedFactors(const std::string& name) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (size_t star; (star = name.find('*', start)) != std::string::npos; start = star + 1)
+        names.push_back(Trimmed(name.substr(start, star - start)));
+    names.push_back(Trimmed(name.substr(start)));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Units of a stratum's term per level: the weight of its component in a mean's variance.
 double Replication(const Model& m, const Stratum& s) {
     return static_cast<double>(m.n) / s.levels;
@@ -765,8 +775,9 @@ void AnovaEstimate(const std::string& term) {
     if (!model.held) return ReportError("No model has been fitted");
     std::string name = data::UpperName(Trimmed(term));
     if (name == "1") name = "CONSTANT";
+    // B*A names the term A*B too.
     int f = 0;
-    while (f < model.fixedEnd && model.terms[f].name != name) ++f;
+    while (f < model.fixedEnd && SortedFactors(model.terms[f].name) != SortedFactors(name)) ++f;
     if (f == model.fixedEnd) return ReportError("Fixed effect of " + name + " not present");
     if (f == 0)
         EstimateGrandMean(model);

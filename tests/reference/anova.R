@@ -1,5 +1,5 @@
 # Reference values of the mixed-model analysis of variance: a balanced split-plot in blocks.
-# Writes the data file of tests/golden/anova.files and prints the strata of aov() with an
+# Writes the data file of tests/golden/anova.files (anova_errors.files holds a copy) and prints the strata of aov() with an
 # Error() term and the variance components computed from the stratum mean squares.
 # Run from the repository root: Rscript tests/reference/anova.R
 set.seed(2026)
@@ -53,3 +53,9 @@ cat(sprintf("SED^2 W*S same W: %.10g, different W: %.10g\n", 2 * sU / blocks,
 cat(sprintf("Var grand mean: %.10g\n", (sU + subplots * sP + plots * subplots * sB) / N))
 # Without random terms: the ordinary analysis of variance of the same data.
 print(summary(aov(y ~ B + W * S, data = f)), digits = 10)
+# An unequally replicated one-way layout (tests/golden/anova_errors.files/small.dat): the
+# table and the V-values MS/n of the two means, and the variance of the grand mean MS/N.
+y7 <- c(1.5, 2.5, 1.8, 3.2, 2.9, 3.6, 3.1); g7 <- factor(c(1, 1, 1, 2, 2, 2, 2))
+s7 <- summary(aov(y7 ~ g7)); print(s7, digits = 10)
+ms7 <- s7[[1]][2, 3]
+cat(sprintf("V-values %.10g %.10g, variance of the grand mean %.10g\n", ms7 / 3, ms7 / 4, ms7 / 7))
