@@ -14,10 +14,18 @@ using data::ReportError;
 
 namespace {
 
-std::string Trimmed(const std::string& s) {
-    size_t a = s.find_first_not_of(' ');
+// The smallest-index representative of a class of linked levels.
+int Root(std::vector<int>& parent, int i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+}
+
+}  // namespace
+
+std::string Trimmed(const std::string& text) {
+    size_t a = text.find_first_not_of(' ');
     if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+    return text.substr(a, text.find_last_not_of(' ') - a + 1);
 }
 
 std::vector<std::string> FactorNames(const std::string& text) {
@@ -28,14 +36,6 @@ std::vector<std::string> FactorNames(const std::string& text) {
     names.push_back(Trimmed(text.substr(start)));
     return names;
 }
-
-// The smallest-index representative of a class of linked levels.
-int Root(std::vector<int>& parent, int i) {
-    while (parent[i] != i) i = parent[i] = parent[parent[i]];
-    return i;
-}
-
-}  // namespace
 
 bool ParseTerm(const std::string& text, Term& term) {
     term = Term();

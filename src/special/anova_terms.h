@@ -27,6 +27,12 @@ struct Term {
     std::vector<double> sums;     // sums of the dependent variate per level
 };
 
+// Text without blanks at either end.
+std::string Trimmed(const std::string& text);
+
+// The names of a product "A*B*C", each trimmed.
+std::vector<std::string> FactorNames(const std::string& text);
+
 // Combination index of a unit: the factors' levels read as digits, first factor slowest.
 inline int Combination(const Term& t, int32_t unit) {
     int index = 0;
