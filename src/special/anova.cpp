@@ -1,5 +1,5 @@
-// Mixed-model analysis of variance by the method of strata, the minimum of two terms, and the
-// estimated means of the fitted model.
+// Mixed-model analysis of variance by the method of strata, and the estimated means of the
+// fitted model.
 //
 // Every term (the constant, the fixed and the random terms) is a partition of the units. The
 // design must be orthogonal and closed under minima, so the data space splits into one
@@ -31,11 +31,13 @@ namespace {
 
 constexpr int kMaxFixedTerms = 40;
 constexpr int kMaxRandomTerms = 10;
-// Field widths of the table: name column at least "Residual" wide, numbers with 7
-// significant digits, F with 2 decimals, P with 4.
+// Fields of the table: sums of squares and mean squares with 7 significant digits (what a
+// single-precision variate carries), variance components with 6, F with 2 decimals, P with 4.
 constexpr int kNumberWidth = 13;
 constexpr int kNumberDigits = 7;
 constexpr int kComponentDigits = 6;
+constexpr int kFWidth = 9, kFDecimals = 2;
+constexpr int kPWidth = 6, kPDecimals = 4;
 const char* const kRule =
     "-------------------------------------------------------------------------------";
 
@@ -448,7 +450,7 @@ std::string FTest(double ms, int df, double against, int againstDF) {
     if (df <= 0 || againstDF <= 0 || against <= 0) return "";
     double f = ms / against;
     double p = static_cast<double>(distr::FUpperTail(f, df, againstDF));
-    return "  " + data::Fixed(f, 9, 2) + "  " + data::Fixed(p, 6, 4);
+    return "  " + data::Fixed(f, kFWidth, kFDecimals) + "  " + data::Fixed(p, kPWidth, kPDecimals);
 }
 
 void PrintTable(const Model& m) {
