@@ -59,3 +59,18 @@ y7 <- c(1.5, 2.5, 1.8, 3.2, 2.9, 3.6, 3.1); g7 <- factor(c(1, 1, 1, 2, 2, 2, 2))
 s7 <- summary(aov(y7 ~ g7)); print(s7, digits = 10)
 ms7 <- s7[[1]][2, 3]
 cat(sprintf("V-values %.10g %.10g, variance of the grand mean %.10g\n", ms7 / 3, ms7 / 4, ms7 / 7))
+# A treatment applied to whole blocks (tests/golden/anova.files/blocktreat.dat): T is tested in
+# the block stratum, S and T*S within blocks.
+set.seed(5)
+e <- expand.grid(S = 1:4, B = 1:6)
+e$T <- c(1, 2, 2, 1, 1, 2)[e$B]
+e$y <- round(10 + e$T + 0.5 * e$S + rnorm(6)[e$B] + rnorm(24), 2)
+write.table(e[, c("y", "B", "T", "S")], "tests/golden/anova.files/blocktreat.dat",
+            row.names = FALSE, col.names = FALSE)
+g <- within(e, { B <- factor(B); T <- factor(T); S <- factor(S) })
+print(summary(aov(y ~ T * S + Error(B), data = g)), digits = 10)
+# KORW keeps variates in single precision: with the yields rounded to single precision R gives
+# the T line as KORW prints it (0.004266760; the decimal data give 0.004266667).
+f32 <- function(x) readBin(writeBin(x, raw(), size = 4), "double", n = length(x), size = 4)
+g$y <- f32(g$y)
+print(summary(aov(y ~ T * S + Error(B), data = g)), digits = 10)
