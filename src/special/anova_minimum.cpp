@@ -89,7 +89,9 @@ void ConstructMinimum(const std::string& newName, const std::string& termA,
     if (!ParseMinimumTerm(termA, a, length) || !ParseMinimumTerm(termB, b, length)) return;
     if (length == 0) return ReportError("Both factors are trivial - unspecified length");
 
-    // Units sharing a level of A or of B are linked; the constant links every unit.
+    // Units sharing a level of A or of B are linked; the constant links every unit. The classes
+    // are formed in memory rather than in a working factor of the table, and the new factor is
+    // declared only once they are known, so a refused minimum leaves the table as it was.
     std::unordered_map<int64_t, int> nodesA, nodesB;
     std::vector<int> parent;
     std::vector<int> unitNode(length + 1, -1);
