@@ -168,7 +168,8 @@ const bool kAnovaHooksInstalled = (special::InstallAnovaHooks(), true);
 }  // namespace
 
 // FITANOVA y = fixed terms [random terms]. The flags say "after FITANOVA" even when the fit
-// fails, so the commands that read a linear fit keep refusing.
+// fails, so the commands that read a linear fit keep refusing; an empty line fits nothing and
+// leaves them as they were.
 void CmdFitAnova(const std::string& params) {
     (void)kAnovaHooksInstalled;
     if (params.empty()) return SetCommandError("Missing model specification");
