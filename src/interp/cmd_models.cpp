@@ -11,6 +11,7 @@
 #include "interp/params.h"
 #include "interp/state.h"
 #include "models/models.h"
+#include "special/anova.h"
 #include "special/mcunit.h"
 #include "special/negbin.h"
 #include "special/nonlin.h"
@@ -155,6 +156,14 @@ void CmdSaveNormedResiduals(const std::string& params) {
 
 void CmdEstimate(const std::string& params) {
     if (Words(params).empty()) return SetCommandError("Estimate what?");
+    if (AnovaFitted) {
+        for (const std::string& term : Words(params)) {
+            special::AnovaEstimate(term);
+            if (LibraryFailed()) return;
+        }
+        ShowCommandOutput();
+        return;
+    }
     models::EstimateContrasts(params);
     if (LibraryFailed()) return;
     ShowCommandOutput();
@@ -162,12 +171,34 @@ void CmdEstimate(const std::string& params) {
 
 // ---- Mixed-model analysis of variance ----
 
-void CmdFitAnova(const std::string&) {
-    SetCommandError("Command FITANOVA not implemented");
+namespace {
+
+// The fitted analysis of variance must hear of deletions too; installed after the fit
+// record's hooks above, which it keeps.
+const bool kAnovaHooksInstalled = (special::InstallAnovaHooks(), true);
+
+}  // namespace
+
+// FITANOVA y = fixed terms [random terms]. The flags say "after FITANOVA" even when the fit
+// fails, so the commands that read a linear fit keep refusing; an empty line fits nothing and
+// leaves them as they were.
+void CmdFitAnova(const std::string& params) {
+    (void)kAnovaHooksInstalled;
+    if (params.empty()) return SetCommandError("Missing model specification");
+    if (special::AnovaHeld()) special::ReleaseAnova();
+    special::FitANOVA(params);
+    AnovaFitted = true;
+    NegBinFitted = NonLinearFitted = false;
+    if (LibraryFailed()) return;
+    ShowCommandOutput();
 }
 
-void CmdConstructMinimum(const std::string&) {
-    SetCommandError("Command CONSTRUCTMINIMUM not implemented");
+// CONSTRUCTMINIMUM new a b
+void CmdConstructMinimum(const std::string& params) {
+    std::vector<std::string> words = Words(params);
+    if (words.size() != 3) return SetCommandError("Three parameters required");
+    special::ConstructMinimum(words[0], words[1], words[2]);
+    LibraryFailed();
 }
 
 // ---- end of Mixed-model analysis of variance ----
