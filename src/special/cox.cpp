@@ -203,9 +203,12 @@ void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const Spars
                 double deaths = plan.times[t].deaths, sum = s0.Value();
                 double w1 = deaths / sum, w2 = w1 / sum;
                 for (int j = 0; j < p; ++j) {
+                    const double* s2row = &s2[static_cast<size_t>(j) * p];
+                    // A column that is 0 at every unit at risk (another stratum's level, say)
+                    // has a zero row in S2: its diagonal is a sum of r x^2.
+                    if (s1[j] == 0 && s2row[j] == 0) continue;
                     d.first[j] -= w1 * s1[j];
                     double* row = &d.second[static_cast<size_t>(j) * p];
-                    const double* s2row = &s2[static_cast<size_t>(j) * p];
                     double wj = w2 * s1[j];
                     for (int k = j; k < p; ++k) row[k] -= w1 * s2row[k] - wj * s1[k];
                 }
