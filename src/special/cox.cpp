@@ -297,9 +297,12 @@ std::string Trim(const std::string& s) {
     return s.substr(a, s.find_last_not_of(' ') - a + 1);
 }
 
-// "T*D-E/S = formula" split into its names; the separators mean D, E and S in this order.
+// "T*D-E/S = formula" split into its names; the separators mean D, E and S in this order. A
+// separator with no name after it is an empty name (refused as an identifier), not a part left
+// out.
 struct Specification {
     std::string exit, death, entry, stratum, formula;
+    bool hasDeath = false, hasEntry = false, hasStratum = false;
 };
 
 bool SplitSpecification(const std::string& text, Specification& spec) {
@@ -314,15 +317,16 @@ bool SplitSpecification(const std::string& text, Specification& spec) {
     }
     std::string left = text.substr(0, eq);
     spec.formula = text.substr(eq + 1);
-    auto cut = [&](char separator, std::string& item) {
+    auto cut = [&](char separator, std::string& item, bool& present) {
         size_t at = left.find(separator);
         if (at == std::string::npos) return;
         item = Trim(left.substr(at + 1));
+        present = true;
         left.erase(at);
     };
-    cut('/', spec.stratum);
-    cut('-', spec.entry);
-    cut('*', spec.death);
+    cut('/', spec.stratum, spec.hasStratum);
+    cut('-', spec.entry, spec.hasEntry);
+    cut('*', spec.death, spec.hasDeath);
     spec.exit = Trim(left);
     return true;
 }
@@ -385,7 +389,7 @@ bool CheckLength(int index, const CoxFit& fit) {
 
 bool CheckDeath(Specification& spec, CoxFit& fit) {
     fit.units.death.assign(fit.unitNumber.size(), 1);
-    if (spec.death.empty()) return true;
+    if (!spec.hasDeath) return true;
     int d = data::LookUp(spec.death);
     if (d == 0 || !CheckLength(d, fit)) return false;
     const data::Vector& v = Entry(d);
@@ -400,7 +404,7 @@ bool CheckDeath(Specification& spec, CoxFit& fit) {
 }
 
 bool CheckEntry(Specification& spec, CoxFit& fit) {
-    if (spec.entry.empty()) return true;
+    if (!spec.hasEntry) return true;
     int e = data::LookUpVariate(spec.entry);
     if (e == 0 || !CheckLength(e, fit)) return false;
     const data::Vector& v = Entry(e);
@@ -426,7 +430,7 @@ bool CheckEntry(Specification& spec, CoxFit& fit) {
 // Units without a level of S (level 0) form a stratum of their own.
 bool CheckStratum(Specification& spec, CoxFit& fit) {
     fit.units.stratum.assign(fit.unitNumber.size(), 0);
-    if (spec.stratum.empty()) return true;
+    if (!spec.hasStratum) return true;
     int s = data::LookUpFactor(spec.stratum);
     if (s == 0 || !CheckLength(s, fit)) return false;
     const data::Vector& v = Entry(s);
