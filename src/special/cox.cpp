@@ -8,6 +8,7 @@
 #include "special/cox.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <numeric>
 #include <sstream>
@@ -575,6 +576,12 @@ bool CheckResultVariate(const std::string& name) {
     return true;
 }
 
+// A result as a variate holds it: beyond single precision (the intensity of a fit that ran
+// away) it is missing rather than an infinity that later commands would take for data.
+float StoredValue(double x) {
+    return std::isfinite(x) && std::fabs(x) <= FLT_MAX ? static_cast<float>(x) : data::MissingValue;
+}
+
 void DeleteAll(const std::vector<std::string>& names) {
     bool ok = data::ErrorFree;
     std::string message = data::ErrorMessage;
@@ -640,7 +647,7 @@ bool StoreIntegratedIntensity(const CoxFit& fit) {
     for (int k = 0; k < static_cast<int>(working.size()); ++k) {
         h.push_back(data::VariatePointer(working[k]));
         for (size_t i = 0; i < n; ++i)
-            h[k][fit.unitNumber[i]] = static_cast<float>(intensity.h[i * p + k]);
+            h[k][fit.unitNumber[i]] = StoredValue(intensity.h[i * p + k]);
     }
     std::vector<double> v(static_cast<size_t>(p) * p);
     if (withSD)
@@ -653,16 +660,15 @@ bool StoreIntegratedIntensity(const CoxFit& fit) {
     std::fill(sd + 1, sd + fit.length + 1, data::MissingValue);
     for (size_t i = 0; i < n; ++i) {
         int32_t u = fit.unitNumber[i];
-        value[u] = static_cast<float>(intensity.value[i]);
-        if (!withSD) continue;
+        value[u] = StoredValue(intensity.value[i]);
+        bool known = withSD;
+        for (int a = 0; a < static_cast<int>(h.size()); ++a) known &= h[a][u] != data::MissingValue;
+        if (!known) continue;
         double variance = intensity.variance[i];
         for (int a = 0; a < p; ++a)
             for (int b = 0; b < p; ++b) variance += h[a][u] * v[a * p + b] * h[b][u];
-        if (variance >= 0 && std::isfinite(variance))
-            sd[u] = static_cast<float>(std::sqrt(variance));
+        if (variance >= 0) sd[u] = StoredValue(std::sqrt(variance));
     }
-    for (int32_t u = 1; u <= fit.length; ++u)
-        if (!std::isfinite(value[u])) value[u] = data::MissingValue;
     DeleteAll(working);
     WriteLine(std::string("Integrated intensity stored in ") + IntensityName +
               ", its standard deviation in " + IntensitySDName + ".");
