@@ -23,6 +23,7 @@ inline constexpr const char* IntensitySDName = "#COXSD";
 // storing the integrated intensity failed afterwards (the error state tells that).
 bool FitCoxModel(const std::string& specification);
 
+// The pieces of the partial likelihood, declared here for their unit tests.
 namespace cox {
 
 // The units of one fit, numbered 0..n-1: exit and entry times, death flags and strata.
