@@ -39,4 +39,7 @@ show("T*D = X1 + G", coxph(Surv(exit, status) ~ x1 + g, data = d, ties = "breslo
 show("T*D-E = X1", coxph(Surv(entry, exit, status) ~ x1, data = d, ties = "breslow"), zero)
 show("T*D-E/S = X1 + X2",
      coxph(Surv(entry, exit, status) ~ x1 + x2 + strata(s), data = d, ties = "breslow"), zero)
+show("T*D-E/S = X1 + G + X1*X2",
+     coxph(Surv(entry, exit, status) ~ x1 + g + x1:x2 + strata(s), data = d, ties = "breslow"),
+     zero)
 show("T = X1 + X2", coxph(Surv(exit, rep(1, n)) ~ x1 + x2, data = d, ties = "breslow"), zero)
