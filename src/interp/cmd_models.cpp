@@ -1,4 +1,6 @@
 // Model commands: the linear normal fit and the commands that read the last fitted model.
+#include <charconv>
+#include <cmath>
 #include <sstream>
 #include <vector>
 
@@ -10,6 +12,8 @@
 #include "interp/state.h"
 #include "models/models.h"
 #include "special/cox.h"
+#include "special/mcunit.h"
+#include "special/negbin.h"
 #include "tools/rank_tests.h"
 
 namespace korw::interp {
@@ -101,7 +105,11 @@ void CmdTestModelChange(const std::string&) {
 void CmdSaveFitted(const std::string& params) {
     if (RefusedAfterAnova("Not available after FitANOVA")) return;
     std::vector<std::string> words = Words(params);
-    models::SaveFitted(NameOrEmpty(words, 0), NameOrEmpty(words, 1), NameOrEmpty(words, 2));
+    if (NegBinFitted)
+        special::SaveFittedNegBin(NameOrEmpty(words, 0), NameOrEmpty(words, 1),
+                                  NameOrEmpty(words, 2));
+    else
+        models::SaveFitted(NameOrEmpty(words, 0), NameOrEmpty(words, 1), NameOrEmpty(words, 2));
     LibraryFailed();
 }
 
@@ -196,24 +204,73 @@ void CmdFitCRasch(const std::string&) {
 
 // ---- Negative binomial ----
 
-void CmdFitNegBin(const std::string&) {
-    SetCommandError("Command FITNEGBIN not implemented");
+namespace {
+
+// The initial alpha: a plain decimal number (no expression), finite and at least 0.
+bool InitialAlpha(const std::string& text, double& alpha) {
+    if (text.find_first_not_of("+-.0123456789eE") != std::string::npos) return false;
+    // from_chars takes no plus sign.
+    const char* begin = text.data() + (text.starts_with('+') ? 1 : 0);
+    const char* stop = text.data() + text.size();
+    float value = 0;
+    auto [end, error] = std::from_chars(begin, stop, value);
+    if (error != std::errc() || end != stop || !std::isfinite(value) || value < 0) return false;
+    alpha = value;
+    return true;
+}
+
+}  // namespace
+
+// FITNEGBIN model [alpha]: the model is one word (written without blanks), a second word the
+// initial alpha.
+void CmdFitNegBin(const std::string& params) {
+    std::vector<std::string> words = Words(params);
+    double alpha = 0;
+    if (words.size() > 1 && !InitialAlpha(words[1], alpha))
+        return SetCommandError("Invalid Initial alpha-value " + words[1]);
+    special::FitNegBin(words.empty() ? "" : words[0], alpha);
+    if (LibraryFailed()) return;
+    AnovaFitted = NonLinearFitted = false;
+    NegBinFitted = true;
+    ShowCommandOutput();
 }
 
 // ---- end of Negative binomial ----
 
 // ---- Ordinal models ----
 
-void CmdFitMcLogit(const std::string&) {
-    SetCommandError("Command FITMCLOGIT not implemented");
+namespace {
+
+// FITMCLOGIT, FITMCPROBIT and FITMCCLOGLOG differ only in the underlying distribution and its
+// heading line.
+void FitMcCullagh(const std::string& params, const char* heading,
+                  special::mcunit::DistributionFunction F, special::mcunit::DistributionFunction f,
+                  special::mcunit::DistributionFunction fPrime) {
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    special::StoreMcCullaghHeading(heading);
+    special::FitMcCullaghModel(params, F, f, fPrime);
+    if (LibraryFailed()) return;
+    ShowCommandOutput();
 }
 
-void CmdFitMcProbit(const std::string&) {
-    SetCommandError("Command FITMCPROBIT not implemented");
+}  // namespace
+
+void CmdFitMcLogit(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying continuous distribution: Logistic.", LogisticF,
+                 LogisticDensity, LogisticSlope);
 }
 
-void CmdFitMcCLogLog(const std::string&) {
-    SetCommandError("Command FITMCCLOGLOG not implemented");
+void CmdFitMcProbit(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying distribution: Normal (probit link).", NormalF, NormalDensity,
+                 NormalSlope);
+}
+
+void CmdFitMcCLogLog(const std::string& params) {
+    using namespace special::mcunit;
+    FitMcCullagh(params, "Underlying distribution: Gomperz (cloglog link).", GompertzF,
+                 GompertzDensity, GompertzSlope);
 }
 
 // ---- end of Ordinal models ----

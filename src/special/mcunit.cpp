@@ -1,0 +1,476 @@
+// McCullagh's model for grouped ordinal data on FitUserDefined: the response checks, the
+// likelihood functions handed to the engine, and the table of observed and fitted counts with
+// the goodness-of-fit tests.
+//
+// The engine asks for the log-likelihood, then for every first derivative and every pair of
+// second derivatives at the same estimates. The derivatives of one parameter vector are
+// computed in one pass over the units and served from a cache keyed by those estimates.
+#include "special/mcunit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/format.h"
+#include "data/outfile.h"
+#include "data/restrict.h"
+#include "data/vectors.h"
+#include "distr/distributions.h"
+#include "models/fit_record.h"
+#include "models/models.h"
+
+namespace korw::special {
+
+using data::Entry;
+using data::ReportError;
+using data::WriteLine;
+
+namespace {
+
+constexpr const char* kProcedure = "McUnit.FitMcCullaghModel";
+// The unit column and the two fields of a category in the observation table.
+constexpr int kUnitWidth = 6;
+constexpr int kCountWidth = 6;
+constexpr int kFittedWidth = 7;
+constexpr int kFittedDecimals = 3;
+constexpr int kContinuationIndent = 4;
+// Counts below this are written as whole numbers when they are whole.
+constexpr double kLargestWholeCount = 1.0E9;
+
+std::string heading;
+
+// Everything the likelihood functions of one fit use.
+struct McFit {
+    mcunit::Distribution dist;
+    mcunit::OrdinalData data;
+    std::vector<int32_t> units;  // the included units, in order
+    std::vector<std::string> responseNames;
+    int32_t length = 0;
+    bool firstCall = true;
+    std::vector<double> etaAt, eta;  // the linear predictor and the estimates it belongs to
+    bool haveEta = false;
+    std::vector<double> derivativesAt, gradient, hessian;
+    bool haveDerivatives = false;
+};
+
+std::vector<std::string> Names(std::string text) {
+    std::replace(text.begin(), text.end(), ',', ' ');
+    std::istringstream in(text);
+    std::vector<std::string> names;
+    for (std::string name; in >> name;) names.push_back(name);
+    return names;
+}
+
+// The estimates of the fit in progress (what models::CurrentEstimate returns one by one).
+const std::vector<double>& CurrentEstimates() {
+    return models::detail::Fit().estimates;
+}
+
+// Reports a message of this module from inside the engine and ends its iterations.
+double Stop(const std::string& message) {
+    data::ProcedureName = kProcedure;
+    ReportError(message);
+    models::StopIterations = true;
+    return 0;
+}
+
+bool CheckCategoryTotals(const McFit& s) {
+    int K = s.data.categories;
+    for (int j = 0; j < K; ++j) {
+        double total = 0;
+        for (int i = 0; i < s.data.Units(); ++i)
+            total += s.data.counts[static_cast<size_t>(i) * K + j];
+        if (total == 0) {
+            ReportError("Empty response category - collapse and try again");
+            return false;
+        }
+    }
+    return true;
+}
+
+// A factor response: one observation per included unit, in the category of its level.
+bool ReadFactorResponse(std::string name, McFit& s) {
+    int index = data::LookUpFactor(name);
+    if (index == 0) return false;
+    const data::Vector& v = Entry(index);
+    s.responseNames = {v.name};
+    s.length = v.length;
+    int K = v.levels;
+    if (K < 2) {
+        ReportError("The response factor must have at least 2 levels");
+        return false;
+    }
+    s.data.categories = K;
+    for (int32_t u = 1; u <= v.length; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        int level = v.factor[u];
+        // A level above the factor's count (written through FactorPointer) is no level either.
+        if (level == 0 || level > K) {
+            ReportError("The response factor has a level 0");
+            return false;
+        }
+        s.units.push_back(u);
+        s.data.totals.push_back(1.0);
+        for (int j = 1; j <= K; ++j) s.data.counts.push_back(j == level ? 1.0 : 0.0);
+    }
+    // An unused level would put a threshold at infinity; it gets the count variates' message.
+    return CheckCategoryTotals(s);
+}
+
+// Count variates: one category each. Missing and negative counts are refused, as the weights
+// of the other fits are.
+bool ReadCountResponse(const std::vector<std::string>& names, McFit& s) {
+    std::vector<int> indices;
+    for (std::string name : names) {
+        int index = data::LookUpVariate(name);
+        if (index == 0) return false;
+        const data::Vector& v = Entry(index);
+        double total = 0;
+        for (int32_t u = 1; u <= v.length; ++u) {
+            if (!data::UnitIncluded(u)) continue;
+            float c = v.variate[u];
+            if (c == data::MissingValue) {
+                ReportError("Variate " + v.name + " has a missing value at unit " +
+                            std::to_string(u));
+                return false;
+            }
+            if (c < 0) {
+                ReportError(v.name + " has a negative value at unit " + std::to_string(u));
+                return false;
+            }
+            total += c;
+        }
+        if (total == 0) {
+            ReportError("Empty response category - collapse and try again");
+            return false;
+        }
+        indices.push_back(index);
+        s.responseNames.push_back(v.name);
+    }
+    s.length = Entry(indices[0]).length;
+    for (int index : indices) {
+        if (Entry(index).length != s.length) {
+            ReportError("Multinomial count variates of unequal lengths");
+            return false;
+        }
+    }
+    int K = static_cast<int>(indices.size());
+    s.data.categories = K;
+    for (int32_t u = 1; u <= s.length; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        double total = 0;
+        for (int index : indices) total += Entry(index).variate[u];
+        if (total == 0) {
+            ReportError("Units without responses should be excluded");
+            return false;
+        }
+        s.units.push_back(u);
+        s.data.totals.push_back(total);
+        for (int index : indices) s.data.counts.push_back(Entry(index).variate[u]);
+    }
+    return true;
+}
+
+// Splits "response = formula" and reads the response.
+bool ReadResponse(const std::string& specification, McFit& s, std::string& formula) {
+    size_t eq = specification.find('=');
+    if (eq == std::string::npos) {
+        ReportError("Missing '=' in model specification");
+        return false;
+    }
+    std::vector<std::string> names = Names(specification.substr(0, eq));
+    if (names.empty()) {
+        ReportError("Missing response");
+        return false;
+    }
+    formula = specification.substr(eq + 1);
+    if (names.size() == 1) return ReadFactorResponse(names[0], s);
+    return ReadCountResponse(names, s);
+}
+
+// ALPHA1..ALPHA(K-2): the thresholds P(Y <= j) = F(eta + ALPHAj).
+std::string ThresholdNames(int K) {
+    std::string names;
+    for (int j = 1; j <= K - 2; ++j) names += " ALPHA" + std::to_string(j);
+    return names;
+}
+
+// Copies the design rows of the included units, checking that the first column is the
+// constant.
+bool ReadDesign(McFit& s) {
+    const models::detail::FitRecord& fit = models::detail::Fit();
+    mcunit::OrdinalData& d = s.data;
+    d.columns = static_cast<int>(fit.columns.size());
+    d.rowStart.assign(1, 0);
+    d.design.clear();
+    std::vector<models::detail::TermValue> row;
+    bool missing = false;
+    for (int32_t u : s.units) {
+        if (!models::detail::DesignRow(u, row, missing)) {
+            models::StopIterations = true;  // no derivative may be asked of a partial design
+            return false;
+        }
+        if (row.empty() || row[0].column != 0 || row[0].value != 1.0) {
+            Stop("The model formula must have a constant term as its first term");
+            return false;
+        }
+        for (const models::detail::TermValue& x : row) d.design.push_back({x.column, x.value});
+        d.rowStart.push_back(static_cast<int>(d.design.size()));
+    }
+    return true;
+}
+
+// The fit of the model without covariates: the constant and the thresholds from the cumulative
+// proportions of the categories through the inverse of F. That is where the likelihood of the
+// constant-only model has its maximum, so ordinary data converge in a few steps from there.
+void SetStartingValues(const McFit& s, std::vector<double>& beta) {
+    const mcunit::OrdinalData& d = s.data;
+    int K = d.categories;
+    std::vector<double> cumulative(K, 0.0);
+    double all = 0;
+    for (int i = 0; i < d.Units(); ++i) {
+        double running = 0;
+        for (int j = 0; j < K; ++j) {
+            running += d.counts[static_cast<size_t>(i) * K + j];
+            cumulative[j] += running;
+        }
+        all += d.totals[i];
+    }
+    std::fill(beta.begin(), beta.end(), 0.0);
+    double constant = mcunit::InverseDistribution(s.dist, cumulative[K - 2] / all);
+    beta[0] = constant;
+    for (int j = 1; j <= K - 2; ++j)
+        beta[d.columns + j - 1] =
+            mcunit::InverseDistribution(s.dist, cumulative[j - 1] / all) - constant;
+}
+
+bool AllZero(const std::vector<double>& beta) {
+    return std::all_of(beta.begin(), beta.end(), [](double b) { return b == 0; });
+}
+
+bool ThresholdsInterchanged(const McFit& s, const std::vector<double>& beta) {
+    const mcunit::OrdinalData& d = s.data;
+    for (int j = 2; j <= d.categories - 2; ++j)
+        if (beta[d.columns + j - 1] < beta[d.columns + j - 2]) return true;
+    return false;
+}
+
+void UpdateEta(McFit& s, const std::vector<double>& beta) {
+    if (s.haveEta && s.etaAt == beta) return;
+    mcunit::ComputeEta(s.data, beta, s.eta);
+    s.etaAt = beta;
+    s.haveEta = true;
+}
+
+double Evaluate(McFit& s, const std::vector<double>& beta) {
+    UpdateEta(s, beta);
+    return mcunit::LogLikelihood(s.data, s.dist, s.eta, beta);
+}
+
+// The log-likelihood handed to the engine. Its first call reads the design and, when no
+// starting value was given, sets ours; starting values that leave an observed category
+// without probability are replaced by ours as well, since no step could leave such a point.
+double LogLikelihoodCall(McFit& s) {
+    std::vector<double>& beta = models::detail::Fit().estimates;
+    bool first = s.firstCall;
+    if (first) {
+        s.firstCall = false;
+        if (!ReadDesign(s)) return 0;
+        if (AllZero(beta)) SetStartingValues(s, beta);
+    }
+    if (ThresholdsInterchanged(s, beta))
+        return Stop("Threshold parameters have interchanged - collapse responses");
+    double l = Evaluate(s, beta);
+    if (first && std::isinf(l)) {
+        SetStartingValues(s, beta);
+        l = Evaluate(s, beta);
+    }
+    return l;
+}
+
+void UpdateDerivatives(McFit& s) {
+    const std::vector<double>& beta = CurrentEstimates();
+    if (s.haveDerivatives && s.derivativesAt == beta) return;
+    UpdateEta(s, beta);
+    mcunit::Derivatives(s.data, s.dist, s.eta, beta, s.gradient, s.hessian);
+    s.derivativesAt = beta;
+    s.haveDerivatives = true;
+}
+
+std::string CountText(double c) {
+    if (c == std::floor(c) && std::fabs(c) < kLargestWholeCount)
+        return data::Int(static_cast<long long>(c));
+    return data::Fixed(c, 0, 2);
+}
+
+// Writes one line of the table, continued on lines indented by four blanks where the next
+// piece would pass the line width.
+void WriteWrapped(std::string line, const std::vector<std::string>& pieces) {
+    size_t width = static_cast<size_t>(data::LineWidth());
+    std::string indent(kContinuationIndent, ' ');
+    for (const std::string& piece : pieces) {
+        if (line.size() + piece.size() > width && line.size() > indent.size()) {
+            WriteLine(line);
+            line = indent;
+        }
+        line += piece;
+    }
+    WriteLine(line);
+}
+
+// Every field begins with a blank, so that a number wider than its field still stands apart.
+std::string Field(const std::string& text, int width) {
+    return " " + data::Right(text, width - 1);
+}
+
+void WriteObservations(const McFit& s, const std::vector<double>& fitted) {
+    int K = s.data.categories;
+    WriteLine("Observations and fitted values.");
+    std::vector<std::string> pieces(K, " count fitted");
+    WriteWrapped(data::Right("Unit", kUnitWidth), pieces);
+    for (int i = 0; i < s.data.Units(); ++i) {
+        for (int j = 0; j < K; ++j) {
+            size_t cell = static_cast<size_t>(i) * K + j;
+            pieces[j] = Field(CountText(s.data.counts[cell]), kCountWidth) +
+                        Field(data::Fixed(fitted[cell], 0, kFittedDecimals), kFittedWidth);
+        }
+        WriteWrapped(data::Int(s.units[i], kUnitWidth), pieces);
+    }
+}
+
+std::string TestLine(const char* label, int df, double statistic) {
+    double p = static_cast<double>(distr::ChiSquareUpperTail(statistic, df));
+    return std::string(label) + "P[ Chi2(" + std::to_string(df) + ") > " +
+           data::Fixed(statistic, 0, 4) + " ] = " + data::Fixed(p, 0, 6);
+}
+
+// The likelihood-ratio and Pearson tests against the saturated model, which has a probability
+// of its own for every cell.
+void WriteGoodnessOfFit(const McFit& s, const std::vector<double>& fitted) {
+    const mcunit::OrdinalData& d = s.data;
+    int K = d.categories;
+    double saturated = 0, pearson = 0;
+    for (int i = 0; i < d.Units(); ++i) {
+        for (int j = 0; j < K; ++j) {
+            size_t cell = static_cast<size_t>(i) * K + j;
+            double c = d.counts[cell], e = fitted[cell];
+            if (c > 0) saturated -= 2 * c * std::log(c / d.totals[i]);
+            if (e > 0)
+                pearson += (c - e) * (c - e) / e;
+            else if (c > 0)
+                pearson = HUGE_VAL;
+        }
+    }
+    double deviance = models::Deviance();
+    int resDF = models::ResDF();
+    data::ProcedureName = kProcedure;
+    int df = d.Units() * (K - 2) + resDF;
+    WriteLine("Goodness of fit tests.");
+    if (df < 1) {
+        WriteLine("No degrees of freedom left for goodness of fit tests.");
+        return;
+    }
+    // A saturated fit can leave a rounding error of either sign.
+    double lr = std::max(0.0, deviance - saturated);
+    WriteLine(TestLine("-2log(Q) : ", df, lr));
+    WriteLine(TestLine("Pearson  : ", df, pearson));
+}
+
+void RunFit(const std::string& specification, McFit& s) {
+    std::string formula;
+    if (!ReadResponse(specification, s, formula)) return;
+    WriteLine("MCCULLAGH'S MODEL FOR GROUPED ORDINAL DATA.");
+    WriteLine(heading);
+    std::string response = "Response:";
+    for (const std::string& name : s.responseNames) response += " " + name;
+    WriteLine(response);
+
+    models::UserLikelihood likelihood;
+    likelihood.logLikelihood = [&s] { return LogLikelihoodCall(s); };
+    likelihood.first = [&s](int i) {
+        UpdateDerivatives(s);
+        return s.gradient[i - 1];
+    };
+    likelihood.second = [&s](int i, int j) {
+        UpdateDerivatives(s);
+        return s.hessian[static_cast<size_t>(i - 1) * s.data.Parameters() + j - 1];
+    };
+    // The covariance matrix stays for ESTIMATE and the parameter covariances.
+    bool hold = models::HoldMatrix;
+    models::HoldMatrix = true;
+    models::FitUserDefined(formula, ThresholdNames(s.data.categories), s.length, likelihood);
+    models::HoldMatrix = hold;
+    if (!data::ErrorFree) return;
+
+    const std::vector<double>& beta = models::detail::Fit().estimates;
+    std::vector<double> eta, fitted;
+    mcunit::ComputeEta(s.data, beta, eta);
+    mcunit::FittedCounts(s.data, s.dist, eta, beta, fitted);
+    WriteObservations(s, fitted);
+    WriteGoodnessOfFit(s, fitted);
+}
+
+constexpr double kSqrtTwoPi = 2.50662827463100050242;
+
+}  // namespace
+
+void StoreMcCullaghHeading(const std::string& line) {
+    heading = line;
+}
+
+void FitMcCullaghModel(const std::string& specification, mcunit::DistributionFunction F,
+                       mcunit::DistributionFunction f, mcunit::DistributionFunction fPrime) {
+    if (!data::Enter(kProcedure)) return;
+    McFit s;
+    s.dist = {F, f, fPrime};
+    RunFit(specification, s);
+}
+
+namespace mcunit {
+
+// e^x / (1 + e^x) and its derivatives, written with e^-|x| so that nothing overflows.
+double LogisticF(double x) {
+    double e = std::exp(-std::fabs(x));
+    return x >= 0 ? 1 / (1 + e) : e / (1 + e);
+}
+double LogisticDensity(double x) {
+    double e = std::exp(-std::fabs(x));
+    return e / ((1 + e) * (1 + e));
+}
+// (e^x - e^3x) / (1 + e^x)^4, odd in x.
+double LogisticSlope(double x) {
+    double e = std::exp(-std::fabs(x));
+    double q = (1 + e) * (1 + e);
+    double v = (e - e * e * e) / (q * q);
+    return x >= 0 ? -v : v;
+}
+
+// 1 - Q(x) taken as Q(-x), which keeps its precision far in the lower tail.
+double NormalF(double x) {
+    return static_cast<double>(distr::NormalUpperTail(-static_cast<long double>(x)));
+}
+double NormalDensity(double x) {
+    return std::exp(-x * x / 2) / kSqrtTwoPi;
+}
+double NormalSlope(double x) {
+    return -x * NormalDensity(x);
+}
+
+// 1 - exp(-e^x); where e^x overflows the density is 0 and so is its slope.
+double GompertzF(double x) {
+    return -std::expm1(-std::exp(x));
+}
+double GompertzDensity(double x) {
+    return std::exp(x - std::exp(x));
+}
+double GompertzSlope(double x) {
+    double density = GompertzDensity(x);
+    return density == 0 ? 0 : density * (1 - std::exp(x));
+}
+
+}  // namespace mcunit
+
+}  // namespace korw::special

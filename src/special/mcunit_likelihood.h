@@ -1,0 +1,64 @@
+// The likelihood of McCullagh's model for grouped ordinal data, apart from the vector table and
+// the fit record: counts, design rows and parameters in plain arrays, so that the fit and the
+// tests evaluate the same code.
+//
+// Unit i has c_ij observations in category j = 1..K. With the linear predictor eta_i and the
+// thresholds alpha_1 <= ... <= alpha_(K-2), alpha_(K-1) = 0 (the constant term takes its place),
+// P(Y_i <= j) = F(eta_i + alpha_j), and l = sum_i sum_j c_ij ln P(Y_i = j).
+#pragma once
+
+#include <vector>
+
+namespace korw::special::mcunit {
+
+using DistributionFunction = double (*)(double);
+
+// The underlying continuous distribution: F, its density f and the density's derivative f'.
+struct Distribution {
+    DistributionFunction F = nullptr;
+    DistributionFunction f = nullptr;
+    DistributionFunction fPrime = nullptr;
+};
+
+// One nonzero design value of a unit (column 0-based).
+struct DesignEntry {
+    int column;
+    double value;
+};
+
+// The units of one fit. Parameters are numbered 0-based: the design columns, then the
+// thresholds alpha_1..alpha_(K-2).
+struct OrdinalData {
+    int categories = 0;          // K
+    int columns = 0;             // design columns
+    std::vector<double> counts;  // c_ij at i * K + j - 1
+    std::vector<double> totals;  // n_i
+    std::vector<int> rowStart;   // unit i's design entries: design[rowStart[i]..rowStart[i + 1])
+    std::vector<DesignEntry> design;
+
+    int Units() const { return static_cast<int>(totals.size()); }
+    int Parameters() const { return columns + categories - 2; }
+};
+
+// The linear predictor of every unit.
+void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta);
+
+// The log-likelihood; -infinity when a category with observations has no positive probability
+// (thresholds out of order, or a probability lost to rounding).
+double LogLikelihood(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
+                     const std::vector<double>& params);
+
+// The score and the matrix of second derivatives (p x p, row-major, both triangles) in one pass
+// over the units. False, with both left at 0, where the log-likelihood is -infinity.
+bool Derivatives(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
+                 const std::vector<double>& params, std::vector<double>& gradient,
+                 std::vector<double>& hessian);
+
+// Fitted counts n_i P(Y_i = j) at i * K + j - 1.
+void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
+                  const std::vector<double>& params, std::vector<double>& fitted);
+
+// The x with F(x) = p, 0 < p < 1, by bisection (F is increasing; only F is needed).
+double InverseDistribution(const Distribution& dist, double p);
+
+}  // namespace korw::special::mcunit

@@ -1,0 +1,559 @@
+// NegBin: negative binomial log-linear fit on FitUserDefined, and its fitted values.
+//
+// The engine asks for the log-likelihood, each first derivative and each second derivative
+// separately, all at the same estimates. One pass over the units computes all of them and
+// serves the engine's calls until the estimates change.
+#include "special/negbin.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/restrict.h"
+#include "data/vectors.h"
+#include "models/fit_record.h"
+#include "models/models.h"
+
+namespace korw::special {
+
+using data::Entry;
+using data::ReportError;
+
+namespace detail {
+
+namespace {
+
+// Counts up to this are summed term by term; above, the sums are differences of log-gamma,
+// digamma and trigamma, whose cost does not grow with the count.
+constexpr int kExactSumLimit = 16;
+// The asymptotic series below are accurate to about 1e-16 from this argument on; smaller
+// arguments are first moved up by the recurrences Gamma(x + 1) = x Gamma(x) etc.
+constexpr double kAsymptoticFrom = 10.0;
+
+// ln(1 + e^eta) without overflow for large eta.
+double LogOnePlusExp(double eta) {
+    return std::max(eta, 0.0) + std::log1p(std::exp(-std::fabs(eta)));
+}
+
+// e^eta / (1 + e^eta), without overflow at either end.
+double Logistic(double eta) {
+    return eta >= 0 ? 1 / (1 + std::exp(-eta)) : std::exp(eta) / (1 + std::exp(eta));
+}
+
+// e^eta / (1 + e^eta)^2, the slope of the logistic function, formed from e^-|eta| so that it
+// does not vanish where 1 - e^eta / (1 + e^eta) rounds to 0 (eta beyond 37): a zero curvature
+// would mark the parameter aliased.
+double LogisticSlope(double eta) {
+    double t = std::exp(-std::fabs(eta));
+    return t / ((1 + t) * (1 + t));
+}
+
+// Stirling's series of ln Gamma(x) without its leading terms (x >= kAsymptoticFrom): the
+// Bernoulli-number terms 1/(12x) - 1/(360x^3) + ...
+double LogGammaSeries(double x) {
+    double r = 1 / x, r2 = r * r;
+    return r * (1.0 / 12 +
+                r2 * (-1.0 / 360 +
+                      r2 * (1.0 / 1260 +
+                            r2 * (-1.0 / 1680 + r2 * (1.0 / 1188 + r2 * (-691.0 / 360360))))));
+}
+
+// psi(x) - ln x for x >= kAsymptoticFrom: -1/(2x) - sum B_2n / (2n x^2n).
+double DigammaSeries(double x) {
+    double r = 1 / x, r2 = r * r;
+    return -r / 2 -
+           r2 * (1.0 / 12 +
+                 r2 * (-1.0 / 120 +
+                       r2 * (1.0 / 252 +
+                             r2 * (-1.0 / 240 + r2 * (1.0 / 132 + r2 * (-691.0 / 32760))))));
+}
+
+// psi'(x) for x >= kAsymptoticFrom: 1/x + 1/(2x^2) + sum B_2n / x^(2n+1).
+double Trigamma(double x) {
+    double r = 1 / x, r2 = r * r;
+    return r + r2 / 2 +
+           r * r2 *
+               (1.0 / 6 +
+                r2 * (-1.0 / 30 +
+                      r2 * (1.0 / 42 + r2 * (-1.0 / 30 + r2 * (5.0 / 66 + r2 * (-691.0 / 2730))))));
+}
+
+CountSums ExactSums(int y, double k) {
+    CountSums s;
+    for (int j = 0; j < y; ++j) {
+        double inverse = 1 / (j + k);
+        s.logRatio += std::log1p((k - 1) / (j + 1));
+        s.inverse += inverse;
+        s.inverseSquare += inverse * inverse;
+    }
+    return s;
+}
+
+// ln Gamma(k + y) - ln Gamma(k), psi(k + y) - psi(k) and psi'(k) - psi'(k + y) for a large
+// count y. k is first raised by m to at least kAsymptoticFrom; the m terms that this removes
+// are added back. The differences are formed so that they keep their precision for very
+// large k, where each gamma function alone would cancel against the other.
+CountSums AsymptoticSums(int y, double k) {
+    CountSums s;
+    double shifted = k;
+    for (; shifted < kAsymptoticFrom; shifted += 1) {
+        double low = 1 / shifted, high = 1 / (shifted + y);
+        s.logRatio -= std::log1p(y / shifted);
+        s.inverse += low - high;
+        s.inverseSquare += low * low - high * high;
+    }
+    double top = shifted + y;
+    s.logRatio += (shifted - 0.5) * std::log1p(y / shifted) + y * std::log(top) - y +
+                  LogGammaSeries(top) - LogGammaSeries(shifted);
+    s.inverse += std::log1p(y / shifted) + DigammaSeries(top) - DigammaSeries(shifted);
+    s.inverseSquare += Trigamma(shifted) - Trigamma(top);
+    s.logRatio -= std::lgamma(y + 1.0);
+    return s;
+}
+
+// Sums for every count that occurs, when all units share one shape.
+std::vector<CountSums> SumsByCount(const NegBinData& data, double k) {
+    int top = 0;
+    for (double y : data.y) top = std::max(top, static_cast<int>(y));
+    std::vector<CountSums> sums(top + 1);
+    std::vector<uint8_t> done(top + 1, 0);
+    for (double y : data.y) {
+        int c = static_cast<int>(y);
+        if (done[c]) continue;
+        sums[c] = SumsOverCount(c, k);
+        done[c] = 1;
+    }
+    return sums;
+}
+
+}  // namespace
+
+CountSums SumsOverCount(int y, double k) {
+    if (y <= kExactSumLimit) return ExactSums(y, k);
+    return AsymptoticSums(y, k);
+}
+
+void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
+              NegBinDerivatives& result) {
+    int p = data.columns + 1;
+    double alpha = parameters[p - 1];
+    result.logLikelihood = 0;
+    result.first.assign(p, 0.0);
+    result.second.assign(static_cast<size_t>(p) * (p + 1) / 2, 0.0);
+    std::vector<CountSums> byCount;
+    if (!data.weighted) byCount = SumsByCount(data, alpha);
+    double* alphaRow = &result.second[models::detail::Packed(p - 1, 0)];
+    double alphaFirst = 0, alphaSecond = 0, logLikelihood = 0;
+    for (size_t i = 0; i < data.y.size(); ++i) {
+        size_t begin = data.rowStart[i], end = data.rowStart[i + 1];
+        double eta = 0;
+        for (size_t a = begin; a < end; ++a) eta += parameters[data.column[a]] * data.value[a];
+        double y = data.y[i], w = data.weight[i], k = alpha * w;
+        CountSums s =
+            data.weighted ? SumsOverCount(static_cast<int>(y), k) : byCount[static_cast<size_t>(y)];
+        double logOnePlus = LogOnePlusExp(eta), q = Logistic(eta);
+        logLikelihood += s.logRatio + eta * y - (k + y) * logOnePlus;
+        alphaFirst += (s.inverse - logOnePlus) * w;
+        alphaSecond -= s.inverseSquare * w * w;
+        double score = y - (k + y) * q;
+        double curvature = (k + y) * LogisticSlope(eta);
+        for (size_t a = begin; a < end; ++a) {
+            int ca = data.column[a];
+            double xa = data.value[a];
+            result.first[ca] += xa * score;
+            alphaRow[ca] -= xa * q * w;
+            double* line = &result.second[models::detail::Packed(ca, 0)];
+            double scaled = curvature * xa;
+            for (size_t b = begin; b <= a; ++b) {
+                // Rows are in column order, so data.column[b] <= ca.
+                line[data.column[b]] -= scaled * data.value[b];
+            }
+        }
+    }
+    result.logLikelihood = logLikelihood;
+    result.first[p - 1] = alphaFirst;
+    alphaRow[p - 1] = alphaSecond;
+}
+
+}  // namespace detail
+
+namespace {
+
+// Pivots of the formula parameters below this fraction of their diagonal belong to aliased
+// columns and are passed over, as the engine does.
+constexpr double kPivotTolerance = 1.0E-10;
+// The information on alpha that is left once the formula parameters are accounted for (the
+// Schur complement) counts as gone below this fraction of its diagonal.
+constexpr double kAlphaInformationFloor = 1.0E-8;
+
+// One iteration takes at most this fraction of alpha away, or adds at most this fraction of it
+// (see BoundAlphaStep).
+constexpr double kMaxAlphaFall = 0.5;
+constexpr double kMaxAlphaRise = 1.0;
+
+using detail::NegBinData;
+using detail::NegBinDerivatives;
+using models::detail::Fit;
+
+// What FitNegBin leaves for SaveFittedNegBin.
+struct LastFit {
+    bool made = false;  // a negative binomial fit has been made in this run of the program
+    std::vector<float> response;
+    std::vector<float> weight;
+    bool weighted = false;
+    double alpha = 0;
+    int32_t nUnits = 0;
+    std::vector<double> estimates;  // tells whether the fit record still holds this fit
+};
+LastFit last;
+
+// The fit in progress: its data, built on the engine's first call, and the derivatives at the
+// estimates they were last computed for.
+struct FitInProgress {
+    std::vector<float> response;
+    std::vector<float> weight;  // empty without weights
+    int32_t nUnits = 0;
+    double initialAlpha = 0;
+    bool started = false;
+    NegBinData data;
+    bool cached = false;
+    std::vector<double> cachedAt;
+    NegBinDerivatives derivatives;
+    bool bounded = false;  // BoundAlphaStep has been applied to the cached derivatives
+};
+FitInProgress current;
+
+std::string Trim(const std::string& s) {
+    size_t a = s.find_first_not_of(' ');
+    if (a == std::string::npos) return "";
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+// Counts of the included units: first that none is missing, then that all lie in range.
+bool CheckResponse(const float* y, int32_t n) {
+    for (int32_t u = 1; u <= n; ++u) {
+        if (data::UnitIncluded(u) && y[u] == data::MissingValue) {
+            ReportError("The response variate must not have missing values");
+            return false;
+        }
+    }
+    for (int32_t u = 1; u <= n; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        if (y[u] < 0 || y[u] > MaxNegBinCount) {
+            ReportError("Responses must be in the range 0..65535");
+            return false;
+        }
+        // A fractional count has no negative binomial probability; summing up to its integer
+        // part would fit a different response without a word.
+        if (y[u] != std::floor(y[u])) {
+            ReportError("Responses must be whole numbers");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckWeights(std::string& name, int32_t n) {
+    int index = data::LookUpVariate(name);
+    if (index == 0) return false;
+    data::WriteLine("Weights " + name);
+    if (Entry(index).length != n) {
+        ReportError("Weight variate " + name + " of incorrect length");
+        return false;
+    }
+    const float* w = Entry(index).variate.data();
+    for (int32_t u = 1; u <= n; ++u) {
+        // The missing value is below 0 and is refused here too.
+        if (data::UnitIncluded(u) && w[u] <= 0) {
+            ReportError("Weight <= 0 occurs");
+            return false;
+        }
+    }
+    current.weight = Entry(index).variate;
+    return true;
+}
+
+// The included units with their design rows, from the fit record that the engine has just
+// built; false (with the message) when a variate of the formula is missing at one of them.
+bool BuildData() {
+    NegBinData& d = current.data;
+    d = NegBinData();
+    d.columns = static_cast<int>(Fit().columns.size());
+    d.weighted = !current.weight.empty();
+    if (!models::detail::CheckDesignValues(nullptr)) return false;
+    size_t present = 0;
+    for (int32_t u = 1; u <= current.nUnits; ++u)
+        if (data::UnitIncluded(u)) ++present;
+    d.y.reserve(present);
+    d.weight.reserve(present);
+    d.rowStart.reserve(present + 1);
+    // Every term has at most one nonzero column at a unit.
+    d.column.reserve(present * Fit().terms.size());
+    d.value.reserve(present * Fit().terms.size());
+    std::vector<models::detail::TermValue> row;
+    bool missing = false;
+    for (int32_t u = 1; u <= current.nUnits; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        if (!models::detail::DesignRow(u, row, missing)) return false;
+        d.y.push_back(current.response[u]);
+        d.weight.push_back(d.weighted ? current.weight[u] : 1.0);
+        for (const models::detail::TermValue& x : row) {
+            d.column.push_back(x.column);
+            d.value.push_back(x.value);
+        }
+        d.rowStart.push_back(d.column.size());
+    }
+    return true;
+}
+
+// The engine's first call: the data, and the starting alpha when none was given.
+bool StartFit() {
+    current.started = true;
+    if (!BuildData()) return false;
+    std::vector<double>& estimates = Fit().estimates;
+    double& alpha = estimates.back();
+    if (current.initialAlpha > 0) alpha = current.initialAlpha;
+    if (alpha <= 0) alpha = last.alpha > 0 ? last.alpha : 1.0;
+    return true;
+}
+
+// The log-likelihood is far from quadratic in alpha, and far from the maximum its exact second
+// derivatives need not even form a negative definite matrix. From a start far off (alpha of an
+// earlier fit on other data, say) the plain Newton step can then take alpha below 0, which ends
+// the fit, or the engine stops on an information matrix that is not positive semi-definite.
+// So the information on alpha is raised where needed: the Newton step on alpha, with the
+// formula parameters following it, is its score over the information left once the formula
+// parameters are accounted for (the Schur complement, found by sweeping them out). Where that
+// step would take more than kMaxAlphaFall of alpha away, or add more than kMaxAlphaRise of it,
+// or where the complement has vanished, the alpha-alpha information is raised until the step
+// keeps within those bounds. Near the maximum the score vanishes and the exact matrix stands.
+void BoundAlphaStep(NegBinDerivatives& r, double alpha, int p) {
+    int q = p + 1;  // the score as last column, as the engine sweeps it
+    std::vector<double> m(models::detail::Packed(q, 0), 0.0);
+    std::vector<double> diagonal(p);
+    for (int i = 0; i < p; ++i) {
+        for (int j = 0; j <= i; ++j)
+            m[models::detail::Packed(i, j)] = -r.second[models::detail::Packed(i, j)];
+        m[models::detail::Packed(p, i)] = r.first[i];
+        diagonal[i] = m[models::detail::Packed(i, i)];
+    }
+    for (int k = 0; k < p - 1; ++k) {
+        if (diagonal[k] > 0 && m[models::detail::Packed(k, k)] > kPivotTolerance * diagonal[k])
+            models::detail::Sweep(m, q, k);
+    }
+    double complement = m[models::detail::Packed(p - 1, p - 1)];
+    double score = m[models::detail::Packed(p, p - 1)];
+    double bound = score < 0 ? kMaxAlphaFall : kMaxAlphaRise;
+    double needed =
+        std::max(kAlphaInformationFloor * diagonal[p - 1], std::fabs(score) / (bound * alpha));
+    if (complement < needed) r.second[models::detail::Packed(p - 1, p - 1)] -= needed - complement;
+}
+
+// The derivatives at the engine's current estimates; false when there are none (an error, or
+// alpha not positive, both reported).
+bool Derivatives() {
+    if (!current.started && !StartFit()) {
+        data::ProcedureName = "FitNegBin";
+        models::StopIterations = true;
+        return false;
+    }
+    const std::vector<double>& estimates = Fit().estimates;
+    if (current.cached && estimates == current.cachedAt) return true;
+    if (estimates.back() <= 0) {
+        data::ProcedureName = "FitNegBin";
+        ReportError("Alpha becomes negative - iterations stopped");
+        models::StopIterations = true;
+        return false;
+    }
+    detail::Evaluate(current.data, estimates, current.derivatives);
+    current.bounded = false;
+    current.cachedAt = estimates;
+    current.cached = true;
+    return true;
+}
+
+double LogLikelihood() {
+    return Derivatives() ? current.derivatives.logLikelihood : 0;
+}
+
+double First(int i) {
+    return Derivatives() ? current.derivatives.first[i - 1] : 0;
+}
+
+// The second derivatives are asked for only when the engine takes a step, not at the points
+// of its step halving; the bound on the alpha step (a sweep of the whole matrix) is applied
+// then.
+double Second(int i, int j) {
+    if (!Derivatives()) return 0;
+    if (!current.bounded) {
+        BoundAlphaStep(current.derivatives, current.cachedAt.back(),
+                       static_cast<int>(current.cachedAt.size()));
+        current.bounded = true;
+    }
+    int a = std::max(i, j) - 1, b = std::min(i, j) - 1;
+    return current.derivatives.second[models::detail::Packed(a, b)];
+}
+
+// The engine takes its standard deviations from the information of its last iteration, before
+// the last step; when that step was not tiny they differ from those at the reported estimates
+// in the fourth digit. The information is formed again at the final estimates and swept, and
+// its inverse replaces the record's standard deviations and covariance matrix. A matrix that
+// cannot be swept there (not positive definite) leaves the engine's figures.
+void CovarianceAtEstimates() {
+    models::detail::FitRecord& fit = Fit();
+    int p = static_cast<int>(fit.estimates.size());
+    if (fit.estimates.back() <= 0) return;
+    NegBinDerivatives r;
+    detail::Evaluate(current.data, fit.estimates, r);
+    std::vector<double> m(models::detail::Packed(p + 1, 0), 0.0);
+    for (int i = 0; i < p; ++i) {
+        for (int j = 0; j <= i; ++j)
+            m[models::detail::Packed(i, j)] = -r.second[models::detail::Packed(i, j)];
+        m[models::detail::Packed(p, i)] = r.first[i];
+    }
+    for (int k = 0; k < p; ++k) {
+        if (fit.aliased[k]) continue;
+        if (!(m[models::detail::Packed(k, k)] > 0)) return;
+        models::detail::Sweep(m, p + 1, k);
+    }
+    for (int k = 0; k < p; ++k) {
+        double v = m[models::detail::Packed(k, k)];
+        fit.sds[k] = !fit.aliased[k] && v < 0 ? std::sqrt(-v) : 0.0;
+    }
+    fit.matrix = std::move(m);
+    fit.order = p + 1;
+}
+
+void KeepFit() {
+    last.made = true;
+    last.response = std::move(current.response);
+    last.weighted = !current.weight.empty();
+    last.weight = std::move(current.weight);
+    last.alpha = Fit().estimates.back();
+    last.nUnits = current.nUnits;
+    last.estimates = Fit().estimates;
+}
+
+// The fit record holds the last negative binomial fit (no other fit was made since, and no
+// vector of its formula was deleted).
+bool RecordHoldsLastFit() {
+    const models::detail::FitRecord& fit = Fit();
+    return fit.fitType == "FitUserDefined" && fit.nUnits == last.nUnits &&
+           fit.extraNames.size() == 1 && fit.estimates == last.estimates;
+}
+
+// Declares a missing output variate of the data length; an existing one must be a variate of
+// that length.
+bool PrepareOutput(std::string& name) {
+    if (!data::CheckIdentifier(name)) return false;
+    int index = data::FindVector(name);
+    if (index == 0) {
+        data::DeclareVariate(name, last.nUnits);
+        data::ProcedureName = "SaveFittedNegBin";
+        return data::ErrorFree;
+    }
+    if (Entry(index).kind != data::VariateKind || Entry(index).length != last.nUnits) {
+        ReportError(name + " of incorrect length or type");
+        return false;
+    }
+    return true;
+}
+
+// Fitted value, residual and normed residual at every unit; missing where the design, the
+// response or the weight has no value there, or where a value leaves single precision.
+struct Saved {
+    std::vector<float> fitted, residual, normed;
+};
+
+float Single(double value) {
+    return std::isfinite(value) && std::fabs(value) <= FLT_MAX ? static_cast<float>(value)
+                                                               : data::MissingValue;
+}
+
+bool ComputeSaved(Saved& s) {
+    const models::detail::FitRecord& fit = Fit();
+    int32_t n = last.nUnits;
+    s.fitted.assign(n + 1, data::MissingValue);
+    s.residual.assign(n + 1, data::MissingValue);
+    s.normed.assign(n + 1, data::MissingValue);
+    std::vector<models::detail::TermValue> row;
+    bool missing = false;
+    for (int32_t u = 1; u <= n; ++u) {
+        if (!models::detail::DesignRow(u, row, missing)) return false;
+        double w = last.weighted ? last.weight[u] : 1.0;
+        if (missing || w == data::MissingValue || w <= 0) continue;
+        double eta = 0;
+        for (const models::detail::TermValue& x : row) eta += fit.estimates[x.column] * x.value;
+        double k = last.alpha * w, mu = k * std::exp(eta);
+        s.fitted[u] = Single(mu);
+        float y = last.response[u];
+        if (s.fitted[u] == data::MissingValue || y == data::MissingValue) continue;
+        s.residual[u] = Single(y - mu);
+        double variance = mu * (1 + mu / k);
+        if (variance > 0) s.normed[u] = Single((y - mu) / std::sqrt(variance));
+    }
+    return true;
+}
+
+}  // namespace
+
+void FitNegBin(const std::string& specification, double initialAlpha) {
+    if (!data::Enter("FitNegBin")) return;
+    if (Trim(specification).empty()) return ReportError("Empty model specification");
+    data::WriteLine("LOG-LINEAR NEGATIVE BINOMIAL MODEL");
+    size_t eq = specification.find('=');
+    if (eq == std::string::npos) return ReportError("Missing = in model formula");
+    std::string response = Trim(specification.substr(0, eq));
+    int r = data::LookUpVariate(response);
+    if (r == 0) return;
+    current = FitInProgress();
+    current.nUnits = Entry(r).length;
+    if (!CheckResponse(Entry(r).variate.data(), current.nUnits)) return;
+    current.response = Entry(r).variate;
+    std::string formula = specification.substr(eq + 1);
+    size_t slash = formula.rfind('/');
+    if (slash != std::string::npos) {
+        std::string weight = Trim(formula.substr(slash + 1));
+        formula.erase(slash);
+        if (!CheckWeights(weight, current.nUnits)) return;
+    }
+    current.initialAlpha = initialAlpha;
+    models::UserLikelihood likelihood{LogLikelihood, First, Second};
+    // The covariance matrix is kept, so that ESTIMATE and the covariance functions work after
+    // this fit.
+    bool hold = models::HoldMatrix;
+    models::HoldMatrix = true;
+    models::FitUserDefined(formula, "alpha", current.nUnits, likelihood);
+    models::HoldMatrix = hold;
+    if (data::ErrorFree) {
+        CovarianceAtEstimates();
+        KeepFit();
+    }
+    current = FitInProgress();
+}
+
+void SaveFittedNegBin(const std::string& fittedName, const std::string& residualName,
+                      const std::string& normedResidualName) {
+    if (!data::Enter("SaveFittedNegBin")) return;
+    if (!last.made || !RecordHoldsLastFit())
+        return ReportError("No Negative Binomial model fitted");
+    std::string names[] = {fittedName, residualName, normedResidualName};
+    for (std::string& name : names)
+        if (!name.empty() && !PrepareOutput(name)) return;
+    // Every value is computed before any is stored: an output may overwrite a variate of
+    // the formula.
+    Saved saved;
+    if (!ComputeSaved(saved)) return;
+    const std::vector<float>* values[] = {&saved.fitted, &saved.residual, &saved.normed};
+    for (int i = 0; i < 3; ++i) {
+        if (names[i].empty()) continue;
+        std::vector<float>& target = Entry(data::FindVector(names[i])).variate;
+        std::copy(values[i]->begin() + 1, values[i]->end(), target.begin() + 1);
+    }
+}
+
+}  // namespace korw::special

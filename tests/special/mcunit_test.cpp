@@ -1,0 +1,311 @@
+// McCullagh's ordinal model: the three distributions, the analytic derivatives of the likelihood
+// against finite differences, and fits against the reference values of
+// tests/reference/mcunit.R.
+#include "special/mcunit.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "data/vectors.h"
+#include "models/models.h"
+
+namespace korw::special::test {
+
+using namespace mcunit;
+
+const Distribution kLogistic{LogisticF, LogisticDensity, LogisticSlope};
+const Distribution kNormal{NormalF, NormalDensity, NormalSlope};
+const Distribution kGompertz{GompertzF, GompertzDensity, GompertzSlope};
+const Distribution* const kAll[] = {&kLogistic, &kNormal, &kGompertz};
+
+TEST(McUnitDistributions, DensitiesAreDerivativesAndTailsStayFinite) {
+    const double h = 1.0E-5;
+    for (const Distribution* d : kAll) {
+        for (double x : {-6.0, -2.5, -0.3, 0.0, 0.7, 1.9, 4.0}) {
+            EXPECT_NEAR(d->f(x), (d->F(x + h) - d->F(x - h)) / (2 * h), 1.0E-8) << x;
+            EXPECT_NEAR(d->fPrime(x), (d->f(x + h) - d->f(x - h)) / (2 * h), 1.0E-8) << x;
+        }
+        // Far out nothing overflows: F tends to 0 and 1, f and f' to 0.
+        for (double x : {-800.0, -40.0, 40.0, 800.0}) {
+            EXPECT_TRUE(std::isfinite(d->F(x)) && std::isfinite(d->f(x)) &&
+                        std::isfinite(d->fPrime(x)))
+                << x;
+            EXPECT_NEAR(d->F(x), x < 0 ? 0.0 : 1.0, 1.0E-15);
+        }
+        EXPECT_GT(d->F(-30), 0.0);  // the lower tail keeps its precision
+    }
+    EXPECT_DOUBLE_EQ(GompertzF(0), 1 - std::exp(-1.0));
+    EXPECT_DOUBLE_EQ(LogisticF(0), 0.5);
+    EXPECT_DOUBLE_EQ(NormalF(0), 0.5);
+    EXPECT_NEAR(NormalF(-1.959963984540054), 0.025, 1.0E-12);
+    for (const Distribution* d : kAll)
+        for (double p : {0.001, 0.2, 0.5, 0.93})
+            EXPECT_NEAR(d->F(InverseDistribution(*d, p)), p, 1E-11);
+}
+
+// Random units with K categories: counts (some 0) or one observation per unit, a constant, two
+// covariates and an indicator column that is 0 at some units.
+OrdinalData RandomData(std::mt19937& random, int K, bool single) {
+    OrdinalData d;
+    d.categories = K;
+    d.columns = 4;
+    std::uniform_real_distribution<double> uniform(-1.5, 1.5);
+    std::uniform_int_distribution<int> count(0, 4), category(0, K - 1);
+    d.rowStart.push_back(0);
+    for (int i = 0; i < 25; ++i) {
+        double total = 0;
+        int level = category(random);
+        for (int j = 0; j < K; ++j) {
+            double c = single ? (j == level ? 1 : 0) : count(random);
+            if (!single && i % 5 == 0) c += 0.5;  // counts need not be whole
+            d.counts.push_back(c);
+            total += c;
+        }
+        if (total == 0) d.counts[static_cast<size_t>(i) * K] = total = 1;
+        d.totals.push_back(total);
+        d.design.push_back({0, 1.0});
+        d.design.push_back({1, uniform(random)});
+        d.design.push_back({2, uniform(random)});
+        if (i % 3 != 0) d.design.push_back({3, 1.0});
+        d.rowStart.push_back(static_cast<int>(d.design.size()));
+    }
+    return d;
+}
+
+// Parameters with thresholds in order below 0.
+std::vector<double> RandomParameters(std::mt19937& random, const OrdinalData& d) {
+    std::uniform_real_distribution<double> uniform(-0.8, 0.8), gap(0.3, 1.2);
+    std::vector<double> params(d.Parameters());
+    for (int k = 0; k < d.columns; ++k) params[k] = uniform(random);
+    double alpha = 0;
+    for (int m = d.categories - 2; m >= 1; --m) params[d.columns + m - 1] = alpha -= gap(random);
+    return params;
+}
+
+double LogLikelihoodAt(const OrdinalData& d, const Distribution& dist,
+                       const std::vector<double>& params) {
+    std::vector<double> eta;
+    ComputeEta(d, params, eta);
+    return LogLikelihood(d, dist, eta, params);
+}
+
+std::vector<double> GradientAt(const OrdinalData& d, const Distribution& dist,
+                               const std::vector<double>& params, std::vector<double>* hessian) {
+    std::vector<double> eta, gradient, h;
+    ComputeEta(d, params, eta);
+    EXPECT_TRUE(Derivatives(d, dist, eta, params, gradient, h));
+    if (hessian != nullptr) *hessian = h;
+    return gradient;
+}
+
+TEST(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
+    std::mt19937 random(2024);
+    const double h = 1.0E-5;
+    for (const Distribution* dist : kAll) {
+        for (int K : {2, 3, 5}) {
+            for (bool single : {false, true}) {
+                OrdinalData d = RandomData(random, K, single);
+                std::vector<double> params = RandomParameters(random, d);
+                std::vector<double> hessian;
+                std::vector<double> gradient = GradientAt(d, *dist, params, &hessian);
+                int p = d.Parameters();
+                for (int a = 0; a < p; ++a) {
+                    std::vector<double> up = params, down = params;
+                    up[a] += h;
+                    down[a] -= h;
+                    double numeric =
+                        (LogLikelihoodAt(d, *dist, up) - LogLikelihoodAt(d, *dist, down)) / (2 * h);
+                    EXPECT_NEAR(gradient[a], numeric, 1.0E-5 * (1 + std::fabs(numeric)))
+                        << "K " << K << " parameter " << a;
+                    std::vector<double> gUp = GradientAt(d, *dist, up, nullptr);
+                    std::vector<double> gDown = GradientAt(d, *dist, down, nullptr);
+                    for (int b = 0; b < p; ++b) {
+                        double second = (gUp[b] - gDown[b]) / (2 * h);
+                        EXPECT_NEAR(hessian[static_cast<size_t>(a) * p + b], second,
+                                    1.0E-5 * (1 + std::fabs(second)))
+                            << "K " << K << " pair " << a << "," << b;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
+    std::mt19937 random(5);
+    OrdinalData d = RandomData(random, 4, false);
+    std::vector<double> params = RandomParameters(random, d);
+    params[d.columns + 1] = 0.5;  // alpha_2 above alpha_3 = 0: category 3 has no probability
+    EXPECT_EQ(LogLikelihoodAt(d, kLogistic, params), -HUGE_VAL);
+    std::vector<double> eta, gradient, hessian;
+    ComputeEta(d, params, eta);
+    EXPECT_FALSE(Derivatives(d, kLogistic, eta, params, gradient, hessian));
+}
+
+// A library session with the grouped data of tests/golden/mcunit.files/grouped.dat.
+class McUnitFit : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path_ = ::testing::TempDir() + "mcunit_test_" + std::to_string(::getpid()) + ".out";
+        models::InstallModelFitHooks();
+        if (data::Active) data::Finish();
+        data::Start("KORW JUN2009", path_);
+        data::ContinueOnError = true;
+        data::NewOutFile(path_);
+        const float n1[] = {18, 14, 10, 7, 4, 2}, n2[] = {5, 8, 9, 9, 8, 6},
+                    n3[] = {1, 2, 5, 8, 12, 16};
+        data::DeclareVariate("DOSE N1 N2 N3 N12", 6);
+        for (int u = 1; u <= 6; ++u) {
+            data::AssignValue("DOSE", u, static_cast<float>(u));
+            data::AssignValue("N1", u, n1[u - 1]);
+            data::AssignValue("N2", u, n2[u - 1]);
+            data::AssignValue("N3", u, n3[u - 1]);
+            data::AssignValue("N12", u, n1[u - 1] + n2[u - 1]);
+        }
+        ASSERT_TRUE(data::ErrorFree);
+    }
+    void TearDown() override {
+        if (data::Active) data::Finish();
+        std::remove(path_.c_str());
+    }
+
+    std::string Output() {
+        data::CloseOutFile();
+        std::ifstream in(path_);
+        std::stringstream s;
+        s << in.rdbuf();
+        data::NewOutFile(path_);
+        return s.str();
+    }
+
+    void Fit(const std::string& model, const Distribution& dist) {
+        StoreMcCullaghHeading("heading");
+        FitMcCullaghModel(model, dist.F, dist.f, dist.fPrime);
+    }
+
+  private:
+    std::string path_;
+};
+
+TEST_F(McUnitFit, EstimatesMatchR) {
+    struct Case {
+        const Distribution* dist;
+        double estimate[3], sd[3], deviance;
+    };
+    // ordinal::clm with weights, mapped to CONSTANT, DOSE, ALPHA1 (tests/reference/mcunit.R).
+    const Case cases[] = {
+        {&kLogistic,
+         {3.5128381467, -0.6986080317, -1.7226605844},
+         {0.4866752420, 0.1105685599, 0.2356813511},
+         267.0033415},
+        {&kNormal,
+         {2.1032753657, -0.4188103277, -1.0183535238},
+         {0.26994273633, 0.06263134836, 0.13294829873},
+         266.7603665},
+        {&kGompertz,
+         {1.8087825055, -0.4437223948, -1.1103177881},
+         {0.25027771205, 0.06786314913, 0.14663654576},
+         268.1373001},
+    };
+    for (const Case& c : cases) {
+        Fit("N1, N2, N3 = 1 + DOSE", *c.dist);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        EXPECT_EQ(models::NumberOfParameters(), 3);
+        EXPECT_EQ(models::ParameterName(3), "ALPHA1");
+        for (int k = 1; k <= 3; ++k) {
+            EXPECT_NEAR(models::Parameter(k), c.estimate[k - 1], 1.0E-6) << k;
+            EXPECT_NEAR(models::ParameterSD(k), c.sd[k - 1], 1.0E-6) << k;
+        }
+        EXPECT_NEAR(models::Deviance(), c.deviance, 1.0E-6);
+        // The covariance matrix is kept for ESTIMATE.
+        EXPECT_NEAR(models::ParameterCov(1, 1), c.sd[0] * c.sd[0], 1.0E-6);
+        std::string out = Output();
+        EXPECT_NE(out.find("Response: N1 N2 N3\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Convergence after "), std::string::npos);
+    }
+    // Two categories: the binary regression of glm(cbind(N1 + N2, N3) ~ DOSE), with the standard
+    // deviation of the observed information (clm's, not glm's).
+    Fit("N12 N3 = 1 + DOSE", kGompertz);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_EQ(models::NumberOfParameters(), 2);
+    EXPECT_NEAR(models::Parameter(1), 1.6758245157, 1.0E-6);
+    EXPECT_NEAR(models::Parameter(2), -0.4116291423, 1.0E-6);
+    EXPECT_NEAR(models::ParameterSD(2), 0.07463127518, 1.0E-6);
+    EXPECT_NEAR(models::Deviance(), 141.347923, 1.0E-5);
+}
+
+TEST_F(McUnitFit, StopsLeaveThePreviousFit) {
+    Fit("N1 N2 N3 = 1 + DOSE", kLogistic);
+    ASSERT_TRUE(data::ErrorFree);
+    double deviance = models::Deviance();
+    // Starting values with the thresholds out of order stop the fit at its first evaluation.
+    data::DeclareVariate("N4", 6);
+    for (int u = 1; u <= 6; ++u) data::AssignValue("N4", u, 3);
+    models::InitParameter(1, 3.0);
+    models::InitParameter(3, -0.5);
+    models::InitParameter(4, -1.0);
+    Fit("N1 N2 N3 N4 = 1 + DOSE", kLogistic);
+    EXPECT_FALSE(data::ErrorFree);
+    EXPECT_EQ(data::ErrorMessage, "Threshold parameters have interchanged - collapse responses");
+    EXPECT_EQ(data::ProcedureName, "McUnit.FitMcCullaghModel");
+    EXPECT_DOUBLE_EQ(models::Deviance(), deviance);
+    EXPECT_EQ(models::NumberOfParameters(), 3);
+
+    Fit("N1 N2 N3 = DOSE", kNormal);
+    EXPECT_EQ(data::ErrorMessage, "The model formula must have a constant term as its first term");
+    EXPECT_DOUBLE_EQ(models::Deviance(), deviance);
+
+    // Starting values that leave an observed category without probability are replaced.
+    models::InitParameter(3, 2.0);
+    Fit("N1 N2 N3 = 1 + DOSE", kLogistic);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(models::Deviance(), 267.0033415, 1.0E-6);
+}
+
+TEST_F(McUnitFit, ResponseChecksInOrder) {
+    auto error = [this](const std::string& model) {
+        Fit(model, kLogistic);
+        return data::ErrorFree ? std::string() : data::ErrorMessage;
+    };
+    EXPECT_EQ(error("N1 N2 1 + DOSE"), "Missing '=' in model specification");
+    EXPECT_EQ(error(" , = 1 + DOSE"), "Missing response");
+    data::DeclareVariate("Z", 6);
+    EXPECT_EQ(error("N1 Z N3 = 1"), "Empty response category - collapse and try again");
+    data::DeclareVariate("SHORT", 5);
+    for (int u = 1; u <= 5; ++u) data::AssignValue("SHORT", u, 1);
+    EXPECT_EQ(error("N1 SHORT = 1"), "Multinomial count variates of unequal lengths");
+    data::AssignValue("Z", 2, data::MissingValue);
+    EXPECT_EQ(error("N1 Z = 1"), "Variate Z has a missing value at unit 2");
+    data::AssignValue("Z", 2, -1);
+    EXPECT_EQ(error("N1 Z = 1"), "Z has a negative value at unit 2");
+    data::AssignValue("Z", 2, 0);
+    data::AssignValue("Z", 3, 4);
+    data::AssignValue("N1", 5, 0);
+    EXPECT_EQ(error("N1 Z = 1 + DOSE"), "Units without responses should be excluded");
+
+    data::DeclareFactor("ONE", 6, 1);
+    EXPECT_EQ(error("ONE = 1"), "The response factor must have at least 2 levels");
+    data::DeclareFactor("Y", 6, 3);
+    for (int u = 1; u <= 5; ++u) data::AssignLevel("Y", u, 1 + u % 3);
+    EXPECT_EQ(error("Y = 1 + DOSE"), "The response factor has a level 0");
+    data::AssignLevel("Y", 6, 2);
+    data::DeclareFactor("Y4", 6, 4);
+    for (int u = 1; u <= 6; ++u) data::AssignLevel("Y4", u, u <= 3 ? 1 : 4);
+    EXPECT_EQ(error("Y4 = 1 + DOSE"), "Empty response category - collapse and try again");
+    EXPECT_EQ(error("Y = 1 + DOSE"), "");
+    EXPECT_EQ(error("DOSE = 1"), "DOSE is not a factor");
+}
+
+}  // namespace korw::special::test
