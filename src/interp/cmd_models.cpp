@@ -14,6 +14,7 @@
 #include "special/cox.h"
 #include "special/mcunit.h"
 #include "special/negbin.h"
+#include "special/nonlin.h"
 #include "tools/rank_tests.h"
 
 namespace korw::interp {
@@ -95,9 +96,12 @@ void CmdListParameters(const std::string&) {
     ShowCommandOutput();
 }
 
-void CmdTestModelChange(const std::string&) {
+void CmdTestModelChange(const std::string& params) {
     if (RefusedAfterAnova("Not available after FitANOVA")) return;
-    models::TestModelChange();
+    if (NonLinearFitted)
+        special::NLTestModelChange(params);
+    else
+        models::TestModelChange();
     if (LibraryFailed()) return;
     ShowCommandOutput();
 }
@@ -184,8 +188,26 @@ void CmdFitCoxModel(const std::string& params) {
 
 // ---- Non-linear regression ----
 
-void CmdFitNonLinear(const std::string&) {
-    SetCommandError("Command FITNONLINEAR not implemented");
+// FITNONLINEAR specification m Dm v [start [response [weight]]]: the words in this order, each
+// without blanks; "*" (or "0" for the start) leaves an optional word out. The working response
+// and weight take the names given, else #NL_WY and #NL_WW.
+void CmdFitNonLinear(const std::string& params) {
+    std::vector<std::string> words = Words(params);
+    if (words.size() < 4) return SetCommandError("Too few parameters");
+    std::string start = words.size() > 4 && words[4] != "0" ? NameOrEmpty(words, 4) : "";
+    if (!start.empty()) special::SetStartingValues(start);
+    std::string response = special::DefaultWorkingResponse;
+    std::string weight = special::DefaultWorkingWeight;
+    if (words.size() > 5 && words[5] != "*") response = words[5];
+    std::string rest;
+    for (size_t i = 6; i < words.size(); ++i) rest += (rest.empty() ? "" : " ") + words[i];
+    if (!rest.empty() && rest != "*") weight = rest;
+    special::SetWorkingNames(response, weight);
+    special::FitNonLinear1(words[0], words[1], words[2], words[3]);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = false;
+    NonLinearFitted = true;
+    ShowCommandOutput();
 }
 
 // ---- end of Non-linear regression ----

@@ -13,6 +13,7 @@
 #include "interp/output.h"
 #include "interp/params.h"
 #include "interp/state.h"
+#include "special/nonlin.h"
 
 namespace korw::interp {
 
@@ -90,6 +91,7 @@ void RestartLibrarySession() {
     InputFileOpen = false;
     data::ContinueOnError = true;
     AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    special::ForgetNonLinearFits();
     SetOutputFile("");
     EchoOn = true;
     LibraryFailed();
