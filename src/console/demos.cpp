@@ -19,10 +19,10 @@ const char* const kDemoCommandHint =
 
 const std::vector<std::string>& DemoFileNames() {
     static const std::vector<std::string> kNames = {
-        "VERSION.TXT", "README",   "1.KOR",    "2.KOR",         "3.KOR",
-        "4.KOR",       "5.KOR",    "6.KOR",    "W-H-DATA.KDS",  "DEMO2.DAT",
-        "D5-1.KOR",    "D5-2.KOR", "D5-3.KOR", "D5-4.KOR",      "D5-5.KOR",
-        "D5-6.KOR",    "D5-7.KOR", "D6.KDS",   "SPLITPLOT.KOR", "ORDINAL.KOR"};
+        "VERSION.TXT",   "README",      "1.KOR",        "2.KOR",     "3.KOR",    "4.KOR",
+        "5.KOR",         "6.KOR",       "W-H-DATA.KDS", "DEMO2.DAT", "D5-1.KOR", "D5-2.KOR",
+        "D5-3.KOR",      "D5-4.KOR",    "D5-5.KOR",     "D5-6.KOR",  "D5-7.KOR", "D6.KDS",
+        "SPLITPLOT.KOR", "ORDINAL.KOR", "COX.KOR"};
     return kNames;
 }
 

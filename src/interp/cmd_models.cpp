@@ -12,6 +12,7 @@
 #include "interp/state.h"
 #include "models/models.h"
 #include "special/anova.h"
+#include "special/cox.h"
 #include "special/mcunit.h"
 #include "special/negbin.h"
 #include "special/nonlin.h"
@@ -205,8 +206,13 @@ void CmdConstructMinimum(const std::string& params) {
 
 // ---- Cox proportional hazards ----
 
-void CmdFitCoxModel(const std::string&) {
-    SetCommandError("Command FITCOXMODEL not implemented");
+// FITCOXMODEL T[*D][-E][/S] = formula. The fit flags are cleared once the fit record holds the
+// Cox fit, even when storing its integrated intensity failed afterwards.
+void CmdFitCoxModel(const std::string& params) {
+    bool fitted = special::FitCoxModel(params);
+    if (fitted) AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    if (LibraryFailed()) return;
+    ShowCommandOutput();
 }
 
 // ---- end of Cox proportional hazards ----

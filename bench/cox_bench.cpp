@@ -1,0 +1,153 @@
+// FITCOXMODEL T*D-E/S = X1 + ... + X5 on 16379 units (censoring, delayed entry, 4 strata)
+// against R's coxph(Surv(entry, exit, status) ~ x1 + ... + x5 + strata(s), ties = "breslow")
+// on the same data, timed in the same run, with the peak memory of both processes.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/session.h"
+#include "data/vectors.h"
+#include "models/models.h"
+#include "special/cox.h"
+
+namespace {
+
+namespace data = korw::data;
+constexpr int kUnits = 16379;
+constexpr int kVariates = 5;
+constexpr int kStrata = 4;
+constexpr int kRepeats = 5;
+const char* const kDataFile = "/tmp/korw_cox_bench.bin";
+const char* const kOutFile = "/tmp/korw_cox_bench.out";
+
+// T, D, E, S and X1..X5; written in single precision to kDataFile (column after column) for R.
+void MakeData(int n) {
+    data::DeclareVariate("T E", n);
+    data::DeclareFactor("D", n, 1);
+    data::DeclareFactor("S", n, kStrata);
+    std::mt19937 random(16);
+    std::normal_distribution<float> normal;
+    std::uniform_real_distribution<double> uniform;
+    std::vector<std::vector<float>> columns(4 + kVariates, std::vector<float>(n));
+    std::vector<float*> x;
+    for (int k = 1; k <= kVariates; ++k) {
+        std::string name = "X" + std::to_string(k);
+        data::DeclareVariate(name, n);
+        x.push_back(data::VariatePointer(name));
+    }
+    float* t = data::VariatePointer("T");
+    float* e = data::VariatePointer("E");
+    uint8_t* d = data::FactorPointer("D");
+    uint8_t* s = data::FactorPointer("S");
+    for (int u = 1; u <= n; ++u) {
+        s[u] = static_cast<uint8_t>(1 + random() % kStrata);
+        double eta = 0.2 * s[u];
+        for (int k = 0; k < kVariates; ++k) {
+            x[k][u] = normal(random);
+            eta += 0.1 * (k + 1) * (k % 2 ? -1 : 1) * x[k][u];
+        }
+        // Exit times rounded to a tenth, so that deaths tie; entry before exit.
+        double exit = std::round(10 * -std::log(uniform(random)) / std::exp(eta) * 20) / 10 + 0.1;
+        t[u] = static_cast<float>(exit);
+        e[u] = static_cast<float>(std::floor(10 * exit * uniform(random) * 0.5) / 10);
+        d[u] = uniform(random) < 0.7 ? 1 : 0;
+        columns[0][u - 1] = t[u];
+        columns[1][u - 1] = d[u];
+        columns[2][u - 1] = e[u];
+        columns[3][u - 1] = s[u];
+        for (int k = 0; k < kVariates; ++k) columns[4 + k][u - 1] = x[k][u];
+    }
+    std::FILE* out = std::fopen(kDataFile, "wb");
+    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
+    std::fclose(out);
+}
+
+std::string OutputText() {
+    data::CloseOutFile();
+    std::ifstream in(kOutFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    data::NewOutFile(kOutFile);
+    return s.str();
+}
+
+// R's coxph() of the same model, timed inside R, the best of kRepeats fits: "seconds -2loglik";
+// empty without R.
+std::string RResult(int n) {
+    std::string script =
+        "suppressMessages(library(survival)); n <- " + std::to_string(n) + "; con <- file('" +
+        kDataFile + "', 'rb'); m <- matrix(readBin(con, 'double', " +
+        std::to_string(4 + kVariates) +
+        " * n, size = 4), n); close(con); "
+        "d <- data.frame(m); names(d) <- c('exit', 'status', 'entry', 's', paste0('x', 1:5)); "
+        "f <- Surv(entry, exit, status) ~ x1 + x2 + x3 + x4 + x5 + strata(s); "
+        "t <- min(sapply(1:" +
+        std::to_string(kRepeats) +
+        ", function(i) system.time(g <<- coxph(f, data = d, ties = 'breslow'))[['elapsed']]))"
+        "; cat(t, sprintf('%.4f', -2 * g[['loglik']][2]))";
+    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "";
+    char buffer[256] = {};
+    std::string result;
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
+    pclose(pipe);
+    return result;
+}
+
+double PeakMegabytes(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+}  // namespace
+
+int main() {
+    korw::models::InstallModelFitHooks();
+    data::Start("KORW JUN2009", kOutFile);
+    data::ContinueOnError = true;
+    data::NewOutFile(kOutFile);
+    MakeData(kUnits);
+    OutputText();
+    const std::string model = "T*D-E/S = X1 + X2 + X3 + X4 + X5";
+    double best = HUGE_VAL;
+    for (int i = 0; i < kRepeats; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        korw::special::FitCoxModel(model);
+        std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        best = std::min(best, seconds.count());
+        if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
+    }
+    std::string out = OutputText();
+    size_t at = out.find("Convergence after ");
+    std::string iterations = at == std::string::npos ? "?" : out.substr(at + 18, 3);
+    std::printf("FITCOXMODEL %s on %d units, %d strata\n", model.c_str(), kUnits, kStrata);
+    std::printf("  KORW %.4f s (best of %d), %d iterations, -2log(Likelihood) %.4f, peak %.1f MB\n",
+                best, kRepeats, std::atoi(iterations.c_str()), korw::models::Deviance(),
+                PeakMegabytes(RUSAGE_SELF));
+    double rSeconds = 0, rDeviance = 0;
+    std::string r = RResult(kUnits);
+    if (std::sscanf(r.c_str(), "%lf %lf", &rSeconds, &rDeviance) == 2) {
+        std::printf("  R coxph() %.4f s (best of %d), -2loglik %.4f, peak %.1f MB\n", rSeconds,
+                    kRepeats, rDeviance, PeakMegabytes(RUSAGE_CHILDREN));
+        std::printf("  ratio %.3f (target <= 0.5)\n", best / rSeconds);
+    } else {
+        std::printf("  R not available\n");
+    }
+    data::Finish();
+    if (std::getenv("KORW_KEEP")) return 0;
+    std::remove(kDataFile);
+    std::remove(kOutFile);
+}

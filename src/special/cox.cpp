@@ -1,0 +1,711 @@
+// NewCox: Cox's proportional hazards model on FitUserDefined.
+//
+// The partial likelihood is evaluated by walking each stratum's death times from the latest to
+// the earliest with a running risk-set sum: units join when the walk reaches their exit time and
+// leave again when it reaches their entry time. The units are sorted once per fit, so every
+// evaluation is one pass. All derivatives of one parameter vector come from one pass too and
+// are kept for the engine's many calls of the derivative functions.
+#include "special/cox.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <numeric>
+#include <sstream>
+
+#include "data/errors.h"
+#include "data/outfile.h"
+#include "data/restrict.h"
+#include "data/vectors.h"
+#include "models/models.h"
+
+namespace korw::special {
+
+using data::Entry;
+using data::ReportError;
+using data::WriteLine;
+
+namespace cox {
+
+namespace {
+
+// Adds and subtracts relative risks with the rounding error carried along (Neumaier), so that
+// a small late risk set is not lost in the sums of the large early ones it is the difference
+// of.
+struct CompensatedSum {
+    double sum = 0, carry = 0;
+    void Add(double x) {
+        double t = sum + x;
+        carry += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+        sum = t;
+    }
+    double Value() const { return sum + carry; }
+    void Reset() { sum = carry = 0; }
+};
+
+// The relative risks exp(eta) with every stratum's eta shifted by its largest value, which is
+// stored in `top` per stratum. The partial likelihood and its derivatives do not change when one
+// stratum's eta is shifted, and the shift keeps exp from overflowing however large eta grows.
+std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta,
+                                 std::vector<double>& top) {
+    std::vector<double> r(eta.size());
+    top.assign(plan.strata.size(), -HUGE_VAL);
+    for (size_t s = 0; s < plan.strata.size(); ++s) {
+        const RiskSetPlan::Stratum& stratum = plan.strata[s];
+        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
+            top[s] = std::max(top[s], eta[plan.byExit[k]]);
+        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k) {
+            int32_t i = plan.byExit[k];
+            r[i] = std::exp(eta[i] - top[s]);
+        }
+    }
+    return r;
+}
+
+// Walks one stratum's death times from the latest on; before each, the units whose exit time
+// is at or after it join the risk set (`join`) and, with left truncation, those whose entry
+// time is at or after it leave it (`leave`). `emptied` is called when the risk set has become
+// empty, so that running sums can restart from an exact 0.
+template <class Join, class Leave, class Emptied, class AtTime>
+void WalkStratum(const Units& units, const RiskSetPlan& plan, const RiskSetPlan::Stratum& s,
+                 Join join, Leave leave, Emptied emptied, AtTime atTime) {
+    int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
+    for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+        double time = plan.times[t].time;
+        for (; a < s.unitsEnd && units.exit[plan.byExit[a]] >= time; ++a, ++atRisk)
+            join(plan.byExit[a]);
+        if (units.leftTruncated) {
+            for (; b < s.unitsEnd && units.entry[plan.byEntry[b]] >= time; ++b, --atRisk)
+                leave(plan.byEntry[b]);
+            if (atRisk == 0) emptied();
+        }
+        atTime(t);
+    }
+}
+
+}  // namespace
+
+RiskSetPlan PlanRiskSets(const Units& units) {
+    RiskSetPlan plan;
+    int32_t n = static_cast<int32_t>(units.exit.size());
+    plan.byExit.resize(n);
+    std::iota(plan.byExit.begin(), plan.byExit.end(), 0);
+    std::stable_sort(plan.byExit.begin(), plan.byExit.end(), [&](int32_t i, int32_t j) {
+        if (units.stratum[i] != units.stratum[j]) return units.stratum[i] < units.stratum[j];
+        return units.exit[i] > units.exit[j];
+    });
+    if (units.leftTruncated) {
+        plan.byEntry.resize(n);
+        std::iota(plan.byEntry.begin(), plan.byEntry.end(), 0);
+        std::stable_sort(plan.byEntry.begin(), plan.byEntry.end(), [&](int32_t i, int32_t j) {
+            if (units.stratum[i] != units.stratum[j]) return units.stratum[i] < units.stratum[j];
+            return units.entry[i] > units.entry[j];
+        });
+    }
+    for (int32_t k = 0; k < n;) {
+        int stratum = units.stratum[plan.byExit[k]];
+        RiskSetPlan::Stratum s{static_cast<int32_t>(plan.times.size()), 0, k, 0};
+        for (; k < n && units.stratum[plan.byExit[k]] == stratum; ++k) {
+            int32_t i = plan.byExit[k];
+            if (!units.death[i]) continue;
+            if (plan.times.size() == static_cast<size_t>(s.timesBegin) ||
+                plan.times.back().time != units.exit[i])
+                plan.times.push_back({units.exit[i], 0, static_cast<int32_t>(plan.deaths.size())});
+            ++plan.times.back().deaths;
+            plan.deaths.push_back(i);
+        }
+        s.timesEnd = static_cast<int32_t>(plan.times.size());
+        s.unitsEnd = k;
+        plan.strata.push_back(s);
+    }
+    return plan;
+}
+
+std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
+                                const std::vector<double>& r) {
+    std::vector<double> sums(plan.times.size());
+    CompensatedSum sum;
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        sum.Reset();
+        WalkStratum(
+            units, plan, s, [&](int32_t i) { sum.Add(r[i]); }, [&](int32_t i) { sum.Add(-r[i]); },
+            [&] { sum.Reset(); }, [&](int32_t t) { sums[t] = sum.Value(); });
+    }
+    return sums;
+}
+
+std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta) {
+    size_t n = x.start.size() - 1;
+    std::vector<double> eta(n, 0.0);
+    for (size_t i = 0; i < n; ++i)
+        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k)
+            eta[i] += beta[x.column[k]] * x.value[k];
+    return eta;
+}
+
+double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
+                            const std::vector<double>& eta) {
+    std::vector<double> top;
+    std::vector<double> r = ShiftedRisks(plan, eta, top);
+    std::vector<double> sums = RiskSetSums(units, plan, r);
+    double sum = 0;
+    for (int32_t i : plan.deaths) sum += eta[i];
+    for (size_t s = 0; s < plan.strata.size(); ++s) {
+        for (int32_t t = plan.strata[s].timesBegin; t < plan.strata[s].timesEnd; ++t)
+            sum -= plan.times[t].deaths * (std::log(sums[t]) + top[s]);
+    }
+    return sum;
+}
+
+// dL/dbeta = sum over deaths of x - sum over death times of d S1/S0, and
+// d2L/dbeta2 = -sum over death times of d (S2/S0 - S1 S1'/S0^2), with S0, S1 and S2 the risk
+// set's sums of r, r x and r x x' (S2 kept as its upper triangle), d the tied deaths. The sums
+// are carried along the walk: a unit costs the square of its nonzero design values, a death
+// time p^2.
+void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
+                        const std::vector<double>& eta, Derivatives& d) {
+    int p = x.columns;
+    size_t pp = static_cast<size_t>(p) * p;
+    d.first.assign(p, 0.0);
+    d.second.assign(pp, 0.0);
+    std::vector<double> top;
+    std::vector<double> r = ShiftedRisks(plan, eta, top);
+    std::vector<double> s1(p, 0.0), s2(pp, 0.0);
+    CompensatedSum s0;
+    auto addUnit = [&](int32_t i, double factor) {
+        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k) {
+            int ck = x.column[k];
+            double wk = factor * x.value[k];
+            s1[ck] += wk;
+            for (int32_t l = x.start[i]; l < x.start[i + 1]; ++l)
+                if (x.column[l] >= ck)
+                    s2[static_cast<size_t>(ck) * p + x.column[l]] += wk * x.value[l];
+        }
+    };
+    auto clear = [&] {
+        s0.Reset();
+        std::fill(s1.begin(), s1.end(), 0.0);
+        std::fill(s2.begin(), s2.end(), 0.0);
+    };
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        clear();
+        WalkStratum(
+            units, plan, s,
+            [&](int32_t i) {
+                s0.Add(r[i]);
+                addUnit(i, r[i]);
+            },
+            [&](int32_t i) {
+                s0.Add(-r[i]);
+                addUnit(i, -r[i]);
+            },
+            clear,
+            [&](int32_t t) {
+                double deaths = plan.times[t].deaths, sum = s0.Value();
+                double w1 = deaths / sum, w2 = w1 / sum;
+                for (int j = 0; j < p; ++j) {
+                    const double* s2row = &s2[static_cast<size_t>(j) * p];
+                    // A column that is 0 at every unit at risk (another stratum's level, say)
+                    // has a zero row in S2: its diagonal is a sum of r x^2.
+                    if (s1[j] == 0 && s2row[j] == 0) continue;
+                    d.first[j] -= w1 * s1[j];
+                    double* row = &d.second[static_cast<size_t>(j) * p];
+                    double wj = w2 * s1[j];
+                    for (int k = j; k < p; ++k) row[k] -= w1 * s2row[k] - wj * s1[k];
+                }
+            });
+    }
+    for (int32_t i : plan.deaths)
+        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k) d.first[x.column[k]] += x.value[k];
+    for (int j = 0; j < p; ++j)
+        for (int k = 0; k < j; ++k)
+            d.second[static_cast<size_t>(j) * p + k] = d.second[static_cast<size_t>(k) * p + j];
+}
+
+void IntegratedIntensity(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
+                         const std::vector<double>& eta, bool withH, Intensity& result) {
+    int p = withH ? x.columns : 0;
+    size_t n = eta.size(), times = plan.times.size();
+    // Absolute relative risks: the intensity is not invariant to a shift of eta.
+    std::vector<double> r(n);
+    for (size_t i = 0; i < n; ++i) r[i] = std::exp(eta[i]);
+    std::vector<double> step(times), varianceStep(times), hStep(times * p), s1(p);
+    CompensatedSum s0;
+    auto addRow = [&](int32_t i, double factor) {
+        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k)
+            s1[x.column[k]] += factor * x.value[k];
+    };
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        s0.Reset();
+        std::fill(s1.begin(), s1.end(), 0.0);
+        WalkStratum(
+            units, plan, s,
+            [&](int32_t i) {
+                s0.Add(r[i]);
+                if (p > 0) addRow(i, r[i]);
+            },
+            [&](int32_t i) {
+                s0.Add(-r[i]);
+                if (p > 0) addRow(i, -r[i]);
+            },
+            [&] {
+                s0.Reset();
+                std::fill(s1.begin(), s1.end(), 0.0);
+            },
+            [&](int32_t t) {
+                double deaths = plan.times[t].deaths, sum = s0.Value();
+                step[t] = deaths / sum;
+                varianceStep[t] = deaths / (sum * sum);
+                for (int k = 0; k < p; ++k) hStep[t * p + k] = varianceStep[t] * s1[k];
+            });
+    }
+    result.value.assign(n, 0.0);
+    result.variance.assign(n, 0.0);
+    result.h.assign(n * p, 0.0);
+    std::vector<double> h(p);
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        // Units and death times from the earliest on, the sums carried along.
+        double value = 0, variance = 0;
+        std::fill(h.begin(), h.end(), 0.0);
+        int32_t t = s.timesEnd - 1;
+        for (int32_t k = s.unitsEnd - 1; k >= s.unitsBegin; --k) {
+            int32_t i = plan.byExit[k];
+            for (; t >= s.timesBegin && plan.times[t].time <= units.exit[i]; --t) {
+                value += step[t];
+                variance += varianceStep[t];
+                for (int j = 0; j < p; ++j) h[j] += hStep[t * p + j];
+            }
+            result.value[i] = value;
+            result.variance[i] = variance;
+            std::copy(h.begin(), h.end(), result.h.begin() + static_cast<ptrdiff_t>(i) * p);
+        }
+    }
+}
+
+}  // namespace cox
+
+namespace {
+
+using namespace cox;
+
+// |eta| from here on ends the iterations: the fit is running away towards a model in which the
+// covariates determine the order of the deaths.
+constexpr double kEtaLimit = 90.0;
+
+std::string Trim(const std::string& s) {
+    size_t a = s.find_first_not_of(' ');
+    if (a == std::string::npos) return "";
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+// "T*D-E/S = formula" split into its names; the separators mean D, E and S in this order. A
+// separator with no name after it is an empty name (refused as an identifier), not a part left
+// out.
+struct Specification {
+    std::string exit, death, entry, stratum, formula;
+    bool hasDeath = false, hasEntry = false, hasStratum = false;
+};
+
+bool SplitSpecification(const std::string& text, Specification& spec) {
+    if (Trim(text).empty()) {
+        ReportError("Empty model specification");
+        return false;
+    }
+    size_t eq = text.find('=');
+    if (eq == std::string::npos) {
+        ReportError("Missing = in model specification");
+        return false;
+    }
+    std::string left = text.substr(0, eq);
+    spec.formula = text.substr(eq + 1);
+    auto cut = [&](char separator, std::string& item, bool& present) {
+        size_t at = left.find(separator);
+        if (at == std::string::npos) return;
+        item = Trim(left.substr(at + 1));
+        present = true;
+        left.erase(at);
+    };
+    cut('/', spec.stratum, spec.hasStratum);
+    cut('-', spec.entry, spec.hasEntry);
+    cut('*', spec.death, spec.hasDeath);
+    spec.exit = Trim(left);
+    return true;
+}
+
+// Everything one fit keeps while FitUserDefined runs: its units, their sorted orders, the
+// design (built at the first evaluation, once the engine has built the columns) and the
+// derivatives of the last parameter vector asked for.
+struct CoxFit {
+    Units units;
+    std::vector<int32_t> unitNumber;  // table unit of each fit unit
+    int32_t length = 0;               // length of T
+    RiskSetPlan plan;
+    int parameters = 0;
+    bool designBuilt = false;
+    SparseDesign design;
+    std::vector<double> derivativeKey;
+    bool haveDerivatives = false;
+    Derivatives derivatives;
+    double lastLogLikelihood = 0;
+    // Names as the heading shows them.
+    std::string exitName, deathName, entryName, stratumName;
+};
+
+// The fit in progress, for the likelihood functions FitUserDefined calls.
+CoxFit* gFit = nullptr;
+
+bool CheckExit(Specification& spec, CoxFit& fit) {
+    int t = data::LookUpVariate(spec.exit);
+    if (t == 0) return false;
+    const data::Vector& v = Entry(t);
+    fit.exitName = v.name;
+    fit.length = v.length;
+    int32_t present = 0;
+    for (int32_t u = 1; u <= v.length; ++u) {
+        if (!data::UnitIncluded(u)) continue;
+        if (v.variate[u] == data::MissingValue) {
+            ReportError(v.name + " has a missing value");
+            return false;
+        }
+        ++present;
+        fit.unitNumber.push_back(u);
+        fit.units.exit.push_back(v.variate[u]);
+    }
+    if (present > MaxCoxUnits) {
+        ReportError(v.name + " is too long");
+        return false;
+    }
+    if (present <= 1) {
+        ReportError(v.name + " has <= 1 values present");
+        return false;
+    }
+    return true;
+}
+
+bool CheckLength(int index, const CoxFit& fit) {
+    if (Entry(index).length == fit.length) return true;
+    ReportError(Entry(index).name + " is of incorrect length");
+    return false;
+}
+
+bool CheckDeath(Specification& spec, CoxFit& fit) {
+    fit.units.death.assign(fit.unitNumber.size(), 1);
+    if (!spec.hasDeath) return true;
+    int d = data::LookUp(spec.death);
+    if (d == 0 || !CheckLength(d, fit)) return false;
+    const data::Vector& v = Entry(d);
+    if (v.kind != data::FactorKind || v.levels != 1) {
+        ReportError(v.name + " must be a factor on 1 level");
+        return false;
+    }
+    fit.deathName = v.name;
+    for (size_t i = 0; i < fit.unitNumber.size(); ++i)
+        fit.units.death[i] = v.factor[fit.unitNumber[i]] == 1;
+    return true;
+}
+
+bool CheckEntry(Specification& spec, CoxFit& fit) {
+    if (!spec.hasEntry) return true;
+    int e = data::LookUpVariate(spec.entry);
+    if (e == 0 || !CheckLength(e, fit)) return false;
+    const data::Vector& v = Entry(e);
+    fit.entryName = v.name;
+    for (int32_t u : fit.unitNumber) {
+        if (v.variate[u] == data::MissingValue) {
+            ReportError(v.name + " has one or more missing values");
+            return false;
+        }
+    }
+    for (size_t i = 0; i < fit.unitNumber.size(); ++i) {
+        double entry = v.variate[fit.unitNumber[i]];
+        if (entry >= fit.units.exit[i]) {
+            ReportError(fit.exitName + " <= " + v.name + " occurs");
+            return false;
+        }
+        fit.units.entry.push_back(entry);
+    }
+    fit.units.leftTruncated = true;
+    return true;
+}
+
+// Units without a level of S (level 0) form a stratum of their own.
+bool CheckStratum(Specification& spec, CoxFit& fit) {
+    fit.units.stratum.assign(fit.unitNumber.size(), 0);
+    if (!spec.hasStratum) return true;
+    int s = data::LookUpFactor(spec.stratum);
+    if (s == 0 || !CheckLength(s, fit)) return false;
+    const data::Vector& v = Entry(s);
+    fit.stratumName = v.name;
+    for (size_t i = 0; i < fit.unitNumber.size(); ++i)
+        fit.units.stratum[i] = v.factor[fit.unitNumber[i]];
+    return true;
+}
+
+bool CheckUnits(Specification& spec, CoxFit& fit) {
+    if (!CheckExit(spec, fit) || !CheckDeath(spec, fit) || !CheckEntry(spec, fit) ||
+        !CheckStratum(spec, fit))
+        return false;
+    if (std::find(fit.units.death.begin(), fit.units.death.end(), 1) == fit.units.death.end()) {
+        ReportError("No deaths");
+        return false;
+    }
+    return true;
+}
+
+void WriteHeading(const CoxFit& fit) {
+    WriteLine("NewCox.FitCoxModel");
+    WriteLine("COX'S PROPORTIONAL HAZARDS MODEL.");
+    WriteLine(fit.deathName.empty()
+                  ? "No right censoring."
+                  : "Right censoring: " + fit.deathName + "=1 means exit due to death.");
+    WriteLine(fit.entryName.empty()
+                  ? "No left truncation."
+                  : "Left truncation: " + fit.entryName + " are entrance (left truncation) times.");
+    WriteLine(fit.stratumName.empty() ? "No stratification."
+                                      : "Stratification: One underlying intensity for each " +
+                                            fit.stratumName + " group.");
+}
+
+std::vector<std::string> SplitAt(const std::string& s, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(s);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+
+// The number of design columns the formula will have: per term the product of the level
+// counts of its distinct factors. The engine builds the columns itself; the likelihood needs
+// their count to read them. -1 (with the parser's message) when the formula is malformed.
+int CountColumns(const std::string& formula) {
+    std::string expanded = formula;
+    if (Trim(expanded).empty()) return 0;
+    models::ParseFormula(expanded);
+    if (!data::ErrorFree) return -1;
+    long long count = 0;
+    for (const std::string& term : SplitAt(expanded, '+')) {
+        long long columns = 1;
+        std::vector<int> factors;
+        for (const std::string& name : SplitAt(term, '*')) {
+            int index = name == "1" ? 0 : data::FindVector(name);
+            if (index == 0 || Entry(index).kind != data::FactorKind) continue;
+            if (std::find(factors.begin(), factors.end(), index) != factors.end()) continue;
+            factors.push_back(index);
+            columns *= Entry(index).levels;
+        }
+        count += columns;
+        if (count > models::MaxColumns) return models::MaxColumns;
+    }
+    return static_cast<int>(count);
+}
+
+std::vector<double> CurrentBeta(int p) {
+    std::vector<double> beta(p);
+    for (int k = 0; k < p; ++k) beta[k] = models::CurrentEstimate(k + 1);
+    return beta;
+}
+
+// The nonzero design values of the fit units, read once per fit.
+void BuildDesign(CoxFit& fit) {
+    if (fit.designBuilt) return;
+    SparseDesign& x = fit.design;
+    x.columns = fit.parameters;
+    for (int32_t u : fit.unitNumber) {
+        for (int k = 1; k <= fit.parameters; ++k) {
+            double value = models::ColumnValue(u, k);
+            if (value == 0.0) continue;
+            x.column.push_back(k - 1);
+            x.value.push_back(value);
+        }
+        x.start.push_back(static_cast<int32_t>(x.column.size()));
+    }
+    fit.designBuilt = true;
+}
+
+double CoxLogLikelihood() {
+    CoxFit& fit = *gFit;
+    BuildDesign(fit);
+    std::vector<double> eta = LinearPredictor(fit.design, CurrentBeta(fit.parameters));
+    bool outOfRange =
+        std::any_of(eta.begin(), eta.end(), [](double e) { return std::fabs(e) >= kEtaLimit; });
+    double value = PartialLogLikelihood(fit.units, fit.plan, eta);
+    if (outOfRange) {
+        WriteLine("Iterations stopped, fitted values are out");
+        WriteLine("of range - probably because deterministic");
+        WriteLine("model fits.");
+        WriteLine();
+        models::StopIterations = true;
+        // A risk set can vanish in the shifted risks of a stratum that has run away; the last
+        // value that could be computed then stands.
+        if (!std::isfinite(value)) return fit.lastLogLikelihood;
+    }
+    fit.lastLogLikelihood = value;
+    return value;
+}
+
+const Derivatives& CoxDerivatives() {
+    CoxFit& fit = *gFit;
+    BuildDesign(fit);
+    std::vector<double> beta = CurrentBeta(fit.parameters);
+    if (!fit.haveDerivatives || beta != fit.derivativeKey) {
+        PartialDerivatives(fit.units, fit.plan, fit.design, LinearPredictor(fit.design, beta),
+                           fit.derivatives);
+        fit.derivativeKey = std::move(beta);
+        fit.haveDerivatives = true;
+    }
+    return fit.derivatives;
+}
+
+double CoxFirst(int i) {
+    return CoxDerivatives().first[i - 1];
+}
+
+double CoxSecond(int i, int j) {
+    return CoxDerivatives().second[static_cast<size_t>(i - 1) * gFit->parameters + (j - 1)];
+}
+
+// The result variates belong to the last fit: a variate of another length is the result of an
+// earlier fit of other data and is replaced; a factor of that name is the user's own and is
+// refused rather than lost.
+bool CheckResultVariate(const std::string& name) {
+    int index = data::FindVector(name);
+    if (index == 0) return true;
+    if (Entry(index).kind != data::VariateKind) {
+        ReportError(name + " is not a variate");
+        return false;
+    }
+    return true;
+}
+
+// A result as a variate holds it: beyond single precision (the intensity of a fit that ran
+// away) it is missing rather than an infinity that later commands would take for data.
+float StoredValue(double x) {
+    return std::isfinite(x) && std::fabs(x) <= FLT_MAX ? static_cast<float>(x) : data::MissingValue;
+}
+
+void DeleteAll(const std::vector<std::string>& names) {
+    bool ok = data::ErrorFree;
+    std::string message = data::ErrorMessage;
+    for (const std::string& name : names) data::Delete(name);
+    data::ProcedureName = "FitCoxModel";
+    data::ErrorFree = ok;
+    data::ErrorMessage = message;
+}
+
+// Declares one working variate per parameter and the result variates that do not exist yet;
+// on failure nothing of it is left.
+bool DeclareVariates(const CoxFit& fit, int working, std::vector<std::string>& workingNames,
+                     std::vector<std::string>& declared) {
+    for (int k = 0; k < working; ++k) {
+        std::string name = data::FreeTemporaryName();
+        data::DeclareVariate(name, fit.length);
+        data::ProcedureName = "FitCoxModel";
+        if (!data::ErrorFree) {
+            DeleteAll(workingNames);
+            workingNames.clear();
+            ReportError("Unexpected missing RAM for SYS variates - sorry for chaos");
+            return false;
+        }
+        workingNames.push_back(name);
+    }
+    for (const char* name : {IntensityName, IntensitySDName}) {
+        int index = data::FindVector(name);
+        if (index != 0 && Entry(index).length == fit.length) continue;
+        if (index != 0) DeleteAll({name});
+        data::DeclareVariate(name, fit.length);
+        data::ProcedureName = "FitCoxModel";
+        if (!data::ErrorFree) {
+            DeleteAll(workingNames);
+            DeleteAll(declared);
+            return false;
+        }
+        declared.push_back(name);
+    }
+    return true;
+}
+
+// The integrated intensity at each unit's exit time and its standard deviation: the variance
+// is the sum of 1/R^2 plus h' V h, V the covariance matrix of the estimates. The working
+// variates hold h, one per parameter, while the standard deviations are formed.
+bool StoreIntegratedIntensity(const CoxFit& fit) {
+    if (!CheckResultVariate(IntensityName) || !CheckResultVariate(IntensitySDName)) return false;
+    int p = fit.parameters;
+    bool withSD = p <= MaxIntensityParameters;
+    if (!withSD) {
+        WriteLine("More than 50 parameters:");
+        WriteLine("Standard deviation of integrated intensity not computed.");
+    }
+    std::vector<double> beta(p);
+    for (int k = 0; k < p; ++k) beta[k] = models::Parameter(k + 1);
+    Intensity intensity;
+    IntegratedIntensity(fit.units, fit.plan, fit.design, LinearPredictor(fit.design, beta), withSD,
+                        intensity);
+    std::vector<std::string> working, declared;
+    if (!DeclareVariates(fit, withSD ? p : 0, working, declared)) return false;
+
+    size_t n = fit.unitNumber.size();
+    std::vector<float*> h;
+    for (int k = 0; k < static_cast<int>(working.size()); ++k) {
+        h.push_back(data::VariatePointer(working[k]));
+        for (size_t i = 0; i < n; ++i)
+            h[k][fit.unitNumber[i]] = StoredValue(intensity.h[i * p + k]);
+    }
+    std::vector<double> v(static_cast<size_t>(p) * p);
+    if (withSD)
+        for (int a = 0; a < p; ++a)
+            for (int b = 0; b < p; ++b) v[a * p + b] = models::ParameterCov(a + 1, b + 1);
+    data::ProcedureName = "FitCoxModel";
+    float* value = data::VariatePointer(IntensityName);
+    float* sd = data::VariatePointer(IntensitySDName);
+    std::fill(value + 1, value + fit.length + 1, data::MissingValue);
+    std::fill(sd + 1, sd + fit.length + 1, data::MissingValue);
+    for (size_t i = 0; i < n; ++i) {
+        int32_t u = fit.unitNumber[i];
+        value[u] = StoredValue(intensity.value[i]);
+        bool known = withSD;
+        for (int a = 0; a < static_cast<int>(h.size()); ++a) known &= h[a][u] != data::MissingValue;
+        if (!known) continue;
+        double variance = intensity.variance[i];
+        for (int a = 0; a < p; ++a)
+            for (int b = 0; b < p; ++b) variance += h[a][u] * v[a * p + b] * h[b][u];
+        if (variance >= 0) sd[u] = StoredValue(std::sqrt(variance));
+    }
+    DeleteAll(working);
+    WriteLine(std::string("Integrated intensity stored in ") + IntensityName +
+              ", its standard deviation in " + IntensitySDName + ".");
+    return true;
+}
+
+}  // namespace
+
+bool FitCoxModel(const std::string& specification) {
+    if (!data::Enter("FitCoxModel")) return false;
+    Specification spec;
+    if (!SplitSpecification(specification, spec)) return false;
+    CoxFit fit;
+    if (!CheckUnits(spec, fit)) return false;
+    WriteHeading(fit);
+    fit.parameters = CountColumns(spec.formula);
+    if (!data::ErrorFree) return false;
+    fit.plan = PlanRiskSets(fit.units);
+
+    gFit = &fit;
+    bool hold = models::HoldMatrix;
+    models::HoldMatrix = true;
+    models::FitUserDefined(spec.formula, "", fit.length, {CoxLogLikelihood, CoxFirst, CoxSecond});
+    models::HoldMatrix = hold;
+    gFit = nullptr;
+    if (!data::ErrorFree) return false;
+    data::ProcedureName = "FitCoxModel";
+    WriteLine();
+    if (fit.parameters > 0) {
+        models::ListParameters();
+        if (!data::ErrorFree) return true;
+        data::ProcedureName = "FitCoxModel";
+        WriteLine();
+    }
+    BuildDesign(fit);
+    StoreIntegratedIntensity(fit);
+    return true;
+}
+
+}  // namespace korw::special

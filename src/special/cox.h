@@ -1,0 +1,102 @@
+// NewCox: Cox's proportional hazards model with right censoring, delayed entry and strata, as a
+// partial likelihood on FitUserDefined, and the integrated (cumulative) baseline intensity with
+// its standard deviation after the fit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korw::special {
+
+// At most this many units may take part in one fit.
+inline constexpr int32_t MaxCoxUnits = 16379;
+// Above this many parameters the standard deviation of the integrated intensity is not
+// computed (it needs one working variate per parameter).
+inline constexpr int MaxIntensityParameters = 50;
+// Names of the variates that receive the integrated intensity at each unit's exit time and its
+// standard deviation.
+inline constexpr const char* IntensityName = "#COXINT";
+inline constexpr const char* IntensitySDName = "#COXSD";
+
+// Fits "T[*D][-E][/S] = formula". True when the fit record now holds the fit, even when
+// storing the integrated intensity failed afterwards (the error state tells that).
+bool FitCoxModel(const std::string& specification);
+
+// The pieces of the partial likelihood, declared here for their unit tests.
+namespace cox {
+
+// The units of one fit, numbered 0..n-1: exit and entry times, death flags and strata.
+struct Units {
+    std::vector<double> exit;
+    std::vector<double> entry;  // used only with left truncation
+    std::vector<uint8_t> death;
+    std::vector<int> stratum;
+    bool leftTruncated = false;
+};
+
+// One distinct death time of a stratum and the deaths at it.
+struct DeathTime {
+    double time;
+    int32_t deaths;      // tied deaths that share its risk set
+    int32_t firstDeath;  // into RiskSetPlan::deaths
+};
+
+// The orders a fit sorts once: units by stratum and decreasing exit time, by stratum and
+// decreasing entry time, and the death times of each stratum in decreasing order.
+struct RiskSetPlan {
+    std::vector<int32_t> byExit;
+    std::vector<int32_t> byEntry;
+    std::vector<DeathTime> times;
+    std::vector<int32_t> deaths;  // dying units grouped by death time
+    // Each stratum's range: [timesBegin, timesEnd) of times, [unitsBegin, unitsEnd) of byExit
+    // and byEntry (both hold the stratum's units in one block).
+    struct Stratum {
+        int32_t timesBegin, timesEnd, unitsBegin, unitsEnd;
+    };
+    std::vector<Stratum> strata;
+};
+
+RiskSetPlan PlanRiskSets(const Units& units);
+
+// The sum of the relative risks r over the risk set of each death time, in plan order.
+std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
+                                const std::vector<double>& r);
+
+// The nonzero design values of each unit: row u is [start[u], start[u + 1]).
+struct SparseDesign {
+    int columns = 0;
+    std::vector<int32_t> start{0};
+    std::vector<int> column;  // 0-based
+    std::vector<double> value;
+};
+
+std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta);
+
+// Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta.
+double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
+                            const std::vector<double>& eta);
+
+// First derivatives and the full symmetric matrix of second derivatives (row-major p x p) of
+// the partial log-likelihood at eta.
+struct Derivatives {
+    std::vector<double> first;
+    std::vector<double> second;
+};
+void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
+                        const std::vector<double>& eta, Derivatives& d);
+
+// The integrated baseline intensity at each unit's exit time within its stratum, the part of
+// its variance that does not depend on the estimates (the sum of 1/R^2), and the sums
+// h = sum of S1/R^2 over the same deaths (row-major n x p), S1 the risk set's sum of r x.
+struct Intensity {
+    std::vector<double> value;
+    std::vector<double> variance;
+    std::vector<double> h;
+};
+void IntegratedIntensity(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
+                         const std::vector<double>& eta, bool withH, Intensity& result);
+
+}  // namespace cox
+
+}  // namespace korw::special
