@@ -9,6 +9,7 @@
 #include "interp/params.h"
 #include "interp/state.h"
 #include "models/models.h"
+#include "special/clogit.h"
 #include "tools/rank_tests.h"
 
 namespace korw::interp {
@@ -178,12 +179,18 @@ void CmdFitNonLinear(const std::string&) {
 
 // ---- Conditional logit and Rasch ----
 
-void CmdFitCLogit(const std::string&) {
-    SetCommandError("Command FITCLOGIT not implemented");
+void CmdFitCLogit(const std::string& params) {
+    special::FitConditionalLogitLinear(params);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    ShowCommandOutput();
 }
 
-void CmdFitCRasch(const std::string&) {
-    SetCommandError("Command FITCRASCH not implemented");
+void CmdFitCRasch(const std::string& params) {
+    special::FitConditionalRasch(params);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    ShowCommandOutput();
 }
 
 // ---- end of Conditional logit and Rasch ----
