@@ -182,10 +182,15 @@ double SecondDerivative(int i, int j) {
 }
 
 // Fits the formula over nUnits units with the model's pass, the cache emptied before and after.
+// The information matrix is kept after the fit, so that ESTIMATE can compare the parameters of
+// a term (items, levels of a factor).
 void RunFit(const std::string& formula, int32_t nUnits, Pass pass) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
+    const bool hold = models::HoldMatrix;
+    models::HoldMatrix = true;
     models::FitUserDefined(formula, "", nUnits, {LogLikelihood, FirstDerivative, SecondDerivative});
+    models::HoldMatrix = hold;
     Cache() = CachedLikelihood();
 }
 

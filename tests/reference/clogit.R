@@ -81,6 +81,10 @@ fit <- optim(rep(0, k - 1), function(b) -loglik(b), function(b) -score(c(b, 0))[
 h <- optimHess(fit$par, function(b) -loglik(b), function(b) -score(c(b, 0))[-k])
 print(cbind(estimate = fit$par, sd = sqrt(diag(solve(h)))), digits = 10)
 cat("-2logL Rasch:", format(2 * fit$value, digits = 10), "\n")
+# ESTIMATE item: the standard deviations of the contrasts item 1 - item 2 and item 3 - item 5.
+v <- solve(h)
+cat("sd 1-2:", format(sqrt(v[1, 1] + v[2, 2] - 2 * v[1, 2]), digits = 10),
+    " sd 3-5:", format(sqrt(v[3, 3] + v[5, 5] - 2 * v[3, 5]), digits = 10), "\n")
 # ... and by eRm, which fixes the first item: the items reversed.
 if (requireNamespace("eRm", quietly = TRUE)) {
   r <- eRm::RM(X[, k:1], sum0 = FALSE)
