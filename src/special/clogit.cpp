@@ -25,11 +25,11 @@ using data::WriteLine;
 
 namespace {
 
-// Orders of the symmetric functions one group may need: more positive responses in a group
-// stop the fit.
+// Orders of the symmetric functions a group may need (its positive responses); a group with
+// more stops the fit.
 constexpr double kMaxPositives = 255;
-// e^eta of a unit beyond these limits is taken as a sign that the estimates run off to the
-// boundary (a separated group, an item everybody or nobody solved).
+// A linear predictor this large in size is taken as a sign that the estimates run off to the
+// boundary (a group separated by a covariate, an item everybody or nobody solved).
 constexpr double kClogitEtaLimit = 30;
 constexpr double kRaschEtaLimit = 60;
 constexpr int kMaxItems = 255;
@@ -133,6 +133,8 @@ std::vector<double> Estimates() {
     return beta;
 }
 
+// A pass that overflowed has reported it and stopped the fit, which then stands with the last
+// finite log-likelihood, never with an infinite one.
 double Checked(double logLikelihood) {
     CachedLikelihood& cache = Cache();
     if (std::isfinite(logLikelihood)) {
