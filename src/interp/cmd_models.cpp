@@ -12,6 +12,7 @@
 #include "interp/state.h"
 #include "models/models.h"
 #include "special/anova.h"
+#include "special/clogit.h"
 #include "special/cox.h"
 #include "special/mcunit.h"
 #include "special/negbin.h"
@@ -245,12 +246,18 @@ void CmdFitNonLinear(const std::string& params) {
 
 // ---- Conditional logit and Rasch ----
 
-void CmdFitCLogit(const std::string&) {
-    SetCommandError("Command FITCLOGIT not implemented");
+void CmdFitCLogit(const std::string& params) {
+    special::FitConditionalLogitLinear(params);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    ShowCommandOutput();
 }
 
-void CmdFitCRasch(const std::string&) {
-    SetCommandError("Command FITCRASCH not implemented");
+void CmdFitCRasch(const std::string& params) {
+    special::FitConditionalRasch(params);
+    if (LibraryFailed()) return;
+    AnovaFitted = NegBinFitted = NonLinearFitted = false;
+    ShowCommandOutput();
 }
 
 // ---- end of Conditional logit and Rasch ----

@@ -671,6 +671,10 @@ double CurrentEstimate(int k) {
     return k >= 1 && k <= static_cast<int>(beta.size()) ? beta[k - 1] : 0.0;
 }
 
+int CurrentColumns() {
+    return static_cast<int>(Fit().columns.size());
+}
+
 double Deviance() {
     if (!data::Enter("Deviance")) return 0;
     if (!HaveFit("No model fitted")) return 0;

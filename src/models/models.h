@@ -82,6 +82,10 @@ void FitUserDefined(const std::string& formula, const std::string& extraNames, i
 // outside the parameters.
 double CurrentEstimate(int k);
 
+// Number of design columns of the fit in progress, for the caller's likelihood functions (the
+// extra parameters follow them); FitUserDefined builds the columns before its first call.
+int CurrentColumns();
+
 // Set by a caller's likelihood function (after its own message) to end the iterations at once;
 // cleared when FitUserDefined starts.
 extern bool StopIterations;
