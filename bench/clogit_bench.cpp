@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -78,15 +79,6 @@ void MakeData(int n) {
     std::fclose(out);
 }
 
-std::string OutputText() {
-    data::CloseOutFile();
-    std::ifstream in(kOutFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    data::NewOutFile(kOutFile);
-    return s.str();
-}
-
 // R's clogit() of the same model, timed inside R: "seconds -2loglik peakKiB"; empty without
 // R or without the survival package.
 std::string RResult(int n) {
@@ -100,14 +92,7 @@ std::string RResult(int n) {
         "s <- readLines('/proc/self/status'); "
         "hwm <- as.numeric(gsub('[^0-9]', '', s[grep('^VmHWM', s)])); "
         "cat(t, -2 * f[['loglik']][2], hwm)";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
+    return korw::bench::RunRscript(script);
 }
 
 long PeakKiB() {
@@ -125,12 +110,12 @@ int main() {
     data::NewOutFile(kOutFile);
     const int n = kGroups * kGroupSize;
     MakeData(n);
-    OutputText();
+    korw::bench::TakeOutput(kOutFile);
     auto start = std::chrono::steady_clock::now();
     korw::special::FitConditionalLogitLinear("Y = X1 + X2 + X3 + X4 / G");
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    std::string out = OutputText();
+    std::string out = korw::bench::TakeOutput(kOutFile);
     size_t at = out.find("Convergence after ");
     int iterations = at == std::string::npos ? 0 : std::atoi(out.c_str() + at + 18);
     std::printf("FITCLOGIT Y = X1 + X2 + X3 + X4 / G: %d groups of %d units\n", kGroups,

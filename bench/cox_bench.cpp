@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -68,18 +69,7 @@ void MakeData(int n) {
         columns[3][u - 1] = s[u];
         for (int k = 0; k < kVariates; ++k) columns[4 + k][u - 1] = x[k][u];
     }
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
-}
-
-std::string OutputText() {
-    data::CloseOutFile();
-    std::ifstream in(kOutFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    data::NewOutFile(kOutFile);
-    return s.str();
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 // R's coxph() of the same model, timed inside R, the best of kRepeats fits: "seconds -2loglik";
@@ -96,20 +86,7 @@ std::string RResult(int n) {
         std::to_string(kRepeats) +
         ", function(i) system.time(g <<- coxph(f, data = d, ties = 'breslow'))[['elapsed']]))"
         "; cat(t, sprintf('%.4f', -2 * g[['loglik']][2]))";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
-}
-
-double PeakMegabytes(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss / 1024.0;
+    return korw::bench::RunRscript(script);
 }
 
 }  // namespace
@@ -120,7 +97,7 @@ int main() {
     data::ContinueOnError = true;
     data::NewOutFile(kOutFile);
     MakeData(kUnits);
-    OutputText();
+    korw::bench::TakeOutput(kOutFile);
     const std::string model = "T*D-E/S = X1 + X2 + X3 + X4 + X5";
     double best = HUGE_VAL;
     for (int i = 0; i < kRepeats; ++i) {
@@ -130,18 +107,17 @@ int main() {
         best = std::min(best, seconds.count());
         if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
     }
-    std::string out = OutputText();
-    size_t at = out.find("Convergence after ");
-    std::string iterations = at == std::string::npos ? "?" : out.substr(at + 18, 3);
+    std::string out = korw::bench::TakeOutput(kOutFile);
+    int iterations = korw::bench::IterationsIn(out);
     std::printf("FITCOXMODEL %s on %d units, %d strata\n", model.c_str(), kUnits, kStrata);
     std::printf("  KORW %.4f s (best of %d), %d iterations, -2log(Likelihood) %.4f, peak %.1f MB\n",
-                best, kRepeats, std::atoi(iterations.c_str()), korw::models::Deviance(),
-                PeakMegabytes(RUSAGE_SELF));
+                best, kRepeats, iterations, korw::models::Deviance(),
+                korw::bench::PeakMegabytes(RUSAGE_SELF));
     double rSeconds = 0, rDeviance = 0;
     std::string r = RResult(kUnits);
     if (std::sscanf(r.c_str(), "%lf %lf", &rSeconds, &rDeviance) == 2) {
         std::printf("  R coxph() %.4f s (best of %d), -2loglik %.4f, peak %.1f MB\n", rSeconds,
-                    kRepeats, rDeviance, PeakMegabytes(RUSAGE_CHILDREN));
+                    kRepeats, rDeviance, korw::bench::PeakMegabytes(RUSAGE_CHILDREN));
         std::printf("  ratio %.3f (target <= 0.5)\n", best / rSeconds);
     } else {
         std::printf("  R not available\n");

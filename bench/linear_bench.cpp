@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/session.h"
 #include "data/vectors.h"
@@ -70,9 +71,7 @@ void MakeData(int n, int fLevels, bool writeFile) {
         columns[0][u - 1] = y[u] = static_cast<float>(v);
     }
     if (!writeFile) return;
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 double FitSeconds(const std::string& model) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -49,18 +50,7 @@ void MakeData(int n) {
         for (int k = 0; k < kVariates; ++k) eta += 0.05 * (k + 1) * (k % 2 ? -1 : 1) * x[k][u];
         columns[0][u - 1] = z[u] = uniform(random) < 1 / (1 + std::exp(-eta)) ? 1.0f : 0.0f;
     }
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
-}
-
-std::string OutputText() {
-    data::CloseOutFile();
-    std::ifstream in(kOutFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    data::NewOutFile(kOutFile);
-    return s.str();
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 // R's glm() of the same model, timed inside R: "seconds iterations"; empty without R.
@@ -73,14 +63,7 @@ std::string RResult(int n) {
         "f <- z ~ a + x1 + x2 + x3 + x4 + x5 + x6 + x7 + x8 + x9 + x10; "
         "t <- system.time(g <- glm(f, family = binomial, data = d))[['elapsed']]; "
         "cat(t, g[['iter']], deviance(g))";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
+    return korw::bench::RunRscript(script);
 }
 
 }  // namespace
@@ -93,18 +76,17 @@ int main() {
     std::string model = "Z = 1 + A";
     for (int k = 1; k <= kVariates; ++k) model += " + X" + std::to_string(k);
     MakeData(kUnits);
-    OutputText();
+    korw::bench::TakeOutput(kOutFile);
     auto start = std::chrono::steady_clock::now();
     korw::models::FitLogitLinear(model);
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    std::string out = OutputText();
-    size_t at = out.find("Convergence after ");
-    std::string iterations = at == std::string::npos ? "?" : out.substr(at + 18, 3);
+    std::string out = korw::bench::TakeOutput(kOutFile);
+    int iterations = korw::bench::IterationsIn(out);
     std::printf("%s on 10^6 units (%d parameters)\n", model.c_str(),
                 korw::models::ResDF() > 0 ? kUnits - korw::models::ResDF() : 0);
     std::printf("  FITLOGITLINEAR %.3f s, %d iterations, -2log(Likelihood) %.4f\n", seconds.count(),
-                std::atoi(iterations.c_str()), korw::models::Deviance());
+                iterations, korw::models::Deviance());
     double rSeconds = 0, rDeviance = 0;
     int rIterations = 0;
     std::string r = RResult(kUnits);

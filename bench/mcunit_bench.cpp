@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -56,9 +57,7 @@ void MakeData(int n) {
         while (level < kCategories && latent > cuts[level - 1]) ++level;
         columns[0][u - 1] = y[u] = static_cast<uint8_t>(level);
     }
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 // R's polr() of the same model, timed inside R: "seconds deviance peak-kB"; empty without R.
@@ -73,14 +72,7 @@ std::string RResult(int n) {
         "[['elapsed']]; "
         "s <- readLines('/proc/self/status'); hwm <- s[grep('VmHWM', s)]; "
         "cat(t, deviance(p), as.numeric(gsub('[^0-9]', '', hwm)))";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
+    return korw::bench::RunRscript(script);
 }
 
 long PeakKilobytes() {

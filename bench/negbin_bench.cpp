@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -57,18 +58,7 @@ void MakeData(int n) {
         std::poisson_distribution<int> poisson(gamma(random));
         columns[0][u - 1] = y[u] = static_cast<float>(std::min(poisson(random), 65535));
     }
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
-}
-
-std::string OutputText() {
-    data::CloseOutFile();
-    std::ifstream in(kOutFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    data::NewOutFile(kOutFile);
-    return s.str();
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 // R's glm.nb of the same model, timed inside R: "seconds iterations -2loglik theta"; empty
@@ -84,21 +74,7 @@ std::string RResult(int n) {
         "f <- y ~ a + x1 + x2 + x3 + x4 + x5; "
         "t <- system.time(g <- glm.nb(f, data = d))[['elapsed']]; "
         "cat(t, g[['iter']], sprintf('%.4f', -g[['twologlik']]), sprintf('%.6f', g[['theta']]))";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
-}
-
-// Peak resident memory in MB of this process, or of the largest child waited for.
-double PeakMegabytes(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss / 1024.0;
+    return korw::bench::RunRscript(script);
 }
 
 }  // namespace
@@ -111,20 +87,19 @@ int main() {
     std::string model = "Y = 1 + A";
     for (int k = 1; k <= kVariates; ++k) model += " + X" + std::to_string(k);
     MakeData(kUnits);
-    OutputText();
+    korw::bench::TakeOutput(kOutFile);
     auto start = std::chrono::steady_clock::now();
     korw::special::FitNegBin(model);
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    std::string out = OutputText();
-    size_t at = out.find("Convergence after ");
-    std::string iterations = at == std::string::npos ? "?" : out.substr(at + 18, 3);
+    std::string out = korw::bench::TakeOutput(kOutFile);
+    int iterations = korw::bench::IterationsIn(out);
     int p = korw::models::NumberOfParameters();
     std::printf("FITNEGBIN %s on 10^5 units (%d parameters with alpha)\n", model.c_str(), p);
     std::printf(
         "  FITNEGBIN %.3f s, %d iterations, -2log(Likelihood) %.4f, alpha %.5f, peak %.0f MB\n",
-        seconds.count(), std::atoi(iterations.c_str()), korw::models::Deviance(),
-        korw::models::Parameter(p), PeakMegabytes(RUSAGE_SELF));
+        seconds.count(), iterations, korw::models::Deviance(), korw::models::Parameter(p),
+        korw::bench::PeakMegabytes(RUSAGE_SELF));
     double rSeconds = 0, rDeviance = 0, rTheta = 0;
     int rIterations = 0;
     std::string r = RResult(kUnits);
@@ -133,7 +108,7 @@ int main() {
         std::printf(
             "  R glm.nb() %.3f s, %d alternations, -2 log likelihood %.4f, theta %.5f, "
             "peak %.0f MB\n",
-            rSeconds, rIterations, rDeviance, rTheta, PeakMegabytes(RUSAGE_CHILDREN));
+            rSeconds, rIterations, rDeviance, rTheta, korw::bench::PeakMegabytes(RUSAGE_CHILDREN));
         std::printf("  ratio %.3f (target <= 0.5)\n", seconds.count() / rSeconds);
     } else {
         std::printf("  R not available\n");

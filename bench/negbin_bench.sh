@@ -1,12 +1,8 @@
 #!/bin/sh
-# Builds and runs the negative binomial benchmark against the libraries of an optimised build
-# tree.
+# Builds and runs the negative binomial benchmark in its own optimised build tree.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench-negbin"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORW_TESTS=OFF -DKORW_WERROR=OFF >/dev/null
-ninja -C "$build" -j2 korw_special
-c++ -std=c++20 -O2 -I"$root/src" "$root/bench/negbin_bench.cpp" \
-    "$build/src/special/libkorw_special.a" "$build/src/models/libkorw_models.a" \
-    "$build/src/distr/libkorw_distr.a" "$build/src/data/libkorw_data.a" -o "$build/negbin_bench"
-"$build/negbin_bench"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORW_BENCH=ON -DKORW_TESTS=OFF -DKORW_WERROR=OFF >/dev/null
+ninja -C "$build" -j2 negbin_bench
+"$build/bench/negbin_bench"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "compute/compute.h"
 #include "data/errors.h"
 #include "data/outfile.h"
@@ -51,18 +52,7 @@ void MakeData(int n) {
         std::poisson_distribution<int> poisson(std::exp(eta));
         columns[0][u - 1] = y[u] = static_cast<float>(poisson(random));
     }
-    std::FILE* out = std::fopen(kDataFile, "wb");
-    for (const auto& c : columns) std::fwrite(c.data(), sizeof(float), c.size(), out);
-    std::fclose(out);
-}
-
-std::string OutputText() {
-    data::CloseOutFile();
-    std::ifstream in(kOutFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    data::NewOutFile(kOutFile);
-    return s.str();
+    korw::bench::WriteColumns(kDataFile, columns);
 }
 
 long PeakMegabytes() {
@@ -74,7 +64,7 @@ long PeakMegabytes() {
 // One fit, timed; prints its iterations and the residual sum of squares of the last
 // weighted fit (Pearson's X2).
 double TimedFit(const std::string& model, const std::string& start) {
-    OutputText();
+    korw::bench::TakeOutput(kOutFile);
     korw::special::SetWorkingNames(korw::special::DefaultWorkingResponse,
                                    korw::special::DefaultWorkingWeight);
     korw::special::SetStartingValues(start);
@@ -82,7 +72,7 @@ double TimedFit(const std::string& model, const std::string& start) {
     korw::special::FitNonLinear1(model, "EXP(.)", "EXP(.)", ".");
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - begin;
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    std::string out = OutputText();
+    std::string out = korw::bench::TakeOutput(kOutFile);
     size_t at = out.find("Convergence after ");
     int iterations = at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 18);
     at = out.find("P[ ChiSquare(");
@@ -104,14 +94,7 @@ std::string RResult(int n) {
         "s <- readLines('/proc/self/status'); hwm <- s[grep('VmHWM', s)]; "
         "cat(t, g[['iter']], sum(residuals(g, type = 'pearson')^2), "
         "as.numeric(gsub('[^0-9]', '', hwm)) / 1024)";
-    std::string command = "Rscript -e \"" + script + "\" 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    char buffer[256] = {};
-    std::string result;
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result += buffer;
-    pclose(pipe);
-    return result;
+    return korw::bench::RunRscript(script);
 }
 
 }  // namespace
