@@ -320,22 +320,16 @@ void SaveData(const std::string& file, const std::string& names) {
 
     std::string name = file + ".KDS";
     std::string target = ResolveCreate(name);
-    std::string temporary = target + ".part";
+    ReplacementFile replacement(target);
     Writer out;
-    out.file = OpenFile(temporary, "wb");
+    out.file = replacement.file();
     if (out.file == nullptr) return ReportError("Can not open " + name);
     out.Byte(kHeaderLength);
     out.Bytes(kHeaderText, kHeaderLength);
     out.Byte(kEndOfText);
     for (int i = 1; i <= TableSize; ++i)
         if (counts[i] > 0) WriteRecord(out, Entry(i), counts[i]);
-    bool closed = std::fclose(out.file) == 0;
-    std::error_code ec;
-    if (out.ok && closed) std::filesystem::rename(temporary, target, ec);
-    if (!out.ok || !closed || ec) {
-        RemoveFile(temporary);
-        return ReportError("Error writing to " + name);
-    }
+    if (!replacement.Commit(out.ok)) return ReportError("Error writing to " + name);
     if (excluded) WriteLine(" *** WARNING: Only units present are saved ***");
 }
 

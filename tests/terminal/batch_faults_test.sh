@@ -7,7 +7,12 @@ set -u
 korw=$(realpath "$1")
 case_name=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/korwfault.XXXXXX")
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+full=$work/full
+cleanup() {
+    mountpoint -q "$full" 2>/dev/null && umount "$full"
+    rm -rf "$work"
+}
+trap cleanup EXIT
 root=$work/root
 wd=$work/wd
 mkdir -p "$root" "$wd"
@@ -47,6 +52,44 @@ out_of_memory() {
     expect_line "     0.0000"
     [ "$(grep -c ERROR "$work/out")" = 2 ] || fail "more errors than the two sorts: $(cat "$work/out")"
     grep -q "^End of session" "$work/out" || fail "the session did not end"
+}
+
+# A small file system of its own, filled up to `room` bytes; skipped where mounting is not
+# allowed.
+full_disk() {
+    mkdir -p "$full"
+    mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null || skip "cannot mount a small file system"
+    local room=$1
+    head -c 40000 /dev/zero | tr '\0' 'o' >"$full/old.out"
+    while [ "$(df --output=avail -B1 "$full" | tail -1)" -gt "$room" ]; do
+        head -c 1024 /dev/zero >>"$full/filler" 2>/dev/null || break
+    done
+}
+
+# --out on a full disk fails and leaves the old file whole; the session output stays in the root.
+out_on_full_disk() {
+    full_disk 4096
+    local before
+    before=$(cksum <"$full/old.out")
+    options="--root $root --out $full/old.out" batch "VARIATE x 900" "LIST x"
+    [ "$status" = 1 ] || fail "status $status"
+    grep -qxF "Can not save the session output as $full/old.out" "$work/err" ||
+        fail "no message: $(cat "$work/err")"
+    [ "$(cksum <"$full/old.out")" = "$before" ] || fail "the old file was changed"
+    [ "$(ls "$full")" = "$(printf 'filler\nold.out')" ] || fail "left in the directory: $(ls "$full")"
+    cmp -s "$root/KORWOUT.TMP" "$work/out" || fail "the session output is not kept in the root"
+    [ -e "$root/KORW.TMP" ] && fail "KORW.TMP left in the root"
+    return 0
+}
+
+# A start that fails on a full disk leaves no session files, so the next start is not refused.
+start_on_full_disk() {
+    full_disk 0
+    options="--root $full" batch "VARIATE x 5"
+    [ "$status" = 1 ] || fail "status $status"
+    [ -e "$full/KORW.TMP" ] && fail "KORW.TMP left in the root"
+    [ -e "$full/KORWOUT.TMP" ] && fail "KORWOUT.TMP left in the root"
+    return 0
 }
 
 "$case_name"
