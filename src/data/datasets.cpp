@@ -53,14 +53,6 @@ std::string Trimmed(const std::string& text) {
     return text.substr(b, text.find_last_not_of(' ') - b + 1);
 }
 
-// Upper case for the file name only: the directories of a path are case-sensitive here, and
-// the file name itself is matched up to case when the file is opened.
-std::string UpperFileName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, at) + UpperName(path.substr(at));
-}
-
 // ---- writing ------------------------------------------------------------------------------
 
 struct Writer {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "data/vectors.h"
+
 namespace korw::data {
 
 namespace fs = std::filesystem;
@@ -108,6 +110,18 @@ bool ReplacementFile::Commit(bool written) {
     if (!ok || std::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
     temporary_.clear();
     return true;
+}
+
+std::string UpperFileName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, at) + UpperName(path.substr(at));
+}
+
+void SkipByteOrderMark(std::FILE* f) {
+    unsigned char mark[3];
+    if (std::fread(mark, 1, 3, f) != 3 || mark[0] != 0xEF || mark[1] != 0xBB || mark[2] != 0xBF)
+        std::rewind(f);
 }
 
 bool RemoveFile(const std::string& name) {

@@ -93,6 +93,7 @@ bool LoadProgram(const std::string& file) {
         }
         return false;
     }
+    data::SkipByteOrderMark(f);
     program = Program{};
     std::string line;
     int joined;
@@ -352,9 +353,10 @@ void CmdOpenCommandFile(const std::string& params) {
         if (DemoMode) TheDesktop->ShowDemoMenu();
         return;
     }
-    std::string name = data::UpperName(params + ".KOR");
+    std::string name = data::UpperFileName(params + ".KOR");
     commandFile = data::OpenFile(name, "r");
     if (commandFile == nullptr) return SetCommandError("Can not open " + name);
+    data::SkipByteOrderMark(commandFile);
     CommandFileOpen = true;
 }
 

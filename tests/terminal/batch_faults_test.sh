@@ -92,5 +92,16 @@ start_on_full_disk() {
     return 0
 }
 
+# Wrong options exit with 2, whatever the parser's own code for them.
+wrong_options() {
+    for args in "--root $work/nonexistent" "--bogus" "--batch --out"; do
+        status=0
+        # shellcheck disable=SC2086
+        "$korw" $args </dev/null >/dev/null 2>&1 || status=$?
+        [ "$status" = 2 ] || fail "korw $args: status $status"
+    done
+    "$korw" --help >/dev/null || fail "--help fails"
+}
+
 "$case_name"
 echo "PASS: $case_name"
