@@ -24,7 +24,13 @@ int main(int argc, char** argv) {
     app.add_flag("--version", version, "Print the version and exit");
     app.add_option("arguments", arguments, "FILE.KOR | FILE.KDS | DIR | -, then values");
     app.allow_extras(false);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and friends succeed; every wrong option exits with 2, whatever CLI11's code.
+        int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
 
     if (version) {
         std::cout << "KORW, version JUN2009\n";

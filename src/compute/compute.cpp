@@ -1,9 +1,12 @@
 #include "compute/compute.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "compute/internal.h"
 #include "data/errors.h"
@@ -188,20 +191,34 @@ int Append(Operation op, std::string_view name = {}) {
 
 int Compile(std::string text);
 
-// Drops parentheses that enclose the whole text; false after "Too many )".
+// Drops parentheses that enclose the whole text; false after "Too many )". One pass: layer j
+// (the text without its j outer pairs) starts at depth j, so it is enclosed by its own outer
+// pair when the depth after every character but its last stays above j, and it holds too many
+// ")" when the depth falls below j anywhere in it. The minima over the nested layers are taken
+// from the inside out.
 bool StripParentheses(std::string& text) {
-    while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
-        int depth = 0;
-        bool enclosing = true;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '(') ++depth;
-            if (text[i] == ')') --depth;
-            if (depth < 0) return Fail("Too many )");
-            if (depth == 0 && i + 1 < text.size()) enclosing = false;
-        }
-        if (!enclosing) break;
-        text = text.substr(1, text.size() - 2);
+    size_t n = text.size(), layers = 0;
+    while (2 * (layers + 1) <= n && text[layers] == '(' && text[n - 1 - layers] == ')') ++layers;
+    if (layers == 0) return true;
+    std::vector<int> depth(n);
+    int d = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] == '(') ++d;
+        if (text[i] == ')') --d;
+        depth[i] = d;
     }
+    std::vector<int> innerMin(layers + 1, INT_MAX);  // minimum over [j, n - j - 2]
+    for (size_t i = layers; i + layers + 2 <= n; ++i)
+        innerMin[layers] = std::min(innerMin[layers], depth[i]);
+    for (size_t j = layers; j-- > 0;)
+        innerMin[j] = std::min({innerMin[j + 1], depth[j], depth[n - j - 2]});
+    size_t j = 0;
+    for (; j < layers; ++j) {
+        int level = static_cast<int>(j);
+        if (std::min(innerMin[j], depth[n - 1 - j]) < level) return Fail("Too many )");
+        if (innerMin[j] == level) break;  // the outer pair closes before the end
+    }
+    if (j > 0) text = text.substr(j, n - 2 * j);
     return true;
 }
 
@@ -212,16 +229,23 @@ bool IsRelation(char c) {
 // Writes "<=", "<>" and ">=" as their one-character codes; any other pair of relation
 // characters is an error.
 bool ReplaceRelationPairs(std::string& text) {
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (!IsRelation(text[i]) || !IsRelation(text[i + 1])) continue;
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i + 1 == text.size() || !IsRelation(text[i]) || !IsRelation(text[i + 1])) {
+            out += text[i];
+            continue;
+        }
         std::string pair = text.substr(i, 2);
         unsigned char code = pair == "<="   ? LessEqChar
                              : pair == "<>" ? NotEqualChar
                              : pair == ">=" ? GreaterEqChar
                                             : 0;
         if (code == 0) return Fail("Operator " + pair + " does not exist");
-        text.replace(i, 2, 1, static_cast<char>(code));
+        out += static_cast<char>(code);
+        ++i;
     }
+    text = std::move(out);
     return true;
 }
 

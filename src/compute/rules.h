@@ -138,7 +138,8 @@ inline double Power(double a, double b, Counters& c) {
         return ++c[PowerCount], Missing;
     }
     double nearest = std::nearbyint(b);  // halves to even in the default rounding mode
-    if (std::fabs(b) >= ExponentLimit || std::fabs(nearest - b) > IntegralTolerance)
+    // Written so that a NaN exponent is refused too: it must never reach the integer cast.
+    if (!(std::fabs(b) < ExponentLimit) || !(std::fabs(nearest - b) <= IntegralTolerance))
         return ++c[PowerCount], Missing;
     double result = ExpChecked(b * std::log(-a), c);
     if (IsMissing(result)) return result;

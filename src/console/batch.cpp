@@ -120,7 +120,14 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
         desktop.ErrorBox(message);
         return 1;
     }
-    StartSession(workingDirectory);
+    try {
+        StartSession(workingDirectory);
+    } catch (const data::Fault&) {
+        // A start that fails (a full disk) must not leave the root looking busy to every later
+        // session: the files it made are removed.
+        RemoveSessionFiles(false);
+        throw;
+    }
     stream.Flush();
 
     bool allOk = true;
@@ -140,11 +147,16 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
     // The end-of-session lines reach stdout before the files are removed.
     if (FinishLibrarySession()) {
         stream.Flush();
-        if (!options.out.empty() && !KeepOutput(fs::absolute(options.out).string())) {
+        bool kept = options.out.empty() || KeepOutput(fs::absolute(options.out).string());
+        if (!kept) {
             desktop.ErrorBox("Can not save the session output as " + options.out);
             allOk = false;
         }
-        RemoveSessionFiles(!options.root.empty());
+        // An output that could not be saved stays in a root of the user's as KORWOUT.TMP.
+        if (kept || options.root.empty())
+            RemoveSessionFiles(!options.root.empty());
+        else
+            data::RemoveFile(interp::TemporaryOutput);
     }
     return allOk ? 0 : 1;
 }

@@ -165,11 +165,20 @@ bool FinishLibrarySession() {
     return true;
 }
 
+// The copy replaces an old file of that name only once it is complete, so that a full disk
+// leaves the old file whole.
 bool KeepOutput(const std::string& name) {
-    std::error_code ec;
-    fs::copy_file(data::ResolveExisting(interp::SessionOutputFile), data::ResolveCreate(name),
-                  fs::copy_options::overwrite_existing, ec);
-    return !ec;
+    std::FILE* in = data::OpenFile(interp::SessionOutputFile, "rb");
+    if (in == nullptr) return false;
+    data::ReplacementFile out(data::ResolveCreate(name));
+    bool ok = out.file() != nullptr;
+    char buffer[65536];
+    size_t n;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        ok = std::fwrite(buffer, 1, n, out.file()) == n;
+    ok = ok && std::ferror(in) == 0;
+    std::fclose(in);
+    return out.Commit(ok);
 }
 
 void RemoveSessionFiles(bool writeLastDir) {

@@ -1,5 +1,6 @@
 #include "data/datasets.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,14 +51,6 @@ std::string Trimmed(const std::string& text) {
     size_t b = text.find_first_not_of(' ');
     if (b == std::string::npos) return "";
     return text.substr(b, text.find_last_not_of(' ') - b + 1);
-}
-
-// Upper case for the file name only: the directories of a path are case-sensitive here, and
-// the file name itself is matched up to case when the file is opened.
-std::string UpperFileName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, at) + UpperName(path.substr(at));
 }
 
 // ---- writing ------------------------------------------------------------------------------
@@ -197,41 +190,59 @@ std::FILE* OpenDataSet(const std::string& name, Reader& in) {
     return f;
 }
 
-// Declares the record's vector and reads its data; false after reporting the error.
-bool LoadRecord(Reader& in, const Record& r, const std::string& file) {
+// Whether every unit holds a finite number. A data set written by another program (or damaged)
+// can hold NaN or infinities, which no command of ours produces or can handle.
+bool AllFinite(const std::vector<float>& values) {
+    for (size_t u = 1; u < values.size(); ++u)
+        if (!std::isfinite(values[u])) return false;
+    return true;
+}
+
+enum class Load { Ok, Failed, NotNumbers };
+
+// Declares the record's vector and reads its data; after an error the vector is not kept.
+Load LoadRecord(Reader& in, const Record& r, const std::string& file) {
     if (FindVector(r.name) != 0) {
         ReportError("Duplicate identifier " + r.name);
-        return false;
+        return Load::Failed;
     }
     if (FreeIndex() == 0) {
         ReportError("Too many vectors");
-        return false;
+        return Load::Failed;
     }
     if (r.count < 1 || (r.isFactor && r.levels < 1)) {
         ReportError(file + " is not a Korbelin data set");
-        return false;
+        return Load::Failed;
     }
     if (r.isFactor)
         DeclareFactor(r.name, r.count, r.levels);
     else
         DeclareVariate(r.name, r.count);
-    if (!ErrorFree) return false;
+    if (!ErrorFree) return Load::Failed;
     int index = FindVector(r.name);
     Vector& v = Entry(index);
     bool ok = r.isFactor ? in.Bytes(v.factor.data() + 1, static_cast<size_t>(r.count))
                          : in.Bytes(v.variate.data() + 1, 4 * static_cast<size_t>(r.count));
     if (ok && r.isFactor)
         for (int32_t u = 1; u <= r.count && ok; ++u) ok = v.factor[u] <= r.levels;
+    if (ok && !r.isFactor && !AllFinite(v.variate)) {
+        Delete(r.name);
+        ReportError("Variate " + r.name + " in " + file + " holds values that are not numbers");
+        return Load::NotNumbers;
+    }
     if (!ok) {
         // A vector whose data cannot be read whole is not kept half-filled.
         Delete(r.name);
         ReportError(file + " is not a Korbelin data set");
-        return false;
+        return Load::Failed;
     }
-    return true;
+    return Load::Ok;
 }
 
+// Loads the wanted records (all when none is named). A data set holding values that are not
+// numbers is refused whole: the vectors it loaded so far are deleted again.
 void LoadRecords(Reader& in, const std::string& file, std::vector<std::string>& wanted) {
+    std::vector<std::string> loaded;
     bool all = wanted.empty();
     for (;;) {
         Record r;
@@ -250,7 +261,15 @@ void LoadRecords(Reader& in, const std::string& file, std::vector<std::string>& 
             if (!in.Skip(r.DataBytes())) return ReportError(file + " is not a Korbelin data set");
             continue;
         }
-        if (!LoadRecord(in, r, file)) return;
+        Load loadState = LoadRecord(in, r, file);
+        if (loadState == Load::NotNumbers) {
+            std::string message = ErrorMessage;
+            for (const std::string& n : loaded) Delete(n);
+            ReportError(message);
+            return;
+        }
+        if (loadState != Load::Ok) return;
+        loaded.push_back(r.name);
     }
     if (!wanted.empty()) ReportError("Not found in data set: " + Join(wanted));
 }
@@ -293,22 +312,16 @@ void SaveData(const std::string& file, const std::string& names) {
 
     std::string name = file + ".KDS";
     std::string target = ResolveCreate(name);
-    std::string temporary = target + ".part";
+    ReplacementFile replacement(target);
     Writer out;
-    out.file = OpenFile(temporary, "wb");
+    out.file = replacement.file();
     if (out.file == nullptr) return ReportError("Can not open " + name);
     out.Byte(kHeaderLength);
     out.Bytes(kHeaderText, kHeaderLength);
     out.Byte(kEndOfText);
     for (int i = 1; i <= TableSize; ++i)
         if (counts[i] > 0) WriteRecord(out, Entry(i), counts[i]);
-    bool closed = std::fclose(out.file) == 0;
-    std::error_code ec;
-    if (out.ok && closed) std::filesystem::rename(temporary, target, ec);
-    if (!out.ok || !closed || ec) {
-        RemoveFile(temporary);
-        return ReportError("Error writing to " + name);
-    }
+    if (!replacement.Commit(out.ok)) return ReportError("Error writing to " + name);
     if (excluded) WriteLine(" *** WARNING: Only units present are saved ***");
 }
 

@@ -2,9 +2,13 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "data/vectors.h"
 
 namespace korw::data {
 
@@ -71,6 +75,53 @@ std::FILE* OpenFile(const std::string& name, const char* mode) {
         if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
     }
     return std::fopen(path.c_str(), mode);
+}
+
+ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
+    temporary_ = target + ".XXXXXX";
+    int fd = ::mkstemp(temporary_.data());
+    if (fd < 0) {
+        temporary_.clear();
+        return;
+    }
+    file_ = ::fdopen(fd, "wb");
+    if (file_ == nullptr) ::close(fd);
+}
+
+ReplacementFile::~ReplacementFile() {
+    if (file_ != nullptr) std::fclose(file_);
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+}
+
+bool ReplacementFile::Commit(bool written) {
+    if (file_ == nullptr) return false;
+    struct stat st;
+    mode_t mode;
+    if (::stat(target_.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = written && std::fflush(file_) == 0 && ::fchmod(::fileno(file_), mode) == 0;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (!ok || std::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+    temporary_.clear();
+    return true;
+}
+
+std::string UpperFileName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, at) + UpperName(path.substr(at));
+}
+
+void SkipByteOrderMark(std::FILE* f) {
+    unsigned char mark[3];
+    if (std::fread(mark, 1, 3, f) != 3 || mark[0] != 0xEF || mark[1] != 0xBB || mark[2] != 0xBF)
+        std::rewind(f);
 }
 
 bool RemoveFile(const std::string& name) {

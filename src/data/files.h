@@ -28,6 +28,36 @@ std::FILE* OpenFile(const std::string& name, const char* mode);
 
 bool RemoveFile(const std::string& name);
 
+// Upper case (as for names) for the file name only: the directories of a path are
+// case-sensitive here, and the file name itself is matched up to case when it is opened.
+std::string UpperFileName(const std::string& path);
+
+// Passes over a UTF-8 byte-order mark at the start of a text file just opened, which editors
+// on other systems write; without one the file is read from its start.
+void SkipByteOrderMark(std::FILE* f);
+
+// A file that replaces `target` whole or not at all: written under an unpredictable name in
+// the target's directory (created exclusively, so no link planted there is followed), then
+// renamed over the target. Commit keeps the permissions of the file it replaces; a new file gets
+// those of the umask. Without Commit (a failed write) the temporary file is removed and the old
+// target stays as it was.
+class ReplacementFile {
+  public:
+    explicit ReplacementFile(const std::string& target);  // target as ResolveCreate gives it
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    std::FILE* file() const { return file_; }  // nullptr when it could not be created
+    // Closes and renames; false (and nothing replaced) when any write, the close or the rename
+    // failed.
+    bool Commit(bool written);
+
+  private:
+    std::string target_, temporary_;
+    std::FILE* file_ = nullptr;
+};
+
 // Size in bytes, -1 when the file cannot be read.
 long long FileSize(const std::string& name);
 

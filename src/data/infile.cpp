@@ -150,6 +150,7 @@ void OpenInFile(const std::string& name) {
     CloseInFile();
     in = OpenFile(name, "rb");
     if (in == nullptr) return ReportError("IO error initializing input file " + name);
+    SkipByteOrderMark(in);
 }
 
 void CloseInFile() {

@@ -296,7 +296,7 @@ bool VariateHistogram(int index, const std::string& limitsText) {
     long long outside = 0;
     double step = (upper - lower) / intervals;
     for (float x : values) {
-        if (x < lower || x > upper) {
+        if (!(x >= lower && x <= upper)) {  // a NaN is outside too, never an interval index
             ++outside;
             continue;
         }

@@ -80,9 +80,17 @@ void Permute(std::vector<T>& data, const std::vector<uint32_t>& perm, std::vecto
     std::copy(buffer.begin(), buffer.end(), data.begin() + 1);
 }
 
+// The buffers are taken before the first vector is reordered, so that running out of memory
+// leaves every vector as it was.
 void Reorder(const std::vector<int>& indices, const std::vector<uint32_t>& perm) {
     std::vector<float> reals;
     std::vector<uint8_t> levels;
+    for (int index : indices) {
+        if (Entry(index).kind == FactorKind)
+            levels.resize(perm.size());
+        else
+            reals.resize(perm.size());
+    }
     for (int index : indices) {
         Vector& v = Entry(index);
         if (v.kind == FactorKind)
@@ -136,8 +144,8 @@ void Sort(const std::string& list) {
     if (length <= 1) return;
 
     std::vector<uint32_t> perm = SortOrder(keys, length);
+    if (moveAlong) keys.insert(keys.end(), others.begin(), others.end());
     Reorder(keys, perm);
-    if (moveAlong) Reorder(others, perm);
 }
 
 void Transfer(const std::string& source, int32_t first, int32_t last, const std::string& target,

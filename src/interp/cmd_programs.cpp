@@ -52,12 +52,19 @@ std::string TrimLeft(const std::string& s) {
 }
 
 // Everything from a "{" to the next "}" goes; an unclosed "{" takes the rest of the line.
-std::string RemoveBraces(std::string line) {
-    for (size_t open; (open = line.find('{')) != std::string::npos;) {
+// One pass over the line, so that a long line costs time in proportion to its length.
+std::string RemoveBraces(const std::string& line) {
+    std::string out;
+    out.reserve(line.size());
+    for (size_t i = 0; i < line.size();) {
+        size_t open = line.find('{', i);
+        out.append(line, i, open == std::string::npos ? std::string::npos : open - i);
+        if (open == std::string::npos) break;
         size_t close = line.find('}', open);
-        line.erase(open, close == std::string::npos ? std::string::npos : close - open + 1);
+        if (close == std::string::npos) break;
+        i = close + 1;
     }
-    return line;
+    return out;
 }
 
 bool ReadLine(std::FILE* f, std::string& line) {
@@ -93,6 +100,7 @@ bool LoadProgram(const std::string& file) {
         }
         return false;
     }
+    data::SkipByteOrderMark(f);
     program = Program{};
     std::string line;
     int joined;
@@ -352,9 +360,10 @@ void CmdOpenCommandFile(const std::string& params) {
         if (DemoMode) TheDesktop->ShowDemoMenu();
         return;
     }
-    std::string name = data::UpperName(params + ".KOR");
+    std::string name = data::UpperFileName(params + ".KOR");
     commandFile = data::OpenFile(name, "r");
     if (commandFile == nullptr) return SetCommandError("Can not open " + name);
+    data::SkipByteOrderMark(commandFile);
     CommandFileOpen = true;
 }
 

@@ -35,7 +35,7 @@ void ResetSessionOutput() {
 }
 
 void SetOutputFile(const std::string& params) {
-    std::string name = data::UpperName(params == "0" ? "NUL" : params);
+    std::string name = data::UpperFileName(params == "0" ? "NUL" : params);
     if (!name.empty()) {
         std::FILE* f = data::OpenFile(name, "w");
         if (f == nullptr) return SetCommandError("Cannot open " + name);

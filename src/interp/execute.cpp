@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <new>
+
 #include "data/files.h"
 #include "data/outfile.h"
+#include "data/vectors.h"
 #include "interp/command_table.h"
 #include "interp/commands.h"
 #include "interp/output.h"
@@ -37,6 +41,24 @@ bool DiscardsParameters(const std::string& word) {
 void WriteErrorLine() {
     if (!CommandError.empty() && EchoOn && !SessionClosing)
         AppendOutputLine(" *** ERROR - " + CommandError + " ***");
+}
+
+// Runs a command's action; when memory runs out on the way, the vectors the command had
+// declared so far are deleted again, so the table holds what it held before, and the command
+// fails with a message instead of ending the session. The library fills a vector only after it
+// has the memory it needs, so vectors that existed before keep their values.
+void RunAction(CommandAction action, const std::string& word, const std::string& params) {
+    std::array<bool, data::TableSize + 1> wasInUse{};
+    for (int i = 1; i <= data::TableSize; ++i) wasInUse[i] = data::Entry(i).kind != data::FreeEntry;
+    try {
+        action(params);
+    } catch (const std::bad_alloc&) {
+        for (int i = 1; i <= data::TableSize; ++i)
+            if (!wasInUse[i] && data::Entry(i).kind != data::FreeEntry)
+                data::Delete(data::Entry(i).name);
+        data::ErrorFree = false;
+        CommandError = "Not enough memory to run " + word;
+    }
 }
 
 }  // namespace
@@ -128,7 +150,7 @@ void ExecuteCommand(const std::string& rawLine) {
         if (action == nullptr)
             CommandError = "Command " + word + " not implemented";
         else
-            action(params);
+            RunAction(action, word, params);
     }
     WriteErrorLine();
 }

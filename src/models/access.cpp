@@ -52,14 +52,23 @@ double Covariance(int a, int b) {
 
 // Estimate, standard deviation, test statistic and two-sided P value, as the listings write
 // them.
+// The estimate right-aligned in its field of 20, with the decimals (and the exponent) that give
+// its standard deviation 3 significant digits. Only the decimals come from the standard
+// deviation's format, not its width: an estimate wider than its standard deviation (-10.56
+// beside 7.294) must not push the later columns to the right. An estimate that does not fit
+// the field at all is written in scientific notation.
+std::string EstimateField(double estimate, double sd) {
+    std::string text = data::FormatNumber(data::ChooseNumberFormat(20, 3, sd), 0, estimate);
+    return text.size() <= 20 ? data::Right(text, 20) : data::Scientific(estimate, 20);
+}
+
 std::string EstimateLine(double estimate, double sd, const std::string& separator) {
     if (sd == 0)
         return data::NumberText(20, 6, estimate) + separator + data::Right("undefined", 14);
     double t = estimate / sd;
     long double p = LinearFit() ? 2 * distr::TUpperTail(std::fabs(t), Fit().residualDF)
                                 : 2 * distr::NormalUpperTail(std::fabs(t));
-    return data::FormatNumber(data::ChooseNumberFormat(20, 3, sd), 20, estimate) + separator +
-           data::NumberText(14, 4, sd) + separator +
+    return EstimateField(estimate, sd) + separator + data::NumberText(14, 4, sd) + separator +
            (std::fabs(t) >= kLargeT ? data::Scientific(t, 11) : data::Fixed(t, 11, 3)) + separator +
            data::Fixed(static_cast<double>(p), 9, 6);
 }

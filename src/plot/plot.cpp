@@ -235,8 +235,10 @@ bool VariateBins(const data::Vector& v, const data::Vector* w,
         return false;
     }
     const double given = Item(items, 1);
-    long k = !std::isnan(given) && given != 0 ? std::lround(std::fabs(given))
-                                              : std::lround(std::sqrt(r.count + 1.0));
+    // A given count is clamped before it is rounded, so that no value overflows the integer.
+    long k = !std::isnan(given) && given != 0
+                 ? std::lround(std::min(std::fabs(given), static_cast<double>(maxBins)))
+                 : std::lround(std::sqrt(r.count + 1.0));
     k = std::clamp(k, 1L, long(maxBins));
     const double width = (s.xUpper - s.xLower) / k;
     s.xTickStep = width;

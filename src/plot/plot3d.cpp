@@ -245,8 +245,9 @@ void VarHistogram3d(const std::string& xArg, const std::string& yArg) {
     std::array<int, 2> cells{};
     for (int i = 0; i < 2; ++i) {
         const double given = axes[i].step;
-        const long k = !std::isnan(given) && given != 0 ? std::lround(std::fabs(given))
-                                                        : std::lround(std::cbrt(present));
+        const long k = !std::isnan(given) && given != 0
+                           ? std::lround(std::min(std::fabs(given), static_cast<double>(maxCells)))
+                           : std::lround(std::cbrt(present));
         cells[i] = static_cast<int>(std::clamp(k, 1L, long(maxCells)));
     }
     std::vector<double> count(cells[0] * cells[1], 0);

@@ -135,7 +135,7 @@ void CloseFrame() {
 }
 
 void WidenFormat(int digits, double x, int& width, int& decimals) {
-    if (x == 0) return;
+    if (x == 0 || !std::isfinite(x)) return;  // no logarithm to take a width from
     double e = std::log10(std::fabs(x) / (1 - std::pow(10.0, -digits)));
     int k = std::max(static_cast<int>(std::trunc(e)) + 1, 1) + (x < 0 ? 1 : 0);
     int wanted = digits + static_cast<int>(std::trunc(1 - e)) - 1;

@@ -190,16 +190,17 @@ bool TableBody(const SumSpec& spec, Classifier row, Classifier column) {
             f.width = std::max<int>(f.width, static_cast<int>(column.labels[j].size()));
 
     int nr = r.levels, nc = c.levels;
-    std::vector<float> cells(static_cast<size_t>(nr + 1) * (nc + 1), 0.0f);
+    // Cells are summed in double precision and rounded once, when they are printed.
+    std::vector<double> cells(static_cast<size_t>(nr + 1) * (nc + 1), 0.0);
     std::vector<double> rowTotals(nr + 1, 0.0), columnTotals(nc + 1, 0.0);
     double grand = 0;
     for (int32_t u = 1; u <= r.length; ++u) {
         int i = r.factor[u], j = c.factor[u];
         if (i == 0 || j == 0 || !data::UnitIncluded(u)) continue;
-        float x = 1.0f;
+        double x = 1.0;
         if (v != nullptr) {
+            if (v->variate[u] == data::MissingValue) continue;
             x = v->variate[u];
-            if (x == data::MissingValue) continue;
         }
         cells[static_cast<size_t>(i) * (nc + 1) + j] += x;
         rowTotals[i] += x;
@@ -438,23 +439,34 @@ std::vector<int32_t> UnitCells(const std::vector<int>& factors, const std::vecto
     return cell;
 }
 
+// The cell sums (or counts) of one new variate, in double precision so that a large cell
+// neither drifts nor stops counting at 2^24; each is rounded once when it is stored.
+std::vector<double> CellSums(const TabulateItem& item, const std::vector<int32_t>& cell,
+                             int32_t cells) {
+    std::vector<double> sums(static_cast<size_t>(cells) + 1, 0.0);
+    const std::vector<float>* source =
+        item.source == 0 ? nullptr : &data::Entry(item.source).variate;
+    for (size_t u = 1; u < cell.size(); ++u) {
+        if (cell[u] == 0) continue;
+        if (source == nullptr)
+            sums[cell[u]] += 1.0;
+        else if ((*source)[u] != data::MissingValue)
+            sums[cell[u]] += (*source)[u];
+    }
+    return sums;
+}
+
 void FillNewVariates(const std::vector<TabulateItem>& items, const std::vector<int32_t>& cell,
                      int32_t cells) {
     for (const TabulateItem& item : items) {
-        std::vector<float> source;
-        if (item.source != 0) source = data::Entry(item.source).variate;
+        // Summed before the target is replaced, since the target may be the source itself.
+        std::vector<double> sums = CellSums(item, cell, cells);
         if (data::FindVector(item.target) != 0) data::Delete(item.target);
         if (!data::ErrorFree) return;
         data::DeclareVariate(item.target, cells);
         if (!data::ErrorFree) return;
         std::vector<float>& target = data::Entry(data::FindVector(item.target)).variate;
-        for (size_t u = 1; u < cell.size(); ++u) {
-            if (cell[u] == 0) continue;
-            if (item.source == 0)
-                target[cell[u]] += 1.0f;
-            else if (source[u] != data::MissingValue)
-                target[cell[u]] += source[u];
-        }
+        for (int32_t c = 1; c <= cells; ++c) target[c] = static_cast<float>(sums[c]);
     }
 }
 

@@ -1,6 +1,7 @@
 // The compiler: syntax, operation sequences, vector constants, the length rule and every
 // compile message.
 
+#include <chrono>
 #include <string>
 
 #include "compute_test.h"
@@ -80,6 +81,22 @@ TEST_F(CompileTest, RegisterAndOperationLimits) {
     for (int i = 0; i < 3000; ++i) nested += "EXP(";
     nested += "1" + std::string(3000, ')');
     EXPECT_EQ(ErrorOf("Y = " + nested), "Register overflow");
+}
+
+// Enclosing parentheses and relation pairs are handled in one pass over the text: deep
+// parentheses and long lines of relations take time in proportion to the line, not its square.
+TEST_F(CompileTest, LongLinesCompileInProportionToTheirLength) {
+    auto start = std::chrono::steady_clock::now();
+    const int n = 300000;
+    Run("Y = " + std::string(n, '(') + "2" + std::string(n, ')'));
+    EXPECT_EQ(Values("Y"), std::vector<float>{2});
+    std::string relations = "1";
+    for (int i = 0; i < n; ++i) relations += "<=1";
+    EXPECT_EQ(ErrorOf("Y = " + relations),
+              "Relational operators are not associative - use parentheses");
+    EXPECT_EQ(ErrorOf("Y = " + std::string(n, '(') + "2" + std::string(n + 1, ')')), "Too many )");
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(seconds.count(), 5.0);
 }
 
 TEST_F(CompileTest, MessagesInOrder) {

@@ -1,6 +1,10 @@
 #include "data/datasets.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -54,7 +58,10 @@ TEST_F(DataSets, SmallFileHasExactBytesAndWarnsOfExcludedUnits) {
     Append(want, "\x01\x03SEX\x03\x00\x02\x01\x00\x01", 11);
     Bytes got = Read("small.KDS");
     EXPECT_EQ(got, want);
-    EXPECT_FALSE(std::filesystem::exists(Path("small.KDS.part")));
+    int files = 0;  // no temporary file is left beside the data set
+    for (const auto& entry : std::filesystem::directory_iterator(Path("")))
+        files += entry.path().filename().string().rfind("small.KDS", 0) == 0;
+    EXPECT_EQ(files, 1);
 
     IncludeAll();
     SaveData(Path("small"), "sex");
@@ -215,15 +222,39 @@ TEST_F(DataSets, FuzzedFilesNeverCrash) {
     SUCCEED();
 }
 
-TEST_F(DataSets, FailedWriteKeepsTheOldFile) {
+// A write that fails half-way (here: a file size limit, which holds for every user) leaves the
+// old data set whole; a replaced data set keeps its permissions; a link planted where a
+// temporary file could be expected is not followed.
+TEST_F(DataSets, SavingReplacesTheOldFileWholeOrNotAtAll) {
     DeclareVariate("x", 2);
     SaveData(Path("keep"), "");
     Bytes before = Read("keep.KDS");
-    std::filesystem::create_directory(Path("keep.KDS.part"));  // the temporary cannot be made
-    DeclareVariate("y", 5);
+    DeclareVariate("y", 5000);
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 1000;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     SaveData(Path("keep"), "");
-    EXPECT_EQ(Error(), "Can not open " + Path("keep") + ".KDS");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(Error(), "Error writing to " + Path("keep") + ".KDS");
     EXPECT_EQ(Read("keep.KDS"), before);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Path("")))
+        files += entry.path().filename().string().rfind("keep", 0) == 0;
+    EXPECT_EQ(files, 1);
+
+    std::filesystem::permissions(Path("keep.KDS"), std::filesystem::perms(0600));
+    WriteFile("victim.txt", Bytes{'v'});
+    std::filesystem::create_symlink(Path("victim.txt"), Path("keep.KDS.part"));
+    SaveData(Path("keep"), "x");
+    EXPECT_EQ(Error(), "");
+    EXPECT_EQ(Read("victim.txt"), Bytes{'v'});
+    EXPECT_FALSE(std::filesystem::is_symlink(Path("keep.KDS")));
+    EXPECT_EQ(std::filesystem::status(Path("keep.KDS")).permissions(),
+              std::filesystem::perms(0600));
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST_F(Execute, ReviewedResultsAreKeptOrSuppressed) {
     EXPECT_EQ(Run("LIST x"), "");
     EXPECT_EQ(Since(mark), (Lines{"KORW> LIST x", " *** OUTPUT WRITTEN TO RES.OUT ***"}));
     EXPECT_EQ(TextOf(WorkingDirectory + "/RES.OUT"), desktop.reviewed.back());
-    EXPECT_EQ(Run("OUTFILE /no/such/dir/x"), "Cannot open /NO/SUCH/DIR/X");
+    EXPECT_EQ(Run("OUTFILE /no/such/dir/x"), "Cannot open /no/such/dir/X");
     EXPECT_EQ(CurrentOutputFile, "RES.OUT");  // a failed OUTFILE changes nothing
 }
 
