@@ -42,6 +42,13 @@ constexpr double kConvergence = 1.0E-12;
 // Added to the residual degrees of freedom in the convergence measure, as a margin against a
 // denominator that is nearly zero.
 constexpr double kDFMargin = 0.1;
+// The means are single-precision variates, so near a fit with a tiny residual variance the
+// iteration can end in a cycle of rounding errors that the measure above never passes. A step
+// that moves the means by no more than kRoundingUnits units in their last place belongs to
+// that cycle; after kStalledSteps such steps in a row the fit has converged.
+constexpr double kRoundingUnits = 4.0;
+constexpr int kStalledSteps = 3;
+constexpr double kSingleEpsilon = std::numeric_limits<float>::epsilon();
 // A step whose weighted residual sum of squares exceeds this multiple of the last accepted
 // one overshoots: it is halved.
 constexpr double kOvershoot = 2.0;
@@ -322,8 +329,9 @@ struct Iteration {
     std::vector<double> fitted;          // linear predictor of the last weighted fit
     std::vector<double> trial;
     std::vector<float> muBefore;
-    double rss = 0;  // weighted residual sum of squares at the accepted predictor
-    int count = 0;   // weighted fits made
+    double rss = 0;   // weighted residual sum of squares at the accepted predictor
+    int count = 0;    // weighted fits made
+    int stalled = 0;  // steps in a row that only moved the means by rounding
 };
 
 // Units at which the functions failed at the last evaluation.
@@ -476,16 +484,20 @@ bool TakeStep(Iteration& it) {
 }
 
 // Change of the means over the step, weighted as in the fit, relative to the residual
-// variance of the weighted fit.
-double ConvergenceMeasure(const Iteration& it) {
+// variance of the weighted fit. Counts the step in `it.stalled` when it changed the means by
+// no more than their rounding.
+double ConvergenceMeasure(Iteration& it) {
     const FitData& fit = *it.fit;
     Arrays a = ArraysOf(it);
-    double change = 0;
+    double change = 0, rounding = 0;
     for (size_t i = 0; i < fit.units.size(); ++i) {
         int32_t u = fit.units[i];
         double d = a.mu[u] - it.muBefore[i];
+        double ulp = kRoundingUnits * kSingleEpsilon * std::fabs(a.mu[u]);
         change += d * d * a.Prior(u) / a.v[u];
+        rounding += ulp * ulp * a.Prior(u) / a.v[u];
     }
+    it.stalled = change <= rounding ? it.stalled + 1 : 0;
     const FitRecord& record = models::detail::Fit();
     double scale = std::fabs(record.variance) * (record.residualDF + kDFMargin);
     if (scale > 0) return change / scale;
@@ -528,7 +540,7 @@ bool Iterate(Iteration& it, bool& converged) {
     while (it.count < kMaxIterations) {
         RememberMeans(it);
         if (!WeightedFit(it) || !TakeStep(it)) return false;
-        if (ConvergenceMeasure(it) < kConvergence) {
+        if (ConvergenceMeasure(it) < kConvergence || it.stalled == kStalledSteps) {
             converged = true;
             return true;
         }
