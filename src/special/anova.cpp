@@ -324,7 +324,8 @@ void FormStrata(Model& m, double unitsSS) {
     Stratum units;
     units.name = "UNITS";
     units.levels = m.n;
-    units.ss = unitsSS;
+    // Without degrees of freedom what is left of the total is rounding, not a sum of squares.
+    units.ss = unitsDF > 0 ? unitsSS : 0.0;
     units.df = unitsDF;
     m.strata.push_back(units);
     // A fixed term goes to the coarsest random term it is coarser than: the first in the
