@@ -31,6 +31,10 @@ namespace {
 
 constexpr int kMaxFixedTerms = 40;
 constexpr int kMaxRandomTerms = 10;
+// A sum of squares below this fraction of the total sum of squares about the mean is what the
+// double-precision differences leave of nothing (near 1e-16 of the total); single-precision
+// data cannot carry an effect that small.
+constexpr double kRoundingOfTotal = 1.0E-13;
 // Fields of the table: sums of squares and mean squares with 7 significant digits (what a
 // single-precision variate carries), variance components with 6, F with 2 decimals, P with 4.
 constexpr int kNumberWidth = 13;
@@ -303,8 +307,13 @@ double Decompose(Model& m, const float* y) {
     for (int32_t u = 1; u <= m.n; ++u) total += Square(y[u] - m.grandMean);
     double units = total;
     for (double ss : m.ownSS) units -= ss;
+    // The differences above cancel to the rounding of the total when a piece is empty, as the
+    // residual of data without error is; that rounding is no sum of squares to test against.
+    for (double& ss : m.ownSS)
+        if (ss < kRoundingOfTotal * total) ss = 0;
+    if (units < kRoundingOfTotal * total) units = 0;
     m.ownSS[0] = m.n * Square(m.grandMean);
-    return std::max(units, 0.0);
+    return units;
 }
 
 void FormStrata(Model& m, double unitsSS) {
