@@ -64,7 +64,6 @@ struct Share {
     std::vector<int> classOf;         // class of each level of the fixed term (index 0 unused)
     std::vector<int64_t> classCount;  // units per class (index 0 unused)
     int classes = 0;
-    std::string across;  // name of the minimum; empty when every pair differs
 };
 
 struct Model {
@@ -409,7 +408,6 @@ Share StratumShare(const Model& m, int f, int r) {
     share.classOf.insert(share.classOf.end(), classes.begin(), classes.end());
     share.classCount.assign(rel.minimumLevels + 1, 0);
     for (int l = 1; l <= term.levels; ++l) share.classCount[share.classOf[l]] += term.counts[l];
-    if (share.classes < term.levels) share.across = m.terms[m.minimum[f][r]].name;
     return share;
 }
 
@@ -601,8 +599,10 @@ void EstimateTerm(const Model& m, int f) {
         std::string text = equalCounts ? ComponentText(value, m.estimable[k])
                                        : " Sum of the two V" + std::to_string(v + 1) + "-values.";
         WriteLine(m.strata[k].name + " STRATUM contribution:" + text);
-        if (!share.across.empty())
-            WriteLine("(add only for contrasts across " + share.across + " levels).");
+        // A random stratum adds to a difference only when the two means lie in different
+        // levels of its term.
+        if (m.strata[k].term >= 0)
+            WriteLine("(add only for contrasts across " + m.strata[k].name + " levels).");
     }
     if (!equalCounts) return;
     WriteLine("Total:" + ComponentText(total, estimable));
