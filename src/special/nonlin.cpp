@@ -43,9 +43,10 @@ constexpr double kConvergence = 1.0E-12;
 // denominator that is nearly zero.
 constexpr double kDFMargin = 0.1;
 // The means are single-precision variates, so near a fit with a tiny residual variance the
-// iteration can end in a cycle of rounding errors that the measure above never passes. A step
-// that moves the means by no more than kRoundingUnits units in their last place belongs to
-// that cycle; after kStalledSteps such steps in a row the fit has converged.
+// iteration can end in a cycle of rounding errors that the measure above never passes. A full
+// (unhalved) step that moves the means by no more than kRoundingUnits units in their last
+// place belongs to that cycle; after kStalledSteps such steps in a row the fit has converged.
+// A halved step is small because it was cut, not because the fit has arrived.
 constexpr double kRoundingUnits = 4.0;
 constexpr int kStalledSteps = 3;
 constexpr double kSingleEpsilon = std::numeric_limits<float>::epsilon();
@@ -329,9 +330,10 @@ struct Iteration {
     std::vector<double> fitted;          // linear predictor of the last weighted fit
     std::vector<double> trial;
     std::vector<float> muBefore;
-    double rss = 0;   // weighted residual sum of squares at the accepted predictor
-    int count = 0;    // weighted fits made
-    int stalled = 0;  // steps in a row that only moved the means by rounding
+    double rss = 0;        // weighted residual sum of squares at the accepted predictor
+    int count = 0;         // weighted fits made
+    int stalled = 0;       // full steps in a row that only moved the means by rounding
+    bool fullStep = true;  // the last step was taken without halving
 };
 
 // Units at which the functions failed at the last evaluation.
@@ -479,13 +481,14 @@ bool TakeStep(Iteration& it) {
             continue;
         it.rss = rss;
         it.current.swap(it.trial);
+        it.fullStep = halvings == 0;
         return true;
     }
 }
 
 // Change of the means over the step, weighted as in the fit, relative to the residual
-// variance of the weighted fit. Counts the step in `it.stalled` when it changed the means by
-// no more than their rounding.
+// variance of the weighted fit. Counts a full step in `it.stalled` when it changed the means
+// by no more than their rounding.
 double ConvergenceMeasure(Iteration& it) {
     const FitData& fit = *it.fit;
     Arrays a = ArraysOf(it);
@@ -497,7 +500,7 @@ double ConvergenceMeasure(Iteration& it) {
         change += d * d * a.Prior(u) / a.v[u];
         rounding += ulp * ulp * a.Prior(u) / a.v[u];
     }
-    it.stalled = change <= rounding ? it.stalled + 1 : 0;
+    it.stalled = it.fullStep && change <= rounding ? it.stalled + 1 : 0;
     const FitRecord& record = models::detail::Fit();
     double scale = std::fabs(record.variance) * (record.residualDF + kDFMargin);
     if (scale > 0) return change / scale;
