@@ -53,6 +53,8 @@ constexpr double kSingleEpsilon = std::numeric_limits<float>::epsilon();
 // A step whose weighted residual sum of squares exceeds this multiple of the last accepted
 // one overshoots: it is halved.
 constexpr double kOvershoot = 2.0;
+// Widest statistic of the test for no over-dispersion in fixed notation.
+constexpr size_t kStatisticWidth = 16;
 // Working values beyond single precision cannot be stored in the working variates.
 constexpr double kSingleRange = 3.3E38;
 
@@ -603,8 +605,12 @@ void WriteOverDispersionTest() {
     double statistic = record.residualDF * record.variance;
     double p = static_cast<double>(distr::ChiSquareUpperTail(statistic, record.residualDF));
     WriteLine("Test for no over-dispersion:");
-    WriteLine("P[ ChiSquare(" + std::to_string(record.residualDF) + ") > " +
-              data::Fixed(statistic, 0, 4) + " ] = " + data::Fixed(p, 0, 6));
+    // Four decimals while the number stays short; a huge statistic (data near the top of the
+    // single-precision range) in scientific notation, so the line keeps its width.
+    std::string text = data::Fixed(statistic, 0, 4);
+    if (text.size() > kStatisticWidth) text = Trim(data::Scientific(statistic, kStatisticWidth));
+    WriteLine("P[ ChiSquare(" + std::to_string(record.residualDF) + ") > " + text +
+              " ] = " + data::Fixed(p, 0, 6));
 }
 
 void RememberFit(const FitData& fit) {
