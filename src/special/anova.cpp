@@ -458,7 +458,11 @@ std::string FTest(double ms, int df, double against, int againstDF) {
     if (df <= 0 || againstDF <= 0 || against <= 0) return "";
     double f = ms / against;
     double p = static_cast<double>(distr::FUpperTail(f, df, againstDF));
-    return "  " + data::Fixed(f, kFWidth, kFDecimals) + "  " + data::Fixed(p, kPWidth, kPDecimals);
+    // An F ratio too wide for its column (a residual far smaller than the effects) is written
+    // in scientific notation in the same width, so the P column stays in place.
+    std::string fText = data::Fixed(f, kFWidth, kFDecimals);
+    if (fText.size() > static_cast<size_t>(kFWidth)) fText = data::Scientific(f, kFWidth);
+    return "  " + fText + "  " + data::Fixed(p, kPWidth, kPDecimals);
 }
 
 void PrintTable(const Model& m) {
