@@ -31,6 +31,10 @@ namespace {
 
 constexpr int kMaxFixedTerms = 40;
 constexpr int kMaxRandomTerms = 10;
+// A sum of squares below this fraction of the total sum of squares about the mean is what the
+// double-precision differences leave of nothing (near 1e-16 of the total); single-precision
+// data cannot carry an effect that small.
+constexpr double kRoundingOfTotal = 1.0E-13;
 // Fields of the table: sums of squares and mean squares with 7 significant digits (what a
 // single-precision variate carries), variance components with 6, F with 2 decimals, P with 4.
 constexpr int kNumberWidth = 13;
@@ -60,7 +64,6 @@ struct Share {
     std::vector<int> classOf;         // class of each level of the fixed term (index 0 unused)
     std::vector<int64_t> classCount;  // units per class (index 0 unused)
     int classes = 0;
-    std::string across;  // name of the minimum; empty when every pair differs
 };
 
 struct Model {
@@ -303,8 +306,13 @@ double Decompose(Model& m, const float* y) {
     for (int32_t u = 1; u <= m.n; ++u) total += Square(y[u] - m.grandMean);
     double units = total;
     for (double ss : m.ownSS) units -= ss;
+    // The differences above cancel to the rounding of the total when a piece is empty, as the
+    // residual of data without error is; that rounding is no sum of squares to test against.
+    for (double& ss : m.ownSS)
+        if (ss < kRoundingOfTotal * total) ss = 0;
+    if (units < kRoundingOfTotal * total) units = 0;
     m.ownSS[0] = m.n * Square(m.grandMean);
-    return std::max(units, 0.0);
+    return units;
 }
 
 void FormStrata(Model& m, double unitsSS) {
@@ -324,7 +332,8 @@ void FormStrata(Model& m, double unitsSS) {
     Stratum units;
     units.name = "UNITS";
     units.levels = m.n;
-    units.ss = unitsSS;
+    // Without degrees of freedom what is left of the total is rounding, not a sum of squares.
+    units.ss = unitsDF > 0 ? unitsSS : 0.0;
     units.df = unitsDF;
     m.strata.push_back(units);
     // A fixed term goes to the coarsest random term it is coarser than: the first in the
@@ -399,7 +408,6 @@ Share StratumShare(const Model& m, int f, int r) {
     share.classOf.insert(share.classOf.end(), classes.begin(), classes.end());
     share.classCount.assign(rel.minimumLevels + 1, 0);
     for (int l = 1; l <= term.levels; ++l) share.classCount[share.classOf[l]] += term.counts[l];
-    if (share.classes < term.levels) share.across = m.terms[m.minimum[f][r]].name;
     return share;
 }
 
@@ -450,7 +458,11 @@ std::string FTest(double ms, int df, double against, int againstDF) {
     if (df <= 0 || againstDF <= 0 || against <= 0) return "";
     double f = ms / against;
     double p = static_cast<double>(distr::FUpperTail(f, df, againstDF));
-    return "  " + data::Fixed(f, kFWidth, kFDecimals) + "  " + data::Fixed(p, kPWidth, kPDecimals);
+    // An F ratio too wide for its column (a residual far smaller than the effects) is written
+    // in scientific notation in the same width, so the P column stays in place.
+    std::string fText = data::Fixed(f, kFWidth, kFDecimals);
+    if (fText.size() > static_cast<size_t>(kFWidth)) fText = data::Scientific(f, kFWidth);
+    return "  " + fText + "  " + data::Fixed(p, kPWidth, kPDecimals);
 }
 
 void PrintTable(const Model& m) {
@@ -591,8 +603,10 @@ void EstimateTerm(const Model& m, int f) {
         std::string text = equalCounts ? ComponentText(value, m.estimable[k])
                                        : " Sum of the two V" + std::to_string(v + 1) + "-values.";
         WriteLine(m.strata[k].name + " STRATUM contribution:" + text);
-        if (!share.across.empty())
-            WriteLine("(add only for contrasts across " + share.across + " levels).");
+        // A random stratum adds to a difference only when the two means lie in different
+        // levels of its term.
+        if (m.strata[k].term >= 0)
+            WriteLine("(add only for contrasts across " + m.strata[k].name + " levels).");
     }
     if (!equalCounts) return;
     WriteLine("Total:" + ComponentText(total, estimable));

@@ -52,19 +52,19 @@ bool ParseMinimumTerm(const std::string& text, MinimumTerm& term, int32_t& lengt
     return true;
 }
 
-// The unit's combination of levels packed one byte per factor (at most 8 factors fit), or -1
-// where a factor has no level.
-int64_t MinimumKey(const MinimumTerm& term, int32_t unit) {
-    int64_t key = 0;
+// The unit's combination of levels packed one byte per factor (at most 8 factors fill the 64
+// bits), false where a factor has no level.
+bool MinimumKey(const MinimumTerm& term, int32_t unit, uint64_t& key) {
+    key = 0;
     for (const uint8_t* f : term.factors) {
-        if (f[unit] == 0) return -1;
+        if (f[unit] == 0) return false;
         key = key << 8 | f[unit];
     }
-    return key;
+    return true;
 }
 
 // Node of a term's level in the union-find forest, made on first sight.
-int Node(std::unordered_map<int64_t, int>& nodes, std::vector<int>& parent, int64_t key) {
+int Node(std::unordered_map<uint64_t, int>& nodes, std::vector<int>& parent, uint64_t key) {
     auto [it, added] = nodes.emplace(key, static_cast<int>(parent.size()));
     if (added) parent.push_back(it->second);
     return it->second;
@@ -92,13 +92,13 @@ void ConstructMinimum(const std::string& newName, const std::string& termA,
     // Units sharing a level of A or of B are linked; the constant links every unit. The classes
     // are formed in memory rather than in a working factor of the table, and the new factor is
     // declared only once they are known, so a refused minimum leaves the table as it was.
-    std::unordered_map<int64_t, int> nodesA, nodesB;
+    std::unordered_map<uint64_t, int> nodesA, nodesB;
     std::vector<int> parent;
     std::vector<int> unitNode(length + 1, -1);
     for (int32_t u = 1; u <= length; ++u) {
-        int64_t ka = MinimumKey(a, u), kb = MinimumKey(b, u);
-        int na = ka < 0 ? -1 : Node(nodesA, parent, ka);
-        int nb = kb < 0 ? -1 : Node(nodesB, parent, kb);
+        uint64_t ka = 0, kb = 0;
+        int na = MinimumKey(a, u, ka) ? Node(nodesA, parent, ka) : -1;
+        int nb = MinimumKey(b, u, kb) ? Node(nodesB, parent, kb) : -1;
         if (na >= 0 && nb >= 0) {
             int x = RootOf(parent, na), z = RootOf(parent, nb);
             if (x != z) parent[std::max(x, z)] = std::min(x, z);

@@ -42,9 +42,19 @@ constexpr double kConvergence = 1.0E-12;
 // Added to the residual degrees of freedom in the convergence measure, as a margin against a
 // denominator that is nearly zero.
 constexpr double kDFMargin = 0.1;
+// The means are single-precision variates, so near a fit with a tiny residual variance the
+// iteration can end in a cycle of rounding errors that the measure above never passes. A full
+// (unhalved) step that moves the means by no more than kRoundingUnits units in their last
+// place belongs to that cycle; after kStalledSteps such steps in a row the fit has converged.
+// A halved step is small because it was cut, not because the fit has arrived.
+constexpr double kRoundingUnits = 4.0;
+constexpr int kStalledSteps = 3;
+constexpr double kSingleEpsilon = std::numeric_limits<float>::epsilon();
 // A step whose weighted residual sum of squares exceeds this multiple of the last accepted
 // one overshoots: it is halved.
 constexpr double kOvershoot = 2.0;
+// Widest statistic of the test for no over-dispersion in fixed notation.
+constexpr size_t kStatisticWidth = 16;
 // Working values beyond single precision cannot be stored in the working variates.
 constexpr double kSingleRange = 3.3E38;
 
@@ -322,8 +332,10 @@ struct Iteration {
     std::vector<double> fitted;          // linear predictor of the last weighted fit
     std::vector<double> trial;
     std::vector<float> muBefore;
-    double rss = 0;  // weighted residual sum of squares at the accepted predictor
-    int count = 0;   // weighted fits made
+    double rss = 0;        // weighted residual sum of squares at the accepted predictor
+    int count = 0;         // weighted fits made
+    int stalled = 0;       // full steps in a row that only moved the means by rounding
+    bool fullStep = true;  // the last step was taken without halving
 };
 
 // Units at which the functions failed at the last evaluation.
@@ -471,21 +483,26 @@ bool TakeStep(Iteration& it) {
             continue;
         it.rss = rss;
         it.current.swap(it.trial);
+        it.fullStep = halvings == 0;
         return true;
     }
 }
 
 // Change of the means over the step, weighted as in the fit, relative to the residual
-// variance of the weighted fit.
-double ConvergenceMeasure(const Iteration& it) {
+// variance of the weighted fit. Counts a full step in `it.stalled` when it changed the means
+// by no more than their rounding.
+double ConvergenceMeasure(Iteration& it) {
     const FitData& fit = *it.fit;
     Arrays a = ArraysOf(it);
-    double change = 0;
+    double change = 0, rounding = 0;
     for (size_t i = 0; i < fit.units.size(); ++i) {
         int32_t u = fit.units[i];
         double d = a.mu[u] - it.muBefore[i];
+        double ulp = kRoundingUnits * kSingleEpsilon * std::fabs(a.mu[u]);
         change += d * d * a.Prior(u) / a.v[u];
+        rounding += ulp * ulp * a.Prior(u) / a.v[u];
     }
+    it.stalled = it.fullStep && change <= rounding ? it.stalled + 1 : 0;
     const FitRecord& record = models::detail::Fit();
     double scale = std::fabs(record.variance) * (record.residualDF + kDFMargin);
     if (scale > 0) return change / scale;
@@ -528,7 +545,7 @@ bool Iterate(Iteration& it, bool& converged) {
     while (it.count < kMaxIterations) {
         RememberMeans(it);
         if (!WeightedFit(it) || !TakeStep(it)) return false;
-        if (ConvergenceMeasure(it) < kConvergence) {
+        if (ConvergenceMeasure(it) < kConvergence || it.stalled == kStalledSteps) {
             converged = true;
             return true;
         }
@@ -588,8 +605,12 @@ void WriteOverDispersionTest() {
     double statistic = record.residualDF * record.variance;
     double p = static_cast<double>(distr::ChiSquareUpperTail(statistic, record.residualDF));
     WriteLine("Test for no over-dispersion:");
-    WriteLine("P[ ChiSquare(" + std::to_string(record.residualDF) + ") > " +
-              data::Fixed(statistic, 0, 4) + " ] = " + data::Fixed(p, 0, 6));
+    // Four decimals while the number stays short; a huge statistic (data near the top of the
+    // single-precision range) in scientific notation, so the line keeps its width.
+    std::string text = data::Fixed(statistic, 0, 4);
+    if (text.size() > kStatisticWidth) text = Trim(data::Scientific(statistic, kStatisticWidth));
+    WriteLine("P[ ChiSquare(" + std::to_string(record.residualDF) + ") > " + text +
+              " ] = " + data::Fixed(p, 0, 6));
 }
 
 void RememberFit(const FitData& fit) {

@@ -74,3 +74,12 @@ print(summary(aov(y ~ T * S + Error(B), data = g)), digits = 10)
 f32 <- function(x) readBin(writeBin(x, raw(), size = 4), "double", n = length(x), size = 4)
 g$y <- f32(g$y)
 print(summary(aov(y ~ T * S + Error(B), data = g)), digits = 10)
+
+# The oats split-plot of MASS (blocks, varieties on whole plots, nitrogen on subplots), written
+# to tests/golden/anova.files/oats.dat as block, variety, nitrogen, yield.
+library(MASS)
+write.table(data.frame(B = as.integer(oats$B), V = as.integer(oats$V), N = as.integer(oats$N),
+                       Y = oats$Y), "tests/golden/anova.files/oats.dat",
+            row.names = FALSE, col.names = FALSE)
+ofit <- aov(Y ~ N * V + Error(B / V), data = oats)
+print(summary(ofit), digits = 10)
