@@ -206,6 +206,9 @@ struct LastFit {
     std::vector<float> weight;
     bool weighted = false;
     double alpha = 0;
+    // The start of the next fit without an initial alpha: the alpha of this fit when its data
+    // determined it, else 0.
+    double startingAlpha = 0;
     int32_t nUnits = 0;
     std::vector<double> estimates;  // tells whether the fit record still holds this fit
 };
@@ -317,7 +320,7 @@ bool StartFit() {
     std::vector<double>& estimates = Fit().estimates;
     double& alpha = estimates.back();
     if (current.initialAlpha > 0) alpha = current.initialAlpha;
-    if (alpha <= 0) alpha = last.alpha > 0 ? last.alpha : 1.0;
+    if (alpha <= 0) alpha = last.startingAlpha > 0 ? last.startingAlpha : 1.0;
     return true;
 }
 
@@ -434,6 +437,12 @@ void KeepFit() {
     last.weighted = !current.weight.empty();
     last.weight = std::move(current.weight);
     last.alpha = Fit().estimates.back();
+    // Counts without overdispersion take alpha towards infinity (the Poisson limit), where the
+    // likelihood is flat in alpha and its standard deviation exceeds it. A later fit started
+    // there would move alpha by less than the convergence test can see and report the Poisson
+    // fit as its maximum; it starts from 1 instead.
+    double sd = Fit().sds.back();
+    last.startingAlpha = sd > 0 && sd < last.alpha ? last.alpha : 0;
     last.nUnits = current.nUnits;
     last.estimates = Fit().estimates;
 }

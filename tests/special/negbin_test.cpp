@@ -240,6 +240,24 @@ TEST_F(NegBinFitTest, StartsFarOffConverge) {
     }
 }
 
+// Counts without overdispersion drive alpha towards infinity, where the likelihood is flat in
+// alpha. The next fit must not start there: from such an alpha it would stop at once at the
+// Poisson fit and report convergence.
+TEST_F(NegBinFitTest, AlphaOfAPoissonLimitIsNotCarriedOver) {
+    data::DeclareVariate("C", 8);
+    for (int u = 1; u <= 8; ++u) data::AssignValue("C", u, static_cast<float>(u));
+    data::DeclareVariate("T", 8);
+    for (int u = 1; u <= 8; ++u) data::AssignValue("T", u, static_cast<float>(u));
+    FitNegBin("C = 1 + T", 1.0E6);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    ASSERT_GT(models::Parameter(3), 1.0E8);
+    ReadData();
+    FitNegBin("Y = 1 + G + X");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6);
+    EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4);
+}
+
 TEST_F(NegBinFitTest, ChecksLeaveTheLastFit) {
     EXPECT_EQ(FitError(""), "Empty model specification");
     ReadData();
