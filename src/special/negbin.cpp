@@ -539,6 +539,8 @@ void FitNegBin(const std::string& specification, double initialAlpha) {
     models::FitUserDefined(formula, "alpha", current.nUnits, likelihood);
     models::HoldMatrix = hold;
     if (data::ErrorFree) {
+        // The engine knows no response; TESTMODELCHANGE must not compare fits of other data.
+        Fit().current.response = Entry(r).name;
         CovarianceAtEstimates();
         KeepFit();
     }
