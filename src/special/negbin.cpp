@@ -550,8 +550,10 @@ void FitNegBin(const std::string& specification, double initialAlpha) {
 void SaveFittedNegBin(const std::string& fittedName, const std::string& residualName,
                       const std::string& normedResidualName) {
     if (!data::Enter("SaveFittedNegBin")) return;
-    if (!last.made || !RecordHoldsLastFit())
-        return ReportError("No Negative Binomial model fitted");
+    if (!last.made) return ReportError("No Negative Binomial model fitted");
+    // Deleting a vector of the formula forgets the fit; its design is gone.
+    if (Fit().fitType.empty()) return ReportError("A vector in the model formula has been deleted");
+    if (!RecordHoldsLastFit()) return ReportError("No Negative Binomial model fitted");
     std::string names[] = {fittedName, residualName, normedResidualName};
     for (std::string& name : names)
         if (!name.empty() && !PrepareOutput(name)) return;

@@ -308,8 +308,6 @@ TEST_F(NegBinFitTest, LargestCountIsAccepted) {
 }
 
 TEST_F(NegBinFitTest, SavedValues) {
-    EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
-              "No Negative Binomial model fitted");
     ReadData();
     FitNegBin("Y = 1 + G + X");
     ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
@@ -340,6 +338,10 @@ TEST_F(NegBinFitTest, SavedValues) {
     SaveFittedNegBin("X", "", "");
     ASSERT_TRUE(data::ErrorFree);
     EXPECT_NEAR(data::Value("X", 11), 15.16935, 1e-4);
+    // Deleting a vector of the formula takes the fit with it.
+    data::Delete("X");
+    EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
+              "A vector in the model formula has been deleted");
     // Another fit replaces the negative binomial one.
     models::FitLogLinear("Y = 1 + G");
     EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
