@@ -195,6 +195,10 @@ constexpr double kAlphaInformationFloor = 1.0E-8;
 constexpr double kMaxAlphaFall = 0.5;
 constexpr double kMaxAlphaRise = 1.0;
 
+// The alpha of the last fit is no start for a fit whose mean count is more than this many
+// times smaller (see CarryOverAlpha).
+constexpr double kFlatAlphaRatio = 100.0;
+
 using detail::NegBinData;
 using detail::NegBinDerivatives;
 using models::detail::Fit;
@@ -206,9 +210,6 @@ struct LastFit {
     std::vector<float> weight;
     bool weighted = false;
     double alpha = 0;
-    // The start of the next fit without an initial alpha: the alpha of this fit when its data
-    // determined it, else 0.
-    double startingAlpha = 0;
     int32_t nUnits = 0;
     std::vector<double> estimates;  // tells whether the fit record still holds this fit
 };
@@ -313,6 +314,21 @@ bool BuildData() {
     return true;
 }
 
+// The alpha of the last fit as the start of this one. Counts without overdispersion take alpha
+// towards infinity (the Poisson limit); once alpha exceeds the mean count (per unit of weight)
+// kFlatAlphaRatio-fold, the extra variance mu^2 / alpha is below a hundredth of the Poisson
+// variance mu and the likelihood is almost flat in alpha. A fit started there moves alpha by
+// less than the convergence test can see and reports the Poisson fit as its maximum; it starts
+// from 1 instead.
+bool CarryOverAlpha(const NegBinData& d) {
+    double counts = 0, weights = 0;
+    for (size_t i = 0; i < d.y.size(); ++i) {
+        counts += d.y[i];
+        weights += d.weight[i];
+    }
+    return last.alpha > 0 && weights > 0 && last.alpha <= kFlatAlphaRatio * counts / weights;
+}
+
 // The engine's first call: the data, and the starting alpha when none was given.
 bool StartFit() {
     current.started = true;
@@ -320,7 +336,7 @@ bool StartFit() {
     std::vector<double>& estimates = Fit().estimates;
     double& alpha = estimates.back();
     if (current.initialAlpha > 0) alpha = current.initialAlpha;
-    if (alpha <= 0) alpha = last.startingAlpha > 0 ? last.startingAlpha : 1.0;
+    if (alpha <= 0) alpha = CarryOverAlpha(current.data) ? last.alpha : 1.0;
     return true;
 }
 
@@ -437,12 +453,6 @@ void KeepFit() {
     last.weighted = !current.weight.empty();
     last.weight = std::move(current.weight);
     last.alpha = Fit().estimates.back();
-    // Counts without overdispersion take alpha towards infinity (the Poisson limit), where the
-    // likelihood is flat in alpha and its standard deviation exceeds it. A later fit started
-    // there would move alpha by less than the convergence test can see and report the Poisson
-    // fit as its maximum; it starts from 1 instead.
-    double sd = Fit().sds.back();
-    last.startingAlpha = sd > 0 && sd < last.alpha ? last.alpha : 0;
     last.nUnits = current.nUnits;
     last.estimates = Fit().estimates;
 }

@@ -256,6 +256,17 @@ TEST_F(NegBinFitTest, AlphaOfAPoissonLimitIsNotCarriedOver) {
     ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
     EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6);
     EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4);
+
+    // Large equal counts stop on their way to the Poisson limit where alpha still looks
+    // determined; that alpha is far above the counts of the next data.
+    for (int u = 1; u <= 8; ++u) data::AssignValue("C", u, 65535);
+    FitNegBin("C = 1 + T", 1.0E7);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    ASSERT_LT(models::ParameterSD(3), models::Parameter(3));
+    FitNegBin("Y = 1 + G + X");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6);
+    EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4);
 }
 
 TEST_F(NegBinFitTest, ChecksLeaveTheLastFit) {
