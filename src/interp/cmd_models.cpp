@@ -1,4 +1,5 @@
 // Model commands: the linear normal fit and the commands that read the last fitted model.
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -272,10 +273,14 @@ bool InitialAlpha(const std::string& text, double& alpha) {
     // from_chars takes no plus sign.
     const char* begin = text.data() + (text.starts_with('+') ? 1 : 0);
     const char* stop = text.data() + text.size();
-    float value = 0;
+    // Read in double precision, so that a value below the single-precision range becomes 0 (or a
+    // denormal) as a conversion to single precision gives, instead of failing.
+    double value = 0;
     auto [end, error] = std::from_chars(begin, stop, value);
-    if (error != std::errc() || end != stop || !std::isfinite(value) || value < 0) return false;
-    alpha = value;
+    if (error != std::errc() || end != stop || !std::isfinite(value) || value < 0 ||
+        value > FLT_MAX)
+        return false;
+    alpha = static_cast<float>(value);
     return true;
 }
 

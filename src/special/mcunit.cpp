@@ -37,8 +37,10 @@ constexpr int kCountWidth = 6;
 constexpr int kFittedWidth = 7;
 constexpr int kFittedDecimals = 3;
 constexpr int kContinuationIndent = 4;
-// Counts below this are written as whole numbers when they are whole.
+// Counts below this are written as whole numbers when they are whole, fitted counts with three
+// decimals; larger ones in scientific notation of this width.
 constexpr double kLargestWholeCount = 1.0E9;
+constexpr int kScientificWidth = 11;
 
 std::string heading;
 
@@ -300,10 +302,17 @@ void UpdateDerivatives(McFit& s) {
     s.haveDerivatives = true;
 }
 
+// Counts and fitted counts from kLargestWholeCount on are written in scientific notation, so
+// that no piece of a line is wider than the line.
 std::string CountText(double c) {
-    if (c == std::floor(c) && std::fabs(c) < kLargestWholeCount)
-        return data::Int(static_cast<long long>(c));
+    if (std::fabs(c) >= kLargestWholeCount) return data::Scientific(c, kScientificWidth);
+    if (c == std::floor(c)) return data::Int(static_cast<long long>(c));
     return data::Fixed(c, 0, 2);
+}
+
+std::string FittedText(double fitted) {
+    if (std::fabs(fitted) >= kLargestWholeCount) return data::Scientific(fitted, kScientificWidth);
+    return data::Fixed(fitted, 0, kFittedDecimals);
 }
 
 // Writes one line of the table, continued on lines indented by four blanks where the next
@@ -335,7 +344,7 @@ void WriteObservations(const McFit& s, const std::vector<double>& fitted) {
         for (int j = 0; j < K; ++j) {
             size_t cell = static_cast<size_t>(i) * K + j;
             pieces[j] = Field(CountText(s.data.counts[cell]), kCountWidth) +
-                        Field(data::Fixed(fitted[cell], 0, kFittedDecimals), kFittedWidth);
+                        Field(FittedText(fitted[cell]), kFittedWidth);
         }
         WriteWrapped(data::Int(s.units[i], kUnitWidth), pieces);
     }
@@ -404,6 +413,8 @@ void RunFit(const std::string& specification, McFit& s) {
     models::FitUserDefined(formula, ThresholdNames(s.data.categories), s.length, likelihood);
     models::HoldMatrix = hold;
     if (!data::ErrorFree) return;
+    // The engine knows no response; TESTMODELCHANGE must not compare fits of other data.
+    models::detail::Fit().current.response = response;
 
     const std::vector<double>& beta = models::detail::Fit().estimates;
     std::vector<double> eta, fitted;

@@ -195,6 +195,10 @@ constexpr double kAlphaInformationFloor = 1.0E-8;
 constexpr double kMaxAlphaFall = 0.5;
 constexpr double kMaxAlphaRise = 1.0;
 
+// The alpha of the last fit is no start for a fit whose mean count is more than this many
+// times smaller (see CarryOverAlpha).
+constexpr double kFlatAlphaRatio = 100.0;
+
 using detail::NegBinData;
 using detail::NegBinDerivatives;
 using models::detail::Fit;
@@ -310,6 +314,21 @@ bool BuildData() {
     return true;
 }
 
+// The alpha of the last fit as the start of this one. Counts without overdispersion take alpha
+// towards infinity (the Poisson limit); once alpha exceeds the mean count (per unit of weight)
+// kFlatAlphaRatio-fold, the extra variance mu^2 / alpha is below a hundredth of the Poisson
+// variance mu and the likelihood is almost flat in alpha. A fit started there moves alpha by
+// less than the convergence test can see and reports the Poisson fit as its maximum; it starts
+// from 1 instead.
+bool CarryOverAlpha(const NegBinData& d) {
+    double counts = 0, weights = 0;
+    for (size_t i = 0; i < d.y.size(); ++i) {
+        counts += d.y[i];
+        weights += d.weight[i];
+    }
+    return last.alpha > 0 && weights > 0 && last.alpha <= kFlatAlphaRatio * counts / weights;
+}
+
 // The engine's first call: the data, and the starting alpha when none was given.
 bool StartFit() {
     current.started = true;
@@ -317,7 +336,7 @@ bool StartFit() {
     std::vector<double>& estimates = Fit().estimates;
     double& alpha = estimates.back();
     if (current.initialAlpha > 0) alpha = current.initialAlpha;
-    if (alpha <= 0) alpha = last.alpha > 0 ? last.alpha : 1.0;
+    if (alpha <= 0) alpha = CarryOverAlpha(current.data) ? last.alpha : 1.0;
     return true;
 }
 
@@ -530,6 +549,8 @@ void FitNegBin(const std::string& specification, double initialAlpha) {
     models::FitUserDefined(formula, "alpha", current.nUnits, likelihood);
     models::HoldMatrix = hold;
     if (data::ErrorFree) {
+        // The engine knows no response; TESTMODELCHANGE must not compare fits of other data.
+        Fit().current.response = Entry(r).name;
         CovarianceAtEstimates();
         KeepFit();
     }
@@ -539,8 +560,10 @@ void FitNegBin(const std::string& specification, double initialAlpha) {
 void SaveFittedNegBin(const std::string& fittedName, const std::string& residualName,
                       const std::string& normedResidualName) {
     if (!data::Enter("SaveFittedNegBin")) return;
-    if (!last.made || !RecordHoldsLastFit())
-        return ReportError("No Negative Binomial model fitted");
+    if (!last.made) return ReportError("No Negative Binomial model fitted");
+    // Deleting a vector of the formula forgets the fit; its design is gone.
+    if (Fit().fitType.empty()) return ReportError("A vector in the model formula has been deleted");
+    if (!RecordHoldsLastFit()) return ReportError("No Negative Binomial model fitted");
     std::string names[] = {fittedName, residualName, normedResidualName};
     for (std::string& name : names)
         if (!name.empty() && !PrepareOutput(name)) return;

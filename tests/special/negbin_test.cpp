@@ -240,6 +240,35 @@ TEST_F(NegBinFitTest, StartsFarOffConverge) {
     }
 }
 
+// Counts without overdispersion drive alpha towards infinity, where the likelihood is flat in
+// alpha. The next fit must not start there: from such an alpha it would stop at once at the
+// Poisson fit and report convergence.
+TEST_F(NegBinFitTest, AlphaOfAPoissonLimitIsNotCarriedOver) {
+    data::DeclareVariate("C", 8);
+    for (int u = 1; u <= 8; ++u) data::AssignValue("C", u, static_cast<float>(u));
+    data::DeclareVariate("T", 8);
+    for (int u = 1; u <= 8; ++u) data::AssignValue("T", u, static_cast<float>(u));
+    FitNegBin("C = 1 + T", 1.0E6);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    ASSERT_GT(models::Parameter(3), 1.0E8);
+    ReadData();
+    FitNegBin("Y = 1 + G + X");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6);
+    EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4);
+
+    // Large equal counts stop on their way to the Poisson limit where alpha still looks
+    // determined; that alpha is far above the counts of the next data.
+    for (int u = 1; u <= 8; ++u) data::AssignValue("C", u, 65535);
+    FitNegBin("C = 1 + T", 1.0E7);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    ASSERT_LT(models::ParameterSD(3), models::Parameter(3));
+    FitNegBin("Y = 1 + G + X");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_NEAR(models::Parameter(6), 0.7237226253, 1e-6);
+    EXPECT_NEAR(models::Deviance(), 225.8860, 1e-4);
+}
+
 TEST_F(NegBinFitTest, ChecksLeaveTheLastFit) {
     EXPECT_EQ(FitError(""), "Empty model specification");
     ReadData();
@@ -290,8 +319,6 @@ TEST_F(NegBinFitTest, LargestCountIsAccepted) {
 }
 
 TEST_F(NegBinFitTest, SavedValues) {
-    EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
-              "No Negative Binomial model fitted");
     ReadData();
     FitNegBin("Y = 1 + G + X");
     ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
@@ -322,6 +349,10 @@ TEST_F(NegBinFitTest, SavedValues) {
     SaveFittedNegBin("X", "", "");
     ASSERT_TRUE(data::ErrorFree);
     EXPECT_NEAR(data::Value("X", 11), 15.16935, 1e-4);
+    // Deleting a vector of the formula takes the fit with it.
+    data::Delete("X");
+    EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
+              "A vector in the model formula has been deleted");
     // Another fit replaces the negative binomial one.
     models::FitLogLinear("Y = 1 + G");
     EXPECT_EQ((SaveFittedNegBin("F", "", ""), data::ErrorMessage),
