@@ -406,7 +406,9 @@ bool CheckResponses(const ClogitSpecification& spec) {
         if (!data::UnitIncluded(u)) continue;
         double v = y.variate[u];
         if (spec.n == 0) {
-            if (std::fabs(v) > kResponseTolerance && std::fabs(v - 1) > kResponseTolerance) {
+            // The missing value lies within the tolerance of 0; it is no response, not a 0.
+            if (v == data::MissingValue ||
+                (std::fabs(v) > kResponseTolerance && std::fabs(v - 1) > kResponseTolerance)) {
                 ReportError("Responses must be 0 or 1");
                 return false;
             }
