@@ -538,6 +538,9 @@ double CoxLogLikelihood() {
         // value that could be computed then stands.
         if (!std::isfinite(value)) return fit.lastLogLikelihood;
     }
+    // A likelihood of 1 (every death alone in its risk set) is handed over as -0.0, so that
+    // -2 log likelihood is written as 0.0000, not -0.0000.
+    if (value == 0) value = -0.0;
     fit.lastLogLikelihood = value;
     return value;
 }
