@@ -14,6 +14,7 @@
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 #include "special/clogit.h"
 
@@ -186,7 +187,7 @@ double SecondDerivative(int i, int j) {
 // Fits the formula over nUnits units with the model's pass, the cache emptied before and after.
 // The information matrix is kept after the fit, so that ESTIMATE can compare the parameters of
 // a term (items, levels of a factor).
-void RunFit(const std::string& formula, int32_t nUnits, Pass pass) {
+void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& data) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
     const bool hold = models::HoldMatrix;
@@ -194,6 +195,9 @@ void RunFit(const std::string& formula, int32_t nUnits, Pass pass) {
     models::FitUserDefined(formula, "", nUnits, {LogLikelihood, FirstDerivative, SecondDerivative});
     models::HoldMatrix = hold;
     Cache() = CachedLikelihood();
+    // Every user-defined fit has the same type, so the model and its left side tell
+    // TESTMODELCHANGE whether two fits are comparable: another model's fit is not.
+    if (data::ErrorFree) models::detail::Fit().current.response = data;
 }
 
 // A likelihood without any informative data is 0; it is handed over as -0.0 so that -2 log
@@ -591,7 +595,9 @@ void FitConditionalLogitLinear(const std::string& specification) {
     if (!CheckLengthsAndOrder(spec) || !CheckResponses(spec)) return;
     BuildGroups(spec, Clogit());
     if (!CheckFormulaValues(spec.formula, Clogit().units)) return;
-    RunFit(spec.formula, Entry(spec.g).length, ClogitPass);
+    RunFit(spec.formula, Entry(spec.g).length, ClogitPass,
+           "FitConditionalLogitLinear " + Entry(spec.y).name + "/" +
+               (spec.n != 0 ? Entry(spec.n).name : ""));
     Clogit() = ClogitData();
 }
 
@@ -613,7 +619,8 @@ void FitConditionalRasch(const std::string& specification) {
     }
     if (!ReadScoreGroups(spec, Rasch())) return;
     if (!CheckFormulaValues(spec.formula, Rasch().items)) return;
-    RunFit(spec.formula, k, RaschPass);
+    RunFit(spec.formula, k, RaschPass,
+           "FitConditionalRasch " + Entry(spec.t).name + "/" + Entry(spec.n).name);
     Rasch() = RaschData();
 }
 

@@ -17,6 +17,7 @@
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::special {
@@ -698,6 +699,10 @@ bool FitCoxModel(const std::string& specification) {
     models::HoldMatrix = hold;
     gFit = nullptr;
     if (!data::ErrorFree) return false;
+    // Every user-defined fit has the same type, so the data it was fitted to tell TESTMODELCHANGE
+    // whether two fits are comparable: another model's fit or other survival data are not.
+    models::detail::Fit().current.response = "FitCoxModel " + fit.exitName + "*" + fit.deathName +
+                                             "-" + fit.entryName + "/" + fit.stratumName;
     data::ProcedureName = "FitCoxModel";
     WriteLine();
     if (fit.parameters > 0) {
