@@ -439,8 +439,14 @@ bool CheckResponses(const ClogitSpecification& spec) {
     return true;
 }
 
+// A unit without a grouping value (a missing value, factor level 0) belongs to no matched
+// set: it is left out rather than conditioned together with the other such units.
+bool HasGroup(const data::Vector& g, int32_t u) {
+    return g.kind == data::FactorKind ? g.factor[u] != 0 : g.variate[u] != data::MissingValue;
+}
+
 // The fit units and the groups: runs of equal grouping values over all units, each holding
-// its included units with at least one trial.
+// its included units with a group and at least one trial.
 void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
     const data::Vector& g = Entry(spec.g);
     const data::Vector& y = Entry(spec.y);
@@ -450,7 +456,7 @@ void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
             if (!d.groups.empty()) d.groups.back().end = d.units.size();
             d.groups.push_back({d.units.size(), d.units.size(), 0, 0});
         }
-        if (!data::UnitIncluded(u)) continue;
+        if (!data::UnitIncluded(u) || !HasGroup(g, u)) continue;
         double trials = 1, positives = std::round(y.variate[u]);
         if (spec.n != 0) {
             trials = std::round(Entry(spec.n).variate[u]);
