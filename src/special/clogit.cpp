@@ -184,10 +184,11 @@ double SecondDerivative(int i, int j) {
     return e.hessian[Packed(std::max(i, j) - 1, std::min(i, j) - 1)];
 }
 
-// Fits the formula over nUnits units with the model's pass, the cache emptied before and after.
+// Fits the formula over nUnits units with the model's pass, the cache emptied before and after;
+// `leftSide` names the model and its data for TESTMODELCHANGE.
 // The information matrix is kept after the fit, so that ESTIMATE can compare the parameters of
 // a term (items, levels of a factor).
-void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& data) {
+void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& leftSide) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
     const bool hold = models::HoldMatrix;
@@ -197,7 +198,7 @@ void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::st
     Cache() = CachedLikelihood();
     // Every user-defined fit has the same type, so the model and its left side tell
     // TESTMODELCHANGE whether two fits are comparable: another model's fit is not.
-    if (data::ErrorFree) models::detail::Fit().current.response = data;
+    if (data::ErrorFree) models::detail::Fit().current.response = leftSide;
 }
 
 // A likelihood without any informative data is 0; it is handed over as -0.0 so that -2 log
