@@ -38,8 +38,10 @@ constexpr int kMaxItems = 255;
 // the other logit fits (values computed in single precision).
 constexpr double kResponseTolerance = 1.0E-7;
 // The item totals must match the score groups to this fraction of their sum: counts summed
-// in double are exact, fractional single-precision data are not.
+// in double are exact, fractional single-precision data are not. Never by as much as half a
+// count, so that totals one off are refused however many persons there are.
 constexpr double kSumTolerance = 1.0E-6;
+constexpr double kMaxSumDifference = 0.5;
 
 constexpr const char* kOverflowMessage = "Numerical overflow - estimates on boundary ?";
 
@@ -579,7 +581,8 @@ bool ReadScoreGroups(const RaschSpecification& spec, RaschData& d) {
         sumScores += static_cast<double>(r) * size;
         if (r <= static_cast<int32_t>(d.items.size())) d.sizes.push_back(size);
     }
-    if (std::fabs(sumTotals - sumScores) > kSumTolerance * std::max(1.0, sumScores)) {
+    const double allowed = std::min(kSumTolerance * std::max(1.0, sumScores), kMaxSumDifference);
+    if (std::fabs(sumTotals - sumScores) > allowed) {
         ReportError("Sum of item totals does not match score group sizes.");
         return false;
     }
