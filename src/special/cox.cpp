@@ -344,6 +344,7 @@ struct CoxFit {
     int parameters = 0;
     bool designBuilt = false;
     SparseDesign design;
+    std::vector<uint8_t> varies;  // per column: not one value throughout each stratum
     std::vector<double> derivativeKey;
     bool haveDerivatives = false;
     Derivatives derivatives;
@@ -506,17 +507,34 @@ std::vector<double> CurrentBeta(int p) {
 }
 
 // The nonzero design values of the fit units, read once per fit.
+// A column with one value throughout each stratum (the constant, a stratum's own factor) adds
+// the same to every eta of a risk set and leaves the partial likelihood unchanged: its
+// derivatives are exactly 0. Computed, they are rounding noise that the engine could take for
+// information and estimate, so they are given as 0 and the column is aliased.
 void BuildDesign(CoxFit& fit) {
     if (fit.designBuilt) return;
     SparseDesign& x = fit.design;
-    x.columns = fit.parameters;
-    for (int32_t u : fit.unitNumber) {
-        for (int k = 1; k <= fit.parameters; ++k) {
+    const int p = fit.parameters;
+    x.columns = p;
+    constexpr int kStrata = 256;  // stratum levels 0..255
+    std::vector<double> first(static_cast<size_t>(kStrata) * p);
+    std::vector<uint8_t> seen(kStrata, 0);
+    fit.varies.assign(p, 0);
+    for (size_t i = 0; i < fit.unitNumber.size(); ++i) {
+        int32_t u = fit.unitNumber[i];
+        int stratum = fit.units.stratum[i];
+        double* stratumFirst = &first[static_cast<size_t>(stratum) * p];
+        for (int k = 1; k <= p; ++k) {
             double value = models::ColumnValue(u, k);
+            if (!seen[stratum])
+                stratumFirst[k - 1] = value;
+            else if (value != stratumFirst[k - 1])
+                fit.varies[k - 1] = 1;
             if (value == 0.0) continue;
             x.column.push_back(k - 1);
             x.value.push_back(value);
         }
+        seen[stratum] = 1;
         x.start.push_back(static_cast<int32_t>(x.column.size()));
     }
     fit.designBuilt = true;
@@ -560,11 +578,14 @@ const Derivatives& CoxDerivatives() {
 }
 
 double CoxFirst(int i) {
-    return CoxDerivatives().first[i - 1];
+    const Derivatives& d = CoxDerivatives();
+    return gFit->varies[i - 1] ? d.first[i - 1] : 0.0;
 }
 
 double CoxSecond(int i, int j) {
-    return CoxDerivatives().second[static_cast<size_t>(i - 1) * gFit->parameters + (j - 1)];
+    const Derivatives& d = CoxDerivatives();
+    if (!gFit->varies[i - 1] || !gFit->varies[j - 1]) return 0.0;
+    return d.second[static_cast<size_t>(i - 1) * gFit->parameters + (j - 1)];
 }
 
 // The result variates belong to the last fit: a variate of another length is the result of an

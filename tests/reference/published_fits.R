@@ -28,6 +28,10 @@ at <- match(lung$time[1:8], s$time)
 print(data.frame(time = s$time[at], cumhaz = s$cumhaz[at], sd = s$std.err[at]), digits = 8)
 show(coxph(Surv(time, status) ~ age + factor(sex), data = lung[!is.na(lung$ph.ecog), ],
            ties = "breslow"))
+lung1 <- lung[!is.na(lung$ph.ecog), ]
+cat("-2logL no covariates:", format(-2 * coxph(Surv(time, status) ~ 1, data = lung1,
+                                                ties = "breslow")$loglik, digits = 10), "\n")
+show(coxph(Surv(time, status) ~ age + strata(sex), data = lung1, ties = "breslow"))
 
 # veteran, one underlying intensity per cell type.
 put(data.frame(veteran$time, veteran$status, veteran$trt, veteran$karno, veteran$age,
