@@ -64,6 +64,7 @@ struct SparseDesign {
     std::vector<size_t> start;
     std::vector<int> column;
     std::vector<double> value;
+    std::vector<uint8_t> varies;  // per column: not one value throughout each group
 };
 
 bool ReadDesign(const char* procedure, const std::vector<int32_t>& units, SparseDesign& x) {
@@ -102,6 +103,33 @@ void ComputeEta(const SparseDesign& x, const std::vector<double>& beta, std::vec
 void DenseRow(const SparseDesign& x, size_t i, double* row) {
     std::fill(row, row + x.p, 0.0);
     for (size_t a = x.start[i]; a < x.start[i + 1]; ++a) row[x.column[a]] = x.value[a];
+}
+
+// A column with one value throughout each group (the constant) adds the same to every eta of
+// a group and leaves a conditional likelihood unchanged: its derivatives are exactly 0.
+// Computed, they are rounding noise that the engine could take for information and estimate,
+// so they are given as 0 and the column is aliased. `groups` are ranges of fit units.
+void FindVaryingColumns(SparseDesign& x, const std::vector<std::pair<size_t, size_t>>& groups) {
+    x.varies.assign(x.p, 0);
+    std::vector<double> first(x.p), row(x.p);
+    for (const auto& [begin, end] : groups) {
+        if (end - begin < 2) continue;
+        DenseRow(x, begin, first.data());
+        for (size_t i = begin + 1; i < end; ++i) {
+            DenseRow(x, i, row.data());
+            for (int k = 0; k < x.p; ++k)
+                if (row[k] != first[k]) x.varies[k] = 1;
+        }
+    }
+}
+
+void ZeroInvariantColumns(const SparseDesign& x, std::vector<double>& gradient,
+                          std::vector<double>& hessian) {
+    for (int j = 0; j < x.p; ++j) {
+        if (static_cast<size_t>(j) >= x.varies.size() || x.varies[j]) continue;
+        gradient[j] = 0;
+        for (int k = 0; k < x.p; ++k) hessian[Packed(std::max(j, k), std::min(j, k))] = 0;
+    }
 }
 
 // One evaluation of a model's likelihood at the estimates `at`; the gradient and the packed
@@ -319,9 +347,15 @@ void FillGroup(const ClogitData& d, const GroupRange& g, bool derivatives, detai
 double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient,
                   std::vector<double>* hessian) {
     ClogitData& d = Clogit();
-    if (d.design.p < 0 && !ReadDesign("FitConditionalLogitLinear", d.units, d.design)) {
-        StopWithError();
-        return 0;
+    if (d.design.p < 0) {
+        if (!ReadDesign("FitConditionalLogitLinear", d.units, d.design)) {
+            StopWithError();
+            return 0;
+        }
+        std::vector<std::pair<size_t, size_t>> groups;
+        for (const GroupRange& range : d.groups)
+            if (Informative(range)) groups.emplace_back(range.begin, range.end);
+        FindVaryingColumns(d.design, groups);
     }
     ComputeEta(d.design, beta, d.eta);
     const bool derivatives = gradient != nullptr;
@@ -346,6 +380,7 @@ double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient
     if (derivatives) {
         for (int j = 0; j < p; ++j) (*gradient)[j] = static_cast<double>(g[j]);
         for (size_t a = 0; a < h.size(); ++a) (*hessian)[a] = static_cast<double>(h[a]);
+        ZeroInvariantColumns(d.design, *gradient, *hessian);
     }
     return AsResult(sum);
 }
@@ -522,9 +557,12 @@ void MapToParameters(const RaschData& d, const std::vector<long double>& gEta,
 double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,
                  std::vector<double>* hessian) {
     RaschData& d = Rasch();
-    if (d.design.p < 0 && !ReadDesign("FitConditionalRasch", d.items, d.design)) {
-        StopWithError();
-        return 0;
+    if (d.design.p < 0) {
+        if (!ReadDesign("FitConditionalRasch", d.items, d.design)) {
+            StopWithError();
+            return 0;
+        }
+        FindVaryingColumns(d.design, {{0, d.items.size()}});
     }
     ComputeEta(d.design, beta, d.eta);
     if (EtaBeyond(d.eta, 0, d.eta.size(), kRaschEtaLimit)) Stop(kOverflowMessage, false);
@@ -536,7 +574,10 @@ double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,
         Stop(kOverflowMessage, false);
         return static_cast<double>(l);
     }
-    if (derivatives) MapToParameters(d, gEta, hEta, *gradient, *hessian);
+    if (derivatives) {
+        MapToParameters(d, gEta, hEta, *gradient, *hessian);
+        ZeroInvariantColumns(d.design, *gradient, *hessian);
+    }
     return AsResult(l);
 }
 
