@@ -523,7 +523,7 @@ void BuildDesign(CoxFit& fit) {
     for (size_t i = 0; i < fit.unitNumber.size(); ++i) {
         int32_t u = fit.unitNumber[i];
         int stratum = fit.units.stratum[i];
-        double* stratumFirst = &first[static_cast<size_t>(stratum) * p];
+        double* stratumFirst = first.data() + static_cast<size_t>(stratum) * p;
         for (int k = 1; k <= p; ++k) {
             double value = models::ColumnValue(u, k);
             if (!seen[stratum])
