@@ -14,6 +14,7 @@
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 #include "special/clogit.h"
 
@@ -37,8 +38,10 @@ constexpr int kMaxItems = 255;
 // the other logit fits (values computed in single precision).
 constexpr double kResponseTolerance = 1.0E-7;
 // The item totals must match the score groups to this fraction of their sum: counts summed
-// in double are exact, fractional single-precision data are not.
+// in double are exact, fractional single-precision data are not. Never by as much as half a
+// count, so that totals one off are refused however many persons there are.
 constexpr double kSumTolerance = 1.0E-6;
+constexpr double kMaxSumDifference = 0.5;
 
 constexpr const char* kOverflowMessage = "Numerical overflow - estimates on boundary ?";
 
@@ -61,6 +64,7 @@ struct SparseDesign {
     std::vector<size_t> start;
     std::vector<int> column;
     std::vector<double> value;
+    std::vector<uint8_t> varies;  // per column: not one value throughout each group
 };
 
 bool ReadDesign(const char* procedure, const std::vector<int32_t>& units, SparseDesign& x) {
@@ -99,6 +103,33 @@ void ComputeEta(const SparseDesign& x, const std::vector<double>& beta, std::vec
 void DenseRow(const SparseDesign& x, size_t i, double* row) {
     std::fill(row, row + x.p, 0.0);
     for (size_t a = x.start[i]; a < x.start[i + 1]; ++a) row[x.column[a]] = x.value[a];
+}
+
+// A column with one value throughout each group (the constant) adds the same to every eta of
+// a group and leaves a conditional likelihood unchanged: its derivatives are exactly 0.
+// Computed, they are rounding noise that the engine could take for information and estimate,
+// so they are given as 0 and the column is aliased. `groups` are ranges of fit units.
+void FindVaryingColumns(SparseDesign& x, const std::vector<std::pair<size_t, size_t>>& groups) {
+    x.varies.assign(x.p, 0);
+    std::vector<double> first(x.p), row(x.p);
+    for (const auto& [begin, end] : groups) {
+        if (end - begin < 2) continue;
+        DenseRow(x, begin, first.data());
+        for (size_t i = begin + 1; i < end; ++i) {
+            DenseRow(x, i, row.data());
+            for (int k = 0; k < x.p; ++k)
+                if (row[k] != first[k]) x.varies[k] = 1;
+        }
+    }
+}
+
+void ZeroInvariantColumns(const SparseDesign& x, std::vector<double>& gradient,
+                          std::vector<double>& hessian) {
+    for (int j = 0; j < x.p; ++j) {
+        if (static_cast<size_t>(j) >= x.varies.size() || x.varies[j]) continue;
+        gradient[j] = 0;
+        for (int k = 0; k < x.p; ++k) hessian[Packed(std::max(j, k), std::min(j, k))] = 0;
+    }
 }
 
 // One evaluation of a model's likelihood at the estimates `at`; the gradient and the packed
@@ -183,10 +214,11 @@ double SecondDerivative(int i, int j) {
     return e.hessian[Packed(std::max(i, j) - 1, std::min(i, j) - 1)];
 }
 
-// Fits the formula over nUnits units with the model's pass, the cache emptied before and after.
+// Fits the formula over nUnits units with the model's pass, the cache emptied before and after;
+// `leftSide` names the model and its data for TESTMODELCHANGE.
 // The information matrix is kept after the fit, so that ESTIMATE can compare the parameters of
 // a term (items, levels of a factor).
-void RunFit(const std::string& formula, int32_t nUnits, Pass pass) {
+void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& leftSide) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
     const bool hold = models::HoldMatrix;
@@ -194,6 +226,9 @@ void RunFit(const std::string& formula, int32_t nUnits, Pass pass) {
     models::FitUserDefined(formula, "", nUnits, {LogLikelihood, FirstDerivative, SecondDerivative});
     models::HoldMatrix = hold;
     Cache() = CachedLikelihood();
+    // Every user-defined fit has the same type, so the model and its left side tell
+    // TESTMODELCHANGE whether two fits are comparable: another model's fit is not.
+    if (data::ErrorFree) models::detail::Fit().current.response = leftSide;
 }
 
 // A likelihood without any informative data is 0; it is handed over as -0.0 so that -2 log
@@ -312,9 +347,15 @@ void FillGroup(const ClogitData& d, const GroupRange& g, bool derivatives, detai
 double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient,
                   std::vector<double>* hessian) {
     ClogitData& d = Clogit();
-    if (d.design.p < 0 && !ReadDesign("FitConditionalLogitLinear", d.units, d.design)) {
-        StopWithError();
-        return 0;
+    if (d.design.p < 0) {
+        if (!ReadDesign("FitConditionalLogitLinear", d.units, d.design)) {
+            StopWithError();
+            return 0;
+        }
+        std::vector<std::pair<size_t, size_t>> groups;
+        for (const GroupRange& range : d.groups)
+            if (Informative(range)) groups.emplace_back(range.begin, range.end);
+        FindVaryingColumns(d.design, groups);
     }
     ComputeEta(d.design, beta, d.eta);
     const bool derivatives = gradient != nullptr;
@@ -339,6 +380,7 @@ double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient
     if (derivatives) {
         for (int j = 0; j < p; ++j) (*gradient)[j] = static_cast<double>(g[j]);
         for (size_t a = 0; a < h.size(); ++a) (*hessian)[a] = static_cast<double>(h[a]);
+        ZeroInvariantColumns(d.design, *gradient, *hessian);
     }
     return AsResult(sum);
 }
@@ -406,7 +448,9 @@ bool CheckResponses(const ClogitSpecification& spec) {
         if (!data::UnitIncluded(u)) continue;
         double v = y.variate[u];
         if (spec.n == 0) {
-            if (std::fabs(v) > kResponseTolerance && std::fabs(v - 1) > kResponseTolerance) {
+            // The missing value lies within the tolerance of 0; it is no response, not a 0.
+            if (v == data::MissingValue ||
+                (std::fabs(v) > kResponseTolerance && std::fabs(v - 1) > kResponseTolerance)) {
                 ReportError("Responses must be 0 or 1");
                 return false;
             }
@@ -433,8 +477,14 @@ bool CheckResponses(const ClogitSpecification& spec) {
     return true;
 }
 
+// A unit without a grouping value (a missing value, factor level 0) belongs to no matched
+// set: it is left out rather than conditioned together with the other such units.
+bool HasGroup(const data::Vector& g, int32_t u) {
+    return g.kind == data::FactorKind ? g.factor[u] != 0 : g.variate[u] != data::MissingValue;
+}
+
 // The fit units and the groups: runs of equal grouping values over all units, each holding
-// its included units with at least one trial.
+// its included units with a group and at least one trial.
 void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
     const data::Vector& g = Entry(spec.g);
     const data::Vector& y = Entry(spec.y);
@@ -444,7 +494,7 @@ void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
             if (!d.groups.empty()) d.groups.back().end = d.units.size();
             d.groups.push_back({d.units.size(), d.units.size(), 0, 0});
         }
-        if (!data::UnitIncluded(u)) continue;
+        if (!data::UnitIncluded(u) || !HasGroup(g, u)) continue;
         double trials = 1, positives = std::round(y.variate[u]);
         if (spec.n != 0) {
             trials = std::round(Entry(spec.n).variate[u]);
@@ -507,9 +557,12 @@ void MapToParameters(const RaschData& d, const std::vector<long double>& gEta,
 double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,
                  std::vector<double>* hessian) {
     RaschData& d = Rasch();
-    if (d.design.p < 0 && !ReadDesign("FitConditionalRasch", d.items, d.design)) {
-        StopWithError();
-        return 0;
+    if (d.design.p < 0) {
+        if (!ReadDesign("FitConditionalRasch", d.items, d.design)) {
+            StopWithError();
+            return 0;
+        }
+        FindVaryingColumns(d.design, {{0, d.items.size()}});
     }
     ComputeEta(d.design, beta, d.eta);
     if (EtaBeyond(d.eta, 0, d.eta.size(), kRaschEtaLimit)) Stop(kOverflowMessage, false);
@@ -521,7 +574,10 @@ double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,
         Stop(kOverflowMessage, false);
         return static_cast<double>(l);
     }
-    if (derivatives) MapToParameters(d, gEta, hEta, *gradient, *hessian);
+    if (derivatives) {
+        MapToParameters(d, gEta, hEta, *gradient, *hessian);
+        ZeroInvariantColumns(d.design, *gradient, *hessian);
+    }
     return AsResult(l);
 }
 
@@ -566,7 +622,8 @@ bool ReadScoreGroups(const RaschSpecification& spec, RaschData& d) {
         sumScores += static_cast<double>(r) * size;
         if (r <= static_cast<int32_t>(d.items.size())) d.sizes.push_back(size);
     }
-    if (std::fabs(sumTotals - sumScores) > kSumTolerance * std::max(1.0, sumScores)) {
+    const double allowed = std::min(kSumTolerance * std::max(1.0, sumScores), kMaxSumDifference);
+    if (std::fabs(sumTotals - sumScores) > allowed) {
         ReportError("Sum of item totals does not match score group sizes.");
         return false;
     }
@@ -589,7 +646,9 @@ void FitConditionalLogitLinear(const std::string& specification) {
     if (!CheckLengthsAndOrder(spec) || !CheckResponses(spec)) return;
     BuildGroups(spec, Clogit());
     if (!CheckFormulaValues(spec.formula, Clogit().units)) return;
-    RunFit(spec.formula, Entry(spec.g).length, ClogitPass);
+    RunFit(spec.formula, Entry(spec.g).length, ClogitPass,
+           "FitConditionalLogitLinear " + Entry(spec.y).name + "/" +
+               (spec.n != 0 ? Entry(spec.n).name : ""));
     Clogit() = ClogitData();
 }
 
@@ -611,7 +670,8 @@ void FitConditionalRasch(const std::string& specification) {
     }
     if (!ReadScoreGroups(spec, Rasch())) return;
     if (!CheckFormulaValues(spec.formula, Rasch().items)) return;
-    RunFit(spec.formula, k, RaschPass);
+    RunFit(spec.formula, k, RaschPass,
+           "FitConditionalRasch " + Entry(spec.t).name + "/" + Entry(spec.n).name);
     Rasch() = RaschData();
 }
 

@@ -17,6 +17,7 @@
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::special {
@@ -343,6 +344,7 @@ struct CoxFit {
     int parameters = 0;
     bool designBuilt = false;
     SparseDesign design;
+    std::vector<uint8_t> varies;  // per column: not one value throughout each stratum
     std::vector<double> derivativeKey;
     bool haveDerivatives = false;
     Derivatives derivatives;
@@ -505,17 +507,34 @@ std::vector<double> CurrentBeta(int p) {
 }
 
 // The nonzero design values of the fit units, read once per fit.
+// A column with one value throughout each stratum (the constant, a stratum's own factor) adds
+// the same to every eta of a risk set and leaves the partial likelihood unchanged: its
+// derivatives are exactly 0. Computed, they are rounding noise that the engine could take for
+// information and estimate, so they are given as 0 and the column is aliased.
 void BuildDesign(CoxFit& fit) {
     if (fit.designBuilt) return;
     SparseDesign& x = fit.design;
-    x.columns = fit.parameters;
-    for (int32_t u : fit.unitNumber) {
-        for (int k = 1; k <= fit.parameters; ++k) {
+    const int p = fit.parameters;
+    x.columns = p;
+    constexpr int kStrata = 256;  // stratum levels 0..255
+    std::vector<double> first(static_cast<size_t>(kStrata) * p);
+    std::vector<uint8_t> seen(kStrata, 0);
+    fit.varies.assign(p, 0);
+    for (size_t i = 0; i < fit.unitNumber.size(); ++i) {
+        int32_t u = fit.unitNumber[i];
+        int stratum = fit.units.stratum[i];
+        double* stratumFirst = first.data() + static_cast<size_t>(stratum) * p;
+        for (int k = 1; k <= p; ++k) {
             double value = models::ColumnValue(u, k);
+            if (!seen[stratum])
+                stratumFirst[k - 1] = value;
+            else if (value != stratumFirst[k - 1])
+                fit.varies[k - 1] = 1;
             if (value == 0.0) continue;
             x.column.push_back(k - 1);
             x.value.push_back(value);
         }
+        seen[stratum] = 1;
         x.start.push_back(static_cast<int32_t>(x.column.size()));
     }
     fit.designBuilt = true;
@@ -538,6 +557,9 @@ double CoxLogLikelihood() {
         // value that could be computed then stands.
         if (!std::isfinite(value)) return fit.lastLogLikelihood;
     }
+    // A likelihood of 1 (every death alone in its risk set) is handed over as -0.0, so that
+    // -2 log likelihood is written as 0.0000, not -0.0000.
+    if (value == 0) value = -0.0;
     fit.lastLogLikelihood = value;
     return value;
 }
@@ -556,11 +578,14 @@ const Derivatives& CoxDerivatives() {
 }
 
 double CoxFirst(int i) {
-    return CoxDerivatives().first[i - 1];
+    const Derivatives& d = CoxDerivatives();
+    return gFit->varies[i - 1] ? d.first[i - 1] : 0.0;
 }
 
 double CoxSecond(int i, int j) {
-    return CoxDerivatives().second[static_cast<size_t>(i - 1) * gFit->parameters + (j - 1)];
+    const Derivatives& d = CoxDerivatives();
+    if (!gFit->varies[i - 1] || !gFit->varies[j - 1]) return 0.0;
+    return d.second[static_cast<size_t>(i - 1) * gFit->parameters + (j - 1)];
 }
 
 // The result variates belong to the last fit: a variate of another length is the result of an
@@ -695,6 +720,10 @@ bool FitCoxModel(const std::string& specification) {
     models::HoldMatrix = hold;
     gFit = nullptr;
     if (!data::ErrorFree) return false;
+    // Every user-defined fit has the same type, so the data it was fitted to tell TESTMODELCHANGE
+    // whether two fits are comparable: another model's fit or other survival data are not.
+    models::detail::Fit().current.response = "FitCoxModel " + fit.exitName + "*" + fit.deathName +
+                                             "-" + fit.entryName + "/" + fit.stratumName;
     data::ProcedureName = "FitCoxModel";
     WriteLine();
     if (fit.parameters > 0) {
