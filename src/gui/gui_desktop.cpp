@@ -103,6 +103,7 @@ void GuiDesktop::ErrorBox(const std::string& text) {
     if (window_ != nullptr && interp::EditorActive) window_->NoteProgramError(text);
     if (script.on) return script.boxes.push_back(text);
     QMessageBox::warning(window_, "KORW", BoxText(text));
+    Reactivate();
 }
 
 bool GuiDesktop::Confirm(const std::string& text) {
@@ -110,8 +111,16 @@ bool GuiDesktop::Confirm(const std::string& text) {
         script.boxes.push_back(text);
         return script.confirmAnswer;
     }
-    return QMessageBox::question(window_, "KORW", BoxText(text),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    bool yes = QMessageBox::question(window_, "KORW", BoxText(text),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    Reactivate();
+    return yes;
+}
+
+// The keyboard goes back to the main window when a box closes, also on a display without a
+// window manager to hand it back.
+void GuiDesktop::Reactivate() {
+    if (window_ != nullptr) window_->activateWindow();
 }
 
 std::optional<std::string> GuiDesktop::ScriptedDialog(const interp::FileDialog& dialog) {
@@ -130,6 +139,7 @@ std::optional<std::string> GuiDesktop::OpenDialog(const interp::FileDialog& dial
     if (box->exec() == QDialog::Accepted && !box->selectedFiles().isEmpty())
         chosen = box->selectedFiles().front().toStdString();
     delete box;
+    Reactivate();
     return chosen;
 }
 
@@ -140,6 +150,7 @@ std::optional<std::string> GuiDesktop::SaveDialog(const interp::FileDialog& dial
     if (box->exec() == QDialog::Accepted && !box->selectedFiles().isEmpty())
         chosen = WithExtension(box->selectedFiles().front().toStdString(), dialog);
     delete box;
+    Reactivate();
     return chosen;
 }
 

@@ -49,6 +49,7 @@ class GuiDesktop : public interp::Desktop {
     Script script;
 
   private:
+    void Reactivate();
     std::optional<std::string> ScriptedDialog(const interp::FileDialog& dialog);
     MainWindow* window_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +15,7 @@
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
+    auto started = std::chrono::steady_clock::now();
     CLI::App app{"KORW, interactive statistics with the KOR command language (desktop window)",
                  "korw-gui"};
     std::string root;
@@ -56,6 +58,16 @@ int main(int argc, char** argv) {
     korw::gui::GuiDesktop desktop;
     korw::gui::MainWindow window(options, desktop);
     window.show();
-    QTimer::singleShot(0, &window, [&window] { window.Activate(); });
+    QTimer::singleShot(0, &window, [&window, started] {
+        // KORW_GUI_TIMING=1: the time from the start of main to the window on show, for
+        // measuring the start-up.
+        if (std::getenv("KORW_GUI_TIMING") != nullptr)
+            std::cerr << "korw-gui: window shown after "
+                      << std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started)
+                             .count()
+                      << " ms\n";
+        window.Activate();
+    });
     return QApplication::exec();
 }

@@ -108,7 +108,7 @@ void MainWindow::BuildWindows() {
     log_->setObjectName("ProgramWindow");
     log_->setReadOnly(true);
     log_->setFont(fixed);
-    log_->setMinimumHeight(60);
+    log_->setMinimumHeight(90);
     log_->setFocusPolicy(Qt::ClickFocus);
     Colour(*log_, kLime, Qt::black);
     layout->addWidget(log_, 1);
@@ -156,7 +156,7 @@ void MainWindow::BuildWindows() {
     help_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     help_->setLineWrapMode(QPlainTextEdit::NoWrap);
     Colour(*help_, Qt::black, kAqua);
-    help_->setPlainText(QString::fromStdString(console::HelpText()));
+    helpText_ = console::HelpText();  // shown on the first call for help, to open faster
     help_->keys = [this](QKeyEvent* e) { return HelpKeys(e); };
     helpLayout->addWidget(help_, 1);
     list_ = new ListPane(helpPage_);
@@ -192,7 +192,6 @@ void MainWindow::BuildWindows() {
     };
     stack_->addWidget(demo_);
 
-    BuildSelector();
     picture_->ShowStartPicture();
     stack_->setCurrentWidget(picture_);
     setCentralWidget(central);
@@ -211,6 +210,11 @@ void MainWindow::BuildSelector() {
     tree_->setModel(dirModel_);
     for (int c = 1; c < dirModel_->columnCount(); ++c) tree_->hideColumn(c);
     tree_->header()->hide();
+    // The tree is read in the background: the working directory comes into view once its
+    // folder has been read.
+    connect(dirModel_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex());
+    });
     layout->addWidget(tree_, 1);
     dirEdit_ = new QLineEdit(selector_);
     dirEdit_->setObjectName("WorkDirEdit");
@@ -249,8 +253,10 @@ void MainWindow::SetHints(bool on) {
     hint(help_, kHelpHint);
     hint(list_, kCommandListHint);
     hint(editor_, kEditorHint);
-    hint(tree_, DirectoryTreeHint(interp::RootDirectory));
-    hint(dirEdit_, DirectoryEditHint(interp::RootDirectory));
+    if (selector_ != nullptr) {
+        hint(tree_, DirectoryTreeHint(interp::RootDirectory));
+        hint(dirEdit_, DirectoryEditHint(interp::RootDirectory));
+    }
     if (!on) QToolTip::hideText();
 }
 
@@ -279,6 +285,8 @@ void MainWindow::Activate() {
         return StartSessionIn(file.parent_path().string());
     }
     if (!options_.workingDirectory.empty()) return StartSessionIn(options_.workingDirectory);
+    BuildSelector();
+    SetHints(hintsOn_);
     QModelIndex index = dirModel_->index(QString::fromStdString(settings_.workingDirectory));
     tree_->setCurrentIndex(index);
     tree_->scrollTo(index);
@@ -308,7 +316,7 @@ void MainWindow::StartSessionIn(const std::string& directory) {
     console::StartSession(directory);
     started_ = true;
     SetHints(hintsOn_);
-    if (stack_->currentWidget() == selector_) ShowPane(picture_, command_);
+    if (selector_ != nullptr && stack_->currentWidget() == selector_) ShowPane(picture_, command_);
     command_->setFocus();
     if (data::FileExists(directory + "/autoexec.kor")) Execute("run autoexec");
     if (!startCommand_.empty() && !interp::DemoMode) Execute(startCommand_);
@@ -355,6 +363,8 @@ void MainWindow::Execute(const std::string& typed) {
 }
 
 void MainWindow::LogCommand(const std::string& line) {
+    // A failed command turns the line red before its error box comes up.
+    if (line.rfind("*** ", 0) == 0 && !interp::DemoMode) command_->SetState(true);
     logLines_.push_back(line);
     log_->appendPlainText(QString::fromStdString(line));
     log_->moveCursor(QTextCursor::End);
@@ -501,6 +511,10 @@ void MainWindow::SavePictureAs() {
 // ---- help and the command list ----
 
 void MainWindow::ShowHelp(const std::string& topic) {
+    if (!helpText_.empty()) {
+        help_->setPlainText(QString::fromStdString(helpText_));
+        helpText_.clear();
+    }
     ShowPane(helpPage_, help_);
     if (topic.empty()) return;
     QTextDocument* doc = help_->document();
@@ -801,6 +815,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         escape_ = true;
         return true;
     }
+    if (selector_ == nullptr) return QMainWindow::eventFilter(watched, event);
     if (watched == tree_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
         SelectorChosen(dirModel_->filePath(tree_->currentIndex()).toStdString());
         return true;
@@ -827,7 +842,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 // ---- closing ----
 
 bool MainWindow::CloseSession() {
-    if (stack_->currentWidget() == selector_ || !started_) return false;
+    if ((selector_ != nullptr && stack_->currentWidget() == selector_) || !started_) return false;
     if (!console::FinishLibrarySession()) return false;
     interp::FileDialog dialog{"Save sessions output file as ...",
                               "KORW output file (*.OUT)|*.OUT",

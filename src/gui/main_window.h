@@ -107,6 +107,7 @@ class MainWindow : public QMainWindow {
     bool escape_ = false;
     int busy_ = 0;
     std::string startCommand_;
+    std::string helpText_;
 
     TextPane* log_ = nullptr;
     std::vector<std::string> logLines_;
