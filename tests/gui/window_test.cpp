@@ -1,5 +1,6 @@
 // The desktop window driven by keys: one session for the whole run, as a user would have it.
 // Boxes and file dialogs answer from the desktop's script, so nothing modal waits for a click.
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
@@ -220,6 +221,37 @@ class WindowTest : public QObject {
         QTest::keyClick(&window_->Picture(), Qt::Key_Plus, Qt::KeypadModifier);
         QVERIFY(window_->Picture().Image() != turned);
         QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+    }
+
+    // A listing of 10^5 lines is shown in blocks: the window keeps answering while it loads.
+    void longOutputDoesNotFreezeTheWindow() {
+        Type("v long 100000");
+        Type(" long = #");
+        QElapsedTimer clock, sinceTick;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, this,
+                [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+        clock.start();
+        sinceTick.start();
+        ticker.start();
+        // Escape once the last line is on show.
+        int lines = 0;
+        std::function<void()> whenLoaded = [&] {
+            lines = window_->Result().blockCount();
+            if (lines >= 100000) return QTest::keyClick(&window_->Result(), Qt::Key_Escape);
+            QTimer::singleShot(5, this, whenLoaded);
+        };
+        QTimer::singleShot(0, this, whenLoaded);
+        ++typing_;
+        QTest::keyClicks(&window_->Command(), "li long");
+        QTest::keyClick(&window_->Command(), Qt::Key_Return);
+        ticker.stop();
+        qInfo() << "LIST of 100000 lines:" << clock.elapsed() << "ms, longest freeze" << longestGap
+                << "ms";
+        QVERIFY(lines >= 100000);
+        QVERIFY(longestGap < 1000);
     }
 
     // Closing: the session output saved as chosen, the session files gone, LASTDIR written.
