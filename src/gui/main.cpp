@@ -19,10 +19,12 @@ int main(int argc, char** argv) {
     CLI::App app{"KORW, interactive statistics with the KOR command language (desktop window)",
                  "korw-gui"};
     std::string root;
-    bool version = false;
+    bool version = false, demo = false;
     std::vector<std::string> arguments;
     app.add_option("--root", root, "Root directory of the session files")
         ->check(CLI::ExistingDirectory);
+    app.add_flag("--demo", demo,
+                 "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");
     app.add_flag("--version", version, "Print the version and exit");
     app.add_option("arguments", arguments, "FILE.KOR | FILE.KDS | DIR, then values");
     CLI11_PARSE(app, argc, argv);
@@ -55,6 +57,11 @@ int main(int argc, char** argv) {
     korw::gui::GuiOptions options;
     options.root = fs::absolute(root).lexically_normal().string();
     options.arguments = arguments;
+    // The demonstrations have a working directory of their own: the selector does not open.
+    if (demo) {
+        options.arguments.clear();
+        options.workingDirectory = options.root + "/DEMOS";
+    }
     korw::gui::GuiDesktop desktop;
     korw::gui::MainWindow window(options, desktop);
     window.show();
