@@ -203,6 +203,10 @@ void GuiDesktop::ShowPicture(bool threeD) {
     if (window_ != nullptr) window_->ShowPicture(threeD);
 }
 
+void GuiDesktop::ShowImage(const std::string& file) {
+    if (window_ != nullptr) window_->ShowImage(file);
+}
+
 void GuiDesktop::ShowProgramNotice(const std::string& notice) {
     if (window_ != nullptr) window_->ShowProgramNotice(notice);
 }

@@ -30,6 +30,7 @@ class GuiDesktop : public interp::Desktop {
     void ShowFile(const std::string& file) override;
     std::string EditFile(const std::string& file) override;
     void ShowPicture(bool threeD) override;
+    void ShowImage(const std::string& file) override;
     void ShowProgramNotice(const std::string& notice) override;
     void ShowDemoText(const std::string& text) override;
     void ShowDemoMenu() override;

@@ -439,6 +439,7 @@ void MainWindow::ShowFile(const std::string& file) {
 
 void MainWindow::ShowPicture(bool threeD) {
     threeD_ = threeD;
+    imageShown_ = false;
     pictureShown_ = true;
     picture_->ShowBitmap();
     ShowPane(picture_, picture_);
@@ -453,6 +454,16 @@ void MainWindow::ShowPicture(bool threeD) {
     }
 }
 
+// SHOW of a picture file: shown in the picture area until Return or Escape.
+void MainWindow::ShowImage(const std::string& file) {
+    if (!picture_->ShowFile(data::ResolveExisting(file)))
+        return interp::SetCommandError(file + " could not be loaded");
+    pictureShown_ = true;
+    imageShown_ = true;
+    threeD_ = false;
+    ShowPane(picture_, picture_);
+}
+
 bool MainWindow::PictureKeys(QKeyEvent* e) {
     int key = e->key();
     if (pictureLoop_ != nullptr) {
@@ -461,12 +472,14 @@ bool MainWindow::PictureKeys(QKeyEvent* e) {
         return true;
     }
     if (!pictureShown_) return false;
+    if (imageShown_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) key = Qt::Key_Escape;
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         SavePictureAs();
         return true;
     }
     if (key == Qt::Key_Escape) {
         pictureShown_ = false;
+        imageShown_ = false;
         picture_->ShowStartPicture();
         BackToCommandLine();
         return true;

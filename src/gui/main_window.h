@@ -42,6 +42,7 @@ class MainWindow : public QMainWindow {
     // The services the desktop passes on.
     bool Review(const std::string& file);
     void ShowPicture(bool threeD);
+    void ShowImage(const std::string& file);
     void ShowFile(const std::string& file);
     std::string EditFile(const std::string& file);
     void ShowProgramNotice(const std::string& notice);
@@ -132,6 +133,7 @@ class MainWindow : public QMainWindow {
     QEventLoop* pictureLoop_ = nullptr;
     bool threeD_ = false;
     bool pictureShown_ = false;
+    bool imageShown_ = false;  // a picture file of SHOW, not the plot bitmap
     std::string editorFile_;
     std::string savedCommandText_;
     QString lastSearch_;

@@ -45,6 +45,14 @@ void PicturePane::ShowBitmap() {
     update();
 }
 
+bool PicturePane::ShowFile(const std::string& file) {
+    QImage image(QString::fromStdString(file));
+    if (image.isNull()) return false;
+    image_ = image;
+    update();
+    return true;
+}
+
 void PicturePane::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().window());

@@ -16,6 +16,8 @@ class PicturePane : public QWidget {
     void ShowStartPicture();
     // A copy of the plot bitmap as it stands now.
     void ShowBitmap();
+    // A picture file; false when it cannot be read.
+    bool ShowFile(const std::string& file);
     const QImage& Image() const { return image_; }
 
     std::function<bool(QKeyEvent*)> keys;

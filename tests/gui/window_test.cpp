@@ -11,6 +11,7 @@
 
 #include "gui/gui_desktop.h"
 #include "gui/main_window.h"
+#include "gui/window_settings.h"
 #include "interp/state.h"
 
 using korw::gui::GuiDesktop;
@@ -223,6 +224,34 @@ class WindowTest : public QObject {
         QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
     }
 
+    // Escape while a program runs stops it after the present line: the window answers keys
+    // between the program's lines.
+    void escapeStopsARunningProgram() {
+        std::ofstream prog(work_ + "/slow.KOR");
+        for (int i = 0; i < 400; ++i) prog << "VARIATE s" << i % 50 << " 10\n";
+        prog.close();
+        desktop_.script.boxes.clear();
+        QTimer::singleShot(0, this,
+                           [this] { QTest::keyClick(&window_->Command(), Qt::Key_Escape); });
+        Type("ru slow");
+        QCOMPARE(desktop_.script.boxes.size(), size_t(1));
+        QVERIFY(desktop_.script.boxes[0].rfind("Escape from keyboard (line ", 0) == 0);
+        QVERIFY(SessionOutput().find(" *** PROGRAM INTERRUPTED ***") != std::string::npos);
+        QVERIFY(!window_->Command().isReadOnly());
+    }
+
+    // SHOW of a picture file puts it in the picture area; Escape closes it.
+    void showPutsAPictureFileInThePictureArea() {
+        QImage image(20, 10, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(QString::fromStdString(work_ + "/red.bmp"), "BMP"));
+        Type("sho red.bmp");
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Picture()));
+        QCOMPARE(window_->Picture().Image().size(), QSize(20, 10));
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+        QCOMPARE(window_->Picture().Image().size(), QSize(640, 480));
+    }
+
     // A listing of 10^5 lines is shown in blocks: the window keeps answering while it loads.
     void longOutputDoesNotFreezeTheWindow() {
         Type("v long 100000");
@@ -252,6 +281,36 @@ class WindowTest : public QObject {
                 << "ms";
         QVERIFY(lines >= 100000);
         QVERIFY(longestGap < 1000);
+    }
+
+    // LASTDIR: six lines; a line that cannot be read, or a width or height of 0, gives the
+    // default size; a working directory that is gone gives MISC under the root.
+    void lastDirIsReadWithFallbacks() {
+        QTemporaryDir dir;
+        std::string root = dir.path().toStdString();
+        korw::gui::WindowSettings s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root + "/MISC");
+        QCOMPARE(s.width, 0);
+        std::ofstream(root + "/LASTDIR") << root << "\n10\n20\n700\n500\n0\n";
+        s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root);
+        QVERIFY(s.left == 10 && s.top == 20 && s.width == 700 && s.height == 500 && !s.hintsOn);
+        std::ofstream(root + "/LASTDIR") << root << "/gone\n10\n20\nwide\n500\n0\n";
+        s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root + "/MISC");
+        QVERIFY(s.width == 0 && s.hintsOn);
+        std::ofstream(root + "/LASTDIR") << root << "\n10\n20\n0\n500\n1\n";
+        QCOMPARE(korw::gui::ReadLastDir(root).width, 0);
+        QCOMPARE(korw::gui::CentredPosition(1024, 820), 102);
+        QCOMPARE(korw::gui::CentredPosition(1023, 820), 102);  // 101.5 rounds away from zero
+    }
+
+    // The dialogs' filters in Qt's form, each pattern in both cases.
+    void filtersBecomeQtFilters() {
+        QCOMPARE(korw::gui::QtFilter("JPEG Image File (*.jpg)|*.jpg|Bitmaps (*.bmp)|*.bmp"),
+                 std::string("JPEG Image File (*.JPG *.jpg);;Bitmaps (*.BMP *.bmp)"));
+        QCOMPARE(korw::gui::QtFilter("KORW program (*.KOR)|*.KOR"),
+                 std::string("KORW program (*.KOR *.kor)"));
     }
 
     // Closing: the session output saved as chosen, the session files gone, LASTDIR written.
