@@ -14,6 +14,7 @@
 #include "gui/window_settings.h"
 #include "interp/state.h"
 
+using korw::gui::CommandLine;
 using korw::gui::GuiDesktop;
 using korw::gui::MainWindow;
 namespace fs = std::filesystem;
@@ -108,6 +109,25 @@ class WindowTest : public QObject {
         Type(" x = #");
         Type(" y = x*2+1");
         QCOMPARE(LastLogLine(), QString("COMPUTE  y = x*2+1"));
+    }
+
+    // Ctrl+Right and Ctrl+Left step through command names in the command word and through
+    // vector names in the parameters; at the end of the list the last name stays.
+    void ctrlArrowsStepThroughNames() {
+        CommandLine& line = window_->Command();
+        line.setText("LIST x");
+        line.setCursorPosition(2);
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("LIST1 x"));
+        QTest::keyClick(&line, Qt::Key_Left, Qt::ControlModifier);
+        QTest::keyClick(&line, Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 x"));
+        line.setCursorPosition(line.text().size());
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 Y"));
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 Y"));
+        line.clear();
     }
 
     // Results wait in the result window: Return keeps them, Escape suppresses them.
