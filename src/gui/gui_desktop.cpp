@@ -125,6 +125,7 @@ void GuiDesktop::Reactivate() {
 
 std::optional<std::string> GuiDesktop::ScriptedDialog(const interp::FileDialog& dialog) {
     script.dialogTitles.push_back(dialog.title);
+    script.dialogNames.push_back(dialog.name);
     if (script.dialogAnswers.empty()) return {};
     std::string answer = script.dialogAnswers.front();
     script.dialogAnswers.pop_front();

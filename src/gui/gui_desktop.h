@@ -45,6 +45,7 @@ class GuiDesktop : public interp::Desktop {
         bool confirmAnswer = true;
         std::deque<std::string> dialogAnswers;
         std::vector<std::string> dialogTitles;
+        std::vector<std::string> dialogNames;  // the names the dialogs proposed
         int beeps = 0;
     };
     Script script;

@@ -222,9 +222,11 @@ class WindowTest : public QObject {
         QCOMPARE(plotted.size(), QSize(640, 480));
         desktop_.script.dialogAnswers = {"pic1", "pic2.bmp"};
         desktop_.script.dialogTitles.clear();
+        desktop_.script.dialogNames.clear();
         QTest::keyClick(&window_->Picture(), Qt::Key_Return);
         QTest::keyClick(&window_->Picture(), Qt::Key_Return);
         QCOMPARE(desktop_.script.dialogTitles, std::vector<std::string>(2, "Save picture as ..."));
+        QCOMPARE(desktop_.script.dialogNames, (std::vector<std::string>{"KORW1.JPG", "KORW1.JPG"}));
         QVERIFY(fs::exists(work_ + "/pic1.JPG"));
         QCOMPARE(ReadFile(work_ + "/pic1.JPG").substr(0, 2), std::string("\xFF\xD8"));
         QCOMPARE(ReadFile(work_ + "/pic2.bmp").substr(0, 2), std::string("BM"));
@@ -232,6 +234,19 @@ class WindowTest : public QObject {
                 std::string::npos);
         QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&window_->Command()));
+
+        // In a program the picture waits for a key; Return offers to save it there too.
+        std::ofstream(work_ + "/pic.KOR") << "PLOT x w\nVARIATE after 1\n";
+        desktop_.script.dialogAnswers = {""};
+        desktop_.script.dialogTitles.clear();
+        QTimer::singleShot(50, this, [this] {
+            QVERIFY(korw::interp::ProgramRunning);
+            QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        });
+        Type("ru pic");
+        QCOMPARE(desktop_.script.dialogTitles, std::vector<std::string>{"Save picture as ..."});
+        QVERIFY(SessionOutput().find("KORW: VARIATE after 1\n *** END OF PROGRAM ***") !=
+                std::string::npos);
 
         Type(" z = 10-x");
         Type("pl x w z");
