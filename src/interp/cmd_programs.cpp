@@ -347,7 +347,7 @@ void CmdShow(const std::string& params) {
         if (!LibraryFailed()) ShowCommandOutput();
         return;
     }
-    if (ext == ".JPG" || ext == ".BMP" || ext == ".PNG") return TheDesktop->ShellOpen(params, "");
+    if (ext == ".JPG" || ext == ".BMP" || ext == ".PNG") return TheDesktop->ShowImage(params);
     SetCommandError("Unknown file type - use SHELL");
 }
 

@@ -57,6 +57,10 @@ class Desktop {
     // front end offers to save it. Front ends without pictures ignore it.
     virtual void ShowPicture(bool threeD) { (void)threeD; }
 
+    // A picture file named by SHOW (.JPG, .BMP, .PNG): shown in the picture area. Front ends
+    // without one hand it to the desktop's viewer.
+    virtual void ShowImage(const std::string& file) { ShellOpen(file, ""); }
+
     // A program starts: the command window shows `notice` (" Running KORW program " + name +
     // " - press Escape to interrupt ") until the program ends. Front ends without one ignore it.
     virtual void ShowProgramNotice(const std::string& notice) { (void)notice; }

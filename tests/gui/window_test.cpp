@@ -1,0 +1,376 @@
+// The desktop window driven by keys: one session for the whole run, as a user would have it.
+// Boxes and file dialogs answer from the desktop's script, so nothing modal waits for a click.
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "gui/gui_desktop.h"
+#include "gui/main_window.h"
+#include "gui/window_settings.h"
+#include "interp/state.h"
+
+using korw::gui::CommandLine;
+using korw::gui::GuiDesktop;
+using korw::gui::MainWindow;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir root_;
+    std::string work_;
+    GuiDesktop desktop_;
+    MainWindow* window_ = nullptr;
+    QString reviewed_;
+    int typing_ = 0;
+
+    static std::string SessionOutput() { return ReadFile(korw::interp::SessionOutputFile); }
+
+    // Types a command and presses Return; results under review are answered with `answer`
+    // (Return or Escape) once they are shown, and their text kept in reviewed_.
+    // Typed letter by letter, a command word is completed as it grows: "li" becomes LIST, and
+    // typing on ("LISTS") falls back to a shorter name, so the tests type what users type.
+    void Type(const QString& text, Qt::Key answer = Qt::Key_Return) {
+        reviewed_.clear();
+        int typing = ++typing_;
+        QTimer::singleShot(0, this, [this, answer, typing] { Answer(answer, 0, typing); });
+        QTest::keyClicks(&window_->Command(), text);
+        QTest::keyClick(&window_->Command(), Qt::Key_Return);
+    }
+
+    // Waits (inside the review's own event loop) for the result window, then answers it.
+    void Answer(Qt::Key answer, int tries, int typing) {
+        if (typing != typing_) return;  // a later command is being typed
+        if (window_->Shown() == &window_->Result() && !window_->Result().toPlainText().isEmpty()) {
+            reviewed_ = window_->Result().toPlainText();
+            QTest::keyClick(&window_->Result(), answer);
+            return;
+        }
+        if (tries < 200)
+            QTimer::singleShot(
+                5, this, [this, answer, tries, typing] { Answer(answer, tries + 1, typing); });
+    }
+
+    QString LastLogLine() {
+        QStringList lines = window_->Log().toPlainText().split('\n');
+        return lines.isEmpty() ? QString() : lines.back();
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(root_.isValid());
+        work_ = root_.path().toStdString() + "/work";
+        fs::create_directories(work_);
+        desktop_.script.on = true;
+        korw::gui::GuiOptions options;
+        options.root = root_.path().toStdString();
+        options.workingDirectory = work_;
+        window_ = new MainWindow(options, desktop_);
+        window_->show();
+        window_->Activate();
+        QVERIFY(window_->SessionStarted());
+        QCOMPARE(window_->windowTitle(), QString::fromStdString("KORW from " + work_));
+        // Without LASTDIR the window has the default size.
+        QCOMPARE(window_->size(), QSize(820, 600));
+    }
+
+    // The command word is completed at each key release; the caret stays behind the typed
+    // character; an executed command goes to the log and leaves the line empty.
+    void typedCommandsAreCompleted() {
+        QTest::keyClicks(&window_->Command(), "vari");
+        QCOMPARE(window_->Command().text(), QString("VARIATE"));
+        QCOMPARE(window_->Command().cursorPosition(), 7);
+        QTest::keyClicks(&window_->Command(), " x y 5");
+        QCOMPARE(window_->Command().text(), QString("VARIATE x y 5"));
+        QTest::keyClick(&window_->Command(), Qt::Key_Return);
+        QCOMPARE(LastLogLine(), QString("VARIATE x y 5"));
+        QVERIFY(window_->Command().text().isEmpty());
+        // "=" on an empty line starts a COMPUTE.
+        QTest::keyClicks(&window_->Command(), "=");
+        QCOMPARE(window_->Command().text(), QString("COMPUTE ="));
+        window_->Command().clear();
+        Type(" x = #");
+        Type(" y = x*2+1");
+        QCOMPARE(LastLogLine(), QString("COMPUTE  y = x*2+1"));
+    }
+
+    // Ctrl+Right and Ctrl+Left step through command names in the command word and through
+    // vector names in the parameters; at the end of the list the last name stays.
+    void ctrlArrowsStepThroughNames() {
+        CommandLine& line = window_->Command();
+        line.setText("LIST x");
+        line.setCursorPosition(2);
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("LIST1 x"));
+        QTest::keyClick(&line, Qt::Key_Left, Qt::ControlModifier);
+        QTest::keyClick(&line, Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 x"));
+        line.setCursorPosition(line.text().size());
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 Y"));
+        QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(line.text(), QString("L1 Y"));
+        line.clear();
+    }
+
+    // Results wait in the result window: Return keeps them, Escape suppresses them.
+    void resultsAreReviewed() {
+        Type("li x y", Qt::Key_Return);
+        QVERIFY(reviewed_.contains("11"));
+        std::string out = SessionOutput();
+        QVERIFY(out.find("KORW> LIST x y\n") != std::string::npos);
+        QVERIFY(out.find("11") != std::string::npos);
+        QVERIFY(out.find("OUTPUT SUPPRESSED") == std::string::npos);
+        Type("li x", Qt::Key_Escape);
+        QVERIFY(!reviewed_.isEmpty());
+        out = SessionOutput();
+        QVERIFY(out.rfind("KORW> LIST x\n *** OUTPUT SUPPRESSED ***\n") != std::string::npos);
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Picture()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&window_->Command()));
+    }
+
+    // A failed command: the error box, "*** " in the log, the text kept; Up brings back the
+    // failed command without its "*** " and Down restores what was being typed.
+    void failedCommandStaysInTheLine() {
+        desktop_.script.boxes.clear();
+        Type("li nosuch");
+        QCOMPARE(desktop_.script.boxes, std::vector<std::string>{"Invalid identifier NOSUCH"});
+        QCOMPARE(LastLogLine(), QString("*** LIST nosuch"));
+        QCOMPARE(window_->Command().text(), QString("LIST nosuch"));
+        window_->Command().setText("SUMMARY x");
+        QTest::keyClick(&window_->Command(), Qt::Key_Up);
+        QCOMPARE(window_->Command().text(), QString("LIST nosuch"));
+        QTest::keyClick(&window_->Command(), Qt::Key_Up);
+        QCOMPARE(window_->Command().text(), QString("LIST x"));
+        QTest::keyClick(&window_->Command(), Qt::Key_PageDown);
+        QTest::keyClick(&window_->Command(), Qt::Key_Down);
+        QCOMPARE(window_->Command().text(), QString("SUMMARY x"));
+        // Escape empties the line, and on an empty line offers the QUIT question.
+        QTest::keyClick(&window_->Command(), Qt::Key_Escape);
+        QVERIFY(window_->Command().text().isEmpty());
+        QTest::keyClick(&window_->Command(), Qt::Key_Escape);
+        QCOMPARE(window_->Command().text(),
+                 QString("QUIT ? (Press Return to quit, Escape to continue)"));
+        QTest::keyClick(&window_->Command(), Qt::Key_Escape);
+        QVERIFY(window_->Command().text().isEmpty());
+    }
+
+    // KEYS defines a shortkey; "?" takes the selected text and "!" runs the line; KEYS lists it.
+    void shortKeysInsertAndRun() {
+        Type("k CF5 COMPUTE ?=0!");
+        QCOMPARE(LastLogLine(), QString("KEYS CF5 COMPUTE ?=0!"));
+        window_->Command().setText("y");
+        window_->Command().selectAll();
+        QTest::keyClick(&window_->Command(), Qt::Key_F5, Qt::ControlModifier);
+        QCOMPARE(LastLogLine(), QString("COMPUTE y=0"));
+        Type("k");
+        QVERIFY(reviewed_.startsWith(" Present shortkey definitions."));
+        QVERIFY2(reviewed_.contains("  <Ctrl>-F5   COMPUTE ?=0!"), qPrintable(reviewed_));
+        Type("k CF5");
+    }
+
+    // F9 in the editor runs the selected lines; the failing line is selected afterwards, and
+    // the file keeps its whole text.
+    void editorRunsSelectionAndSelectsFailingLine() {
+        std::string program = "VARIATE a 2\nVARIATE b 2\nLIST nosuch\nVARIATE c 2\n";
+        std::ofstream(work_ + "/prog.KOR") << program;
+        Type("ed prog");
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Editor()));
+        QTextCursor c(window_->Editor().document());
+        c.setPosition(window_->Editor().document()->findBlockByNumber(1).position());
+        c.setPosition(window_->Editor().document()->findBlockByNumber(3).position(),
+                      QTextCursor::KeepAnchor);
+        window_->Editor().setTextCursor(c);
+        desktop_.script.boxes.clear();
+        QTest::keyClick(&window_->Editor(), Qt::Key_F9);
+        QCOMPARE(desktop_.script.boxes,
+                 std::vector<std::string>{"Invalid identifier NOSUCH (line 2)"});
+        QCOMPARE(window_->Editor().textCursor().selectedText(), QString("LIST nosuch"));
+        QCOMPARE(QString::fromStdString(ReadFile(work_ + "/prog.KOR")),
+                 QString::fromStdString(program));
+        QVERIFY(SessionOutput().find(" *** START OF PROGRAM - executing selected lines only ***") !=
+                std::string::npos);
+        QTest::keyClick(&window_->Editor(), Qt::Key_Escape);
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Picture()));
+    }
+
+    // A plot is shown; Return offers "Save picture as ..." with KORWn.JPG, the type following
+    // the extension; 3-d pictures turn with the arrow keys.
+    void picturesAreShownSavedAndTurned() {
+        Type(" w = x*x+1");
+        Type("pl x w");
+        QCOMPARE(LastLogLine(), QString("PLOT x w"));
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Picture()));
+        QImage plotted = window_->Picture().Image();
+        QCOMPARE(plotted.size(), QSize(640, 480));
+        desktop_.script.dialogAnswers = {"pic1", "pic2.bmp"};
+        desktop_.script.dialogTitles.clear();
+        desktop_.script.dialogNames.clear();
+        QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        QCOMPARE(desktop_.script.dialogTitles, std::vector<std::string>(2, "Save picture as ..."));
+        QCOMPARE(desktop_.script.dialogNames, (std::vector<std::string>{"KORW1.JPG", "KORW1.JPG"}));
+        QVERIFY(fs::exists(work_ + "/pic1.JPG"));
+        QCOMPARE(ReadFile(work_ + "/pic1.JPG").substr(0, 2), std::string("\xFF\xD8"));
+        QCOMPARE(ReadFile(work_ + "/pic2.bmp").substr(0, 2), std::string("BM"));
+        QVERIFY(SessionOutput().find(" *** Picture saved as " + work_ + "/pic1.JPG ***") !=
+                std::string::npos);
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&window_->Command()));
+
+        // In a program the picture waits for a key; Return offers to save it there too.
+        std::ofstream(work_ + "/pic.KOR") << "PLOT x w\nVARIATE after 1\n";
+        desktop_.script.dialogAnswers = {""};
+        desktop_.script.dialogTitles.clear();
+        QTimer::singleShot(50, this, [this] {
+            QVERIFY(korw::interp::ProgramRunning);
+            QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        });
+        Type("ru pic");
+        QCOMPARE(desktop_.script.dialogTitles, std::vector<std::string>{"Save picture as ..."});
+        QVERIFY(SessionOutput().find("KORW: VARIATE after 1\n *** END OF PROGRAM ***") !=
+                std::string::npos);
+
+        Type(" z = 10-x");
+        Type("pl x w z");
+        QImage before = window_->Picture().Image();
+        QTest::keyClick(&window_->Picture(), Qt::Key_Left);
+        QVERIFY(window_->Picture().Image() != before);
+        QImage turned = window_->Picture().Image();
+        QTest::keyClick(&window_->Picture(), Qt::Key_Plus, Qt::KeypadModifier);
+        QVERIFY(window_->Picture().Image() != turned);
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+    }
+
+    // Escape while a program runs stops it after the present line: the window answers keys
+    // between the program's lines.
+    void escapeStopsARunningProgram() {
+        std::ofstream prog(work_ + "/slow.KOR");
+        for (int i = 0; i < 400; ++i) prog << "VARIATE s" << i % 50 << " 10\n";
+        prog.close();
+        desktop_.script.boxes.clear();
+        QTimer::singleShot(0, this,
+                           [this] { QTest::keyClick(&window_->Command(), Qt::Key_Escape); });
+        Type("ru slow");
+        QCOMPARE(desktop_.script.boxes.size(), size_t(1));
+        QVERIFY(desktop_.script.boxes[0].rfind("Escape from keyboard (line ", 0) == 0);
+        QVERIFY(SessionOutput().find(" *** PROGRAM INTERRUPTED ***") != std::string::npos);
+        QVERIFY(!window_->Command().isReadOnly());
+    }
+
+    // SHOW of a picture file puts it in the picture area; Escape closes it.
+    void showPutsAPictureFileInThePictureArea() {
+        QImage image(20, 10, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(QString::fromStdString(work_ + "/red.bmp"), "BMP"));
+        Type("sho red.bmp");
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Picture()));
+        QCOMPARE(window_->Picture().Image().size(), QSize(20, 10));
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+        QCOMPARE(window_->Picture().Image().size(), QSize(640, 480));
+    }
+
+    // A listing of 10^5 lines is shown in blocks: the window keeps answering while it loads.
+    void longOutputDoesNotFreezeTheWindow() {
+        Type("v long 100000");
+        Type(" long = #");
+        QElapsedTimer clock, sinceTick;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, this,
+                [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+        clock.start();
+        sinceTick.start();
+        ticker.start();
+        // Escape once the last line is on show.
+        int lines = 0;
+        std::function<void()> whenLoaded = [&] {
+            lines = window_->Result().blockCount();
+            if (lines >= 100000) return QTest::keyClick(&window_->Result(), Qt::Key_Escape);
+            QTimer::singleShot(5, this, whenLoaded);
+        };
+        QTimer::singleShot(0, this, whenLoaded);
+        ++typing_;
+        QTest::keyClicks(&window_->Command(), "li long");
+        QTest::keyClick(&window_->Command(), Qt::Key_Return);
+        ticker.stop();
+        qInfo() << "LIST of 100000 lines:" << clock.elapsed() << "ms, longest freeze" << longestGap
+                << "ms";
+        QVERIFY(lines >= 100000);
+        QVERIFY(longestGap < 1000);
+    }
+
+    // LASTDIR: six lines; a line that cannot be read, or a width or height of 0, gives the
+    // default size; a working directory that is gone gives MISC under the root.
+    void lastDirIsReadWithFallbacks() {
+        QTemporaryDir dir;
+        std::string root = dir.path().toStdString();
+        korw::gui::WindowSettings s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root + "/MISC");
+        QCOMPARE(s.width, 0);
+        std::ofstream(root + "/LASTDIR") << root << "\n10\n20\n700\n500\n0\n";
+        s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root);
+        QVERIFY(s.left == 10 && s.top == 20 && s.width == 700 && s.height == 500 && !s.hintsOn);
+        std::ofstream(root + "/LASTDIR") << root << "/gone\n10\n20\nwide\n500\n0\n";
+        s = korw::gui::ReadLastDir(root);
+        QCOMPARE(s.workingDirectory, root + "/MISC");
+        QVERIFY(s.width == 0 && s.hintsOn);
+        std::ofstream(root + "/LASTDIR") << root << "\n10\n20\n0\n500\n1\n";
+        QCOMPARE(korw::gui::ReadLastDir(root).width, 0);
+        QCOMPARE(korw::gui::CentredPosition(1024, 820), 102);
+        QCOMPARE(korw::gui::CentredPosition(1023, 820), 102);  // 101.5 rounds away from zero
+    }
+
+    // The dialogs' filters in Qt's form, each pattern in both cases.
+    void filtersBecomeQtFilters() {
+        QCOMPARE(korw::gui::QtFilter("JPEG Image File (*.jpg)|*.jpg|Bitmaps (*.bmp)|*.bmp"),
+                 std::string("JPEG Image File (*.JPG *.jpg);;Bitmaps (*.BMP *.bmp)"));
+        QCOMPARE(korw::gui::QtFilter("KORW program (*.KOR)|*.KOR"),
+                 std::string("KORW program (*.KOR *.kor)"));
+    }
+
+    // Closing: the session output saved as chosen, the session files gone, LASTDIR written.
+    void closingKeepsOutputAndWritesLastDir() {
+        std::string root = root_.path().toStdString();
+        desktop_.script.dialogAnswers = {"session"};
+        desktop_.script.dialogTitles.clear();
+        window_->Command().setFocus();
+        QTest::keyClick(&window_->Command(), Qt::Key_F1, Qt::ShiftModifier);  // hints off
+        QVERIFY(!window_->HintsOn());
+        window_->close();
+        QCOMPARE(desktop_.script.dialogTitles,
+                 std::vector<std::string>{"Save sessions output file as ..."});
+        std::string kept = ReadFile(work_ + "/session.OUT");
+        QVERIFY(kept.find("KORW> PLOT x w z") != std::string::npos);
+        QVERIFY(kept.find("End of session") != std::string::npos);
+        QVERIFY(!fs::exists(root + "/KORWOUT.TMP"));
+        QVERIFY(!fs::exists(root + "/KORW.TMP"));
+        std::string lastDir = ReadFile(root + "/LASTDIR");
+        QVERIFY(lastDir.rfind(work_ + "\n", 0) == 0);
+        QVERIFY(lastDir.find("\n820\n600\n0\n") != std::string::npos);
+        delete window_;
+        window_ = nullptr;
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
