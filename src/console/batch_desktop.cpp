@@ -68,6 +68,12 @@ void BatchDesktop::ShowPicture(bool) {
     if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + name + " ***");
 }
 
+// A batch run has nobody to look at a started program or an opened picture, and may run where
+// nothing can show one: SHELL (and SHOW of a picture) fail instead of reporting success.
+void BatchDesktop::ShellOpen(const std::string&, const std::string&) {
+    interp::SetCommandError("Files are not opened in batch mode");
+}
+
 bool BatchDesktop::CopyFile(const std::string& from, const std::string& to) {
     std::error_code ec;
     std::filesystem::copy_file(data::ResolveExisting(from), data::ResolveCreate(to),

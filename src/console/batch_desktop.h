@@ -21,7 +21,7 @@ class BatchDesktop : public interp::Desktop {
     bool Confirm(const std::string& text) override;
     std::optional<std::string> OpenDialog(const interp::FileDialog&) override { return {}; }
     std::optional<std::string> SaveDialog(const interp::FileDialog&) override { return {}; }
-    void ShellOpen(const std::string&, const std::string&) override {}
+    void ShellOpen(const std::string& file, const std::string& arguments) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool EscapeRequested() override;  // after SIGINT, SIGTERM or SIGHUP
     bool ReviewResults(const std::string&) override { return true; }

@@ -5,6 +5,7 @@
 #include <readline/readline.h>
 #include <readline/tilde.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <vector>
 
 #include "console/demos.h"
@@ -392,14 +394,37 @@ std::optional<std::string> TerminalDesktop::SaveDialog(const interp::FileDialog&
     }
 }
 
-void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    std::string program = "xdg-open";
-    std::vector<char*> argv{program.data(), const_cast<char*>(file.c_str())};
-    std::string args = arguments;
-    if (!args.empty()) argv.push_back(args.data());
+// Starts a program in a grandchild: the child forks it and ends at once and is reaped here, so
+// no started program is left behind as a zombie. argv[0] is searched in PATH when it has no "/".
+static void StartDetached(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid;
-    ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        if (::fork() == 0) {
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    if (child > 0) ::waitpid(child, nullptr, 0);
+}
+
+// An executable file is started with the arguments (split at blanks); any other file is opened
+// by the desktop's own choice of program (xdg-open, which takes just the file).
+void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
+    std::string path = data::ResolveExisting(file);
+    struct stat st;
+    bool exists = !file.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (exists && ::access(path.c_str(), X_OK) == 0) {
+        std::vector<std::string> args{path.find('/') == std::string::npos ? "./" + path : path};
+        std::istringstream words(arguments);
+        for (std::string w; words >> w;) args.push_back(w);
+        return StartDetached(args);
+    }
+    StartDetached({"xdg-open", exists ? path : file});
 }
 
 bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
@@ -542,12 +567,7 @@ namespace {
 // The picture as a PNG in the temporary directory, opened in the desktop's image viewer.
 void ViewPicture(std::string& viewed) {
     if (viewed.empty()) viewed = "/tmp/korw-picture-" + std::to_string(::getpid()) + ".png";
-    if (plot::SavePicture(viewed)) {
-        std::string program = "xdg-open";
-        char* argv[] = {program.data(), viewed.data(), nullptr};
-        pid_t pid;
-        ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
-    }
+    if (plot::SavePicture(viewed)) StartDetached({"xdg-open", viewed});
 }
 
 void SavePictureAs(TerminalDesktop& desktop) {
