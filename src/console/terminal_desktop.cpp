@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -363,12 +364,27 @@ void TerminalDesktop::Beep() {
     std::fflush(stdout);
 }
 
+std::string Visible(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && c != '\n' && c != '\t') || b == 0x7F) {
+            out += '^';
+            out += static_cast<char>(b ^ 0x40);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void TerminalDesktop::ErrorBox(const std::string& text) {
-    std::cout << kRed << PlainLines(text) << kPlain << std::endl;
+    std::cout << kRed << Visible(PlainLines(text)) << kPlain << std::endl;
 }
 
 bool TerminalDesktop::Confirm(const std::string& text) {
-    std::cout << PlainLines(text) << " (y/n) " << std::flush;
+    std::cout << Visible(PlainLines(text)) << " (y/n) " << std::flush;
     for (;;) {
         int key = ReadKey();
         if (key == 'y' || key == 'Y' || key == '\r') {
@@ -448,7 +464,7 @@ bool TerminalDesktop::EscapeRequested() {
 
 bool TerminalDesktop::ReviewResults(const std::string& file) {
     std::ifstream in(data::ResolveExisting(file));
-    std::cout << in.rdbuf();
+    std::cout << Visible(std::string(std::istreambuf_iterator<char>(in), {}));
     constexpr const char* kHint =
         "\033[36mPress Return to save output, Escape to suppress\r\n"
         "Print (All or selected portion) by Ctrl-P.\033[0m";
@@ -558,7 +574,7 @@ void ShowText(const std::string& text, const std::string& topic) {
         "Help: Ctrl-F searches, Ctrl-L or Return repeats, Ctrl-Home/End top/bottom, Ctrl-P "
         "prints, Escape twice leaves.";
     if (!written || !Page(name, true, topic.empty() ? "" : "+/^" + topic + "$", kHelpHint))
-        std::cout << text << std::flush;
+        std::cout << Visible(text) << std::flush;
     if (fd >= 0) ::unlink(name);
 }
 
@@ -624,7 +640,7 @@ void TerminalDesktop::ShowFile(const std::string& file) {
     std::string shown = file == interp::SessionOutputFile ? "The sessions output file" : file;
     if (Page(name, false, "", shown + ": Return or Escape twice leaves, Ctrl-P prints.")) return;
     std::ifstream in(name);
-    std::cout << in.rdbuf() << std::flush;
+    std::cout << Visible(std::string(std::istreambuf_iterator<char>(in), {})) << std::flush;
 }
 
 }  // namespace korw::console
