@@ -482,6 +482,34 @@ int Compile(std::string text) {
     return r;
 }
 
+// A lower bound of the nesting that compiling the text takes, found in one pass. Each split
+// takes the rightmost operator of the lowest class, so a level of parentheses holding k
+// additive operators (or, without them, k multiplicative ones) at its own depth is at least k
+// calls deep, and every such level inside another adds to it. Zero for unbalanced parentheses,
+// which the compiler reports itself.
+long NestingBound(const std::string& text) {
+    struct Level {
+        long additive = 0, multiplicative = 0, deepest = 0;
+        long Own() const { return additive > 0 ? additive : multiplicative; }
+    };
+    std::vector<Level> open(1);
+    for (char c : text) {
+        if (c == '(') {
+            open.emplace_back();
+        } else if (c == ')') {
+            if (open.size() == 1) return 0;
+            long chain = open.back().deepest + open.back().Own();
+            open.pop_back();
+            open.back().deepest = std::max(open.back().deepest, chain);
+        } else if (c == '+' || c == '-') {
+            ++open.back().additive;
+        } else if (c == '*' || c == '/') {
+            ++open.back().multiplicative;
+        }
+    }
+    return open.size() == 1 ? open.back().deepest + open.back().Own() : 0;
+}
+
 // ---- The call --------------------------------------------------------------------------
 
 // Blanks removed, upper case as names are, trimmed.
@@ -505,6 +533,9 @@ bool CompileAndStore(std::string line) {
     call.leftIsFactor = call.leftLevels > 0;
     data::ProcedureName = "Compute";
 
+    // A text that must nest far beyond the limit is refused before the compiler walks it, which
+    // would take time in proportion to its length at every level.
+    if (NestingBound(expression) > 2 * MaxNesting) return Fail("Register overflow");
     program.registers.fill(static_cast<double>(data::MissingValue));
     program.nextRegister = 1;
     program.count = 0;

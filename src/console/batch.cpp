@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <string_view>
 
 #include "console/batch_desktop.h"
 #include "console/session_life.h"
 #include "data/errors.h"
 #include "data/files.h"
+#include "data/outfile.h"
 #include "interp/execute.h"
 #include "interp/programs.h"
 #include "interp/state.h"
@@ -22,37 +24,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies what the session output file gained since the last look to stdout. OUTFILE * cuts
-// the file back to its first four lines; what follows them then is new.
+// Every line written to the session output file goes to stdout at once, from its writer, so
+// that stdout has the whole session even when the file is removed behind our back.
+void CopyToStdout(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!text.empty() && text.back() == '\n') std::fflush(stdout);
+}
+
 class SessionStream {
   public:
-    void Flush() {
-        std::FILE* f = data::OpenFile(interp::SessionOutputFile, "rb");
-        if (f == nullptr) return;
-        std::fseek(f, 0, SEEK_END);
-        long size = std::ftell(f);
-        if (size < offset_) offset_ = EndOfFourthLine(f);
-        std::fseek(f, offset_, SEEK_SET);
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-            std::fwrite(buffer, 1, n, stdout);
-            offset_ += static_cast<long>(n);
-        }
-        std::fclose(f);
-        std::fflush(stdout);
-    }
-
-  private:
-    static long EndOfFourthLine(std::FILE* f) {
-        std::rewind(f);
-        int lines = 0, c;
-        while (lines < 4 && (c = std::fgetc(f)) != EOF)
-            if (c == '\n') ++lines;
-        return std::ftell(f);
-    }
-
-    long offset_ = 0;
+    void Flush() { std::fflush(stdout); }
 };
 
 std::string MakePrivateRoot() {
@@ -76,7 +57,7 @@ bool RunLine(const std::string& line, SessionStream& stream) {
 // command as if fetched into the command window and executed with Return.
 bool RunCommandFile(BatchDesktop& desktop, SessionStream& stream) {
     bool allOk = true;
-    while (interp::CommandFileOpen && !desktop.Closing()) {
+    while (interp::CommandFileOpen && !desktop.Closing() && !StopSignalled()) {
         std::optional<std::string> next = interp::NextCommandFileLine();
         if (!next) break;
         allOk = RunLine(*next, stream) && allOk;
@@ -88,7 +69,7 @@ bool RunCommandFile(BatchDesktop& desktop, SessionStream& stream) {
 bool RunLines(BatchDesktop& desktop, SessionStream& stream) {
     bool allOk = true;
     std::string line;
-    while (!desktop.Closing() && std::getline(std::cin, line)) {
+    while (!desktop.Closing() && !StopSignalled() && std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         allOk = RunLine(line, stream) && allOk;
         allOk = RunCommandFile(desktop, stream) && allOk;
@@ -158,7 +139,7 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
         else
             data::RemoveFile(interp::TemporaryOutput);
     }
-    return allOk ? 0 : 1;
+    return allOk && !StopSignalled() ? 0 : 1;
 }
 
 }  // namespace
@@ -173,8 +154,10 @@ int RunBatch(const BatchOptions& options) {
         return 1;
     }
     PrepareRoot(fs::absolute(root).lexically_normal().string());
+    data::ObserveFile(interp::SessionOutputFile, CopyToStdout);
 
     BatchDesktop desktop(options.yes, options.pictures);
+    CatchStopSignals();
     interp::TheDesktop = &desktop;
     int status = 1;
     try {
@@ -183,6 +166,7 @@ int RunBatch(const BatchOptions& options) {
         std::cerr << "korw: " << interp::FaultText(fault.kind) << "\n";
     }
     interp::TheDesktop = nullptr;
+    data::ObserveFile("", nullptr);
     std::error_code ec;
     if (privateRoot) fs::remove_all(root, ec);
     return status;

@@ -1,5 +1,6 @@
 #include "console/batch_desktop.h"
 
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 
@@ -12,6 +13,12 @@ namespace korw::console {
 
 namespace {
 
+volatile std::sig_atomic_t stopSignal = 0;
+
+void NoteStopSignal(int signal) {
+    stopSignal = signal;
+}
+
 // Box texts break their lines with CR LF; a terminal wants plain line feeds.
 std::string PlainLines(const std::string& text) {
     std::string out;
@@ -22,6 +29,22 @@ std::string PlainLines(const std::string& text) {
 }
 
 }  // namespace
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked read of stdin returns
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+bool StopSignalled() {
+    return stopSignal != 0;
+}
+
+bool BatchDesktop::EscapeRequested() {
+    return StopSignalled();
+}
 
 // The explanations of a demonstration go to stdout between the commands they explain.
 void BatchDesktop::ShowDemoText(const std::string& text) {
@@ -43,6 +66,12 @@ void BatchDesktop::ShowPicture(bool) {
     std::string name = plot::DefaultPictureName();
     if (!plot::SavePicture(name)) return ErrorBox("Can not save the picture as " + name);
     if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + name + " ***");
+}
+
+// A batch run has nobody to look at a started program or an opened picture, and may run where
+// nothing can show one: SHELL (and SHOW of a picture) fail instead of reporting success.
+void BatchDesktop::ShellOpen(const std::string&, const std::string&) {
+    interp::SetCommandError("Files are not opened in batch mode");
 }
 
 bool BatchDesktop::CopyFile(const std::string& from, const std::string& to) {

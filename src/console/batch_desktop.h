@@ -6,6 +6,12 @@
 
 namespace korw::console {
 
+// SIGINT, SIGTERM and SIGHUP end a batch session as Escape ends a program: a running program is
+// interrupted, no further line is read, and the session is closed as usual. The handlers do not
+// restart a read of stdin, so that a session waiting for its next line stops at once.
+void CatchStopSignals();
+bool StopSignalled();
+
 class BatchDesktop : public interp::Desktop {
   public:
     BatchDesktop(bool yes, bool pictures) : yes_(yes), pictures_(pictures) {}
@@ -15,9 +21,9 @@ class BatchDesktop : public interp::Desktop {
     bool Confirm(const std::string& text) override;
     std::optional<std::string> OpenDialog(const interp::FileDialog&) override { return {}; }
     std::optional<std::string> SaveDialog(const interp::FileDialog&) override { return {}; }
-    void ShellOpen(const std::string&, const std::string&) override {}
+    void ShellOpen(const std::string& file, const std::string& arguments) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
-    bool EscapeRequested() override { return false; }
+    bool EscapeRequested() override;  // after SIGINT, SIGTERM or SIGHUP
     bool ReviewResults(const std::string&) override { return true; }
     void LogCommand(const std::string&) override {}
     void SetCommandText(const std::string&) override {}

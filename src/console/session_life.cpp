@@ -145,8 +145,10 @@ void StartSession(const std::string& workingDirectory) {
     interp::EchoOn = true;
     std::FILE* f = data::OpenFile(interp::SessionOutputFile, "a");
     if (f != nullptr) {
-        std::fprintf(f, "Working directory %s\n\n", workingDirectory.c_str());
+        std::string line = "Working directory " + workingDirectory + "\n\n";
+        std::fputs(line.c_str(), f);
         std::fclose(f);
+        data::NoteWritten(interp::SessionOutputFile, line);
     }
 }
 

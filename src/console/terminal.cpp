@@ -430,6 +430,7 @@ void ShowSessionOutputFrom(long offset) {
         size_t end = text.find('\n');
         text.erase(0, end == std::string::npos ? text.size() : end + 1);
     }
+    text = Visible(text);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }

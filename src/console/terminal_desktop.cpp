@@ -5,6 +5,7 @@
 #include <readline/readline.h>
 #include <readline/tilde.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "console/demos.h"
@@ -361,12 +364,27 @@ void TerminalDesktop::Beep() {
     std::fflush(stdout);
 }
 
+std::string Visible(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && c != '\n' && c != '\t') || b == 0x7F) {
+            out += '^';
+            out += static_cast<char>(b ^ 0x40);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void TerminalDesktop::ErrorBox(const std::string& text) {
-    std::cout << kRed << PlainLines(text) << kPlain << std::endl;
+    std::cout << kRed << Visible(PlainLines(text)) << kPlain << std::endl;
 }
 
 bool TerminalDesktop::Confirm(const std::string& text) {
-    std::cout << PlainLines(text) << " (y/n) " << std::flush;
+    std::cout << Visible(PlainLines(text)) << " (y/n) " << std::flush;
     for (;;) {
         int key = ReadKey();
         if (key == 'y' || key == 'Y' || key == '\r') {
@@ -392,14 +410,37 @@ std::optional<std::string> TerminalDesktop::SaveDialog(const interp::FileDialog&
     }
 }
 
-void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    std::string program = "xdg-open";
-    std::vector<char*> argv{program.data(), const_cast<char*>(file.c_str())};
-    std::string args = arguments;
-    if (!args.empty()) argv.push_back(args.data());
+// Starts a program in a grandchild: the child forks it and ends at once and is reaped here, so
+// no started program is left behind as a zombie. argv[0] is searched in PATH when it has no "/".
+static void StartDetached(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid;
-    ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        if (::fork() == 0) {
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    if (child > 0) ::waitpid(child, nullptr, 0);
+}
+
+// An executable file is started with the arguments (split at blanks); any other file is opened
+// by the desktop's own choice of program (xdg-open, which takes just the file).
+void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
+    std::string path = data::ResolveExisting(file);
+    struct stat st;
+    bool exists = !file.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (exists && ::access(path.c_str(), X_OK) == 0) {
+        std::vector<std::string> args{path.find('/') == std::string::npos ? "./" + path : path};
+        std::istringstream words(arguments);
+        for (std::string w; words >> w;) args.push_back(w);
+        return StartDetached(args);
+    }
+    StartDetached({"xdg-open", exists ? path : file});
 }
 
 bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
@@ -423,7 +464,7 @@ bool TerminalDesktop::EscapeRequested() {
 
 bool TerminalDesktop::ReviewResults(const std::string& file) {
     std::ifstream in(data::ResolveExisting(file));
-    std::cout << in.rdbuf();
+    std::cout << Visible(std::string(std::istreambuf_iterator<char>(in), {}));
     constexpr const char* kHint =
         "\033[36mPress Return to save output, Escape to suppress\r\n"
         "Print (All or selected portion) by Ctrl-P.\033[0m";
@@ -533,7 +574,7 @@ void ShowText(const std::string& text, const std::string& topic) {
         "Help: Ctrl-F searches, Ctrl-L or Return repeats, Ctrl-Home/End top/bottom, Ctrl-P "
         "prints, Escape twice leaves.";
     if (!written || !Page(name, true, topic.empty() ? "" : "+/^" + topic + "$", kHelpHint))
-        std::cout << text << std::flush;
+        std::cout << Visible(text) << std::flush;
     if (fd >= 0) ::unlink(name);
 }
 
@@ -542,12 +583,7 @@ namespace {
 // The picture as a PNG in the temporary directory, opened in the desktop's image viewer.
 void ViewPicture(std::string& viewed) {
     if (viewed.empty()) viewed = "/tmp/korw-picture-" + std::to_string(::getpid()) + ".png";
-    if (plot::SavePicture(viewed)) {
-        std::string program = "xdg-open";
-        char* argv[] = {program.data(), viewed.data(), nullptr};
-        pid_t pid;
-        ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
-    }
+    if (plot::SavePicture(viewed)) StartDetached({"xdg-open", viewed});
 }
 
 void SavePictureAs(TerminalDesktop& desktop) {
@@ -604,7 +640,7 @@ void TerminalDesktop::ShowFile(const std::string& file) {
     std::string shown = file == interp::SessionOutputFile ? "The sessions output file" : file;
     if (Page(name, false, "", shown + ": Return or Escape twice leaves, Ctrl-P prints.")) return;
     std::ifstream in(name);
-    std::cout << in.rdbuf() << std::flush;
+    std::cout << Visible(std::string(std::istreambuf_iterator<char>(in), {})) << std::flush;
 }
 
 }  // namespace korw::console

@@ -38,6 +38,10 @@ class TerminalDesktop : public interp::Desktop {
     bool demoHintShown_ = false;
 };
 
+// The text with its control characters (but line feeds and tabs) written visibly, ESC as "^[",
+// DEL as "^?", so that bytes read from a data file cannot drive the terminal. Files keep them.
+std::string Visible(std::string_view text);
+
 // Shows a text in the pager, starting at the first line equal to `topic` when given.
 void ShowText(const std::string& text, const std::string& topic);
 

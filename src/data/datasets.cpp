@@ -1,6 +1,5 @@
 #include "data/datasets.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -192,10 +191,17 @@ std::FILE* OpenDataSet(const std::string& name, Reader& in) {
 
 // Whether every unit holds a finite number. A data set written by another program (or damaged)
 // can hold NaN or infinities, which no command of ours produces or can handle.
+// The test looks at the exponent bits (all ones for NaN and the infinities) without a branch,
+// so that it runs in vector lanes and costs little beside reading the file.
 bool AllFinite(const std::vector<float>& values) {
-    for (size_t u = 1; u < values.size(); ++u)
-        if (!std::isfinite(values[u])) return false;
-    return true;
+    constexpr uint32_t kExponent = 0x7F800000u;
+    uint32_t bad = 0;
+    for (size_t u = 1; u < values.size(); ++u) {
+        uint32_t bits;
+        std::memcpy(&bits, &values[u], sizeof bits);
+        bad |= static_cast<uint32_t>((bits & kExponent) == kExponent);
+    }
+    return bad == 0;
 }
 
 enum class Load { Ok, Failed, NotNumbers };

@@ -11,6 +11,9 @@ namespace {
 
 std::string outName;
 std::FILE* out = nullptr;
+std::string observedName;
+WriteObserver observer = nullptr;
+bool outObserved = false;  // the output file is the observed one
 constexpr size_t kNameLimit = 100;
 constexpr size_t kBufferSize = 1 << 16;  // listings of many units write many short lines
 
@@ -36,6 +39,7 @@ void Open(const std::string& name, const char* mode, const char* failure) {
         return;
     }
     std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
+    outObserved = observer != nullptr && outName == Trim(observedName).substr(0, kNameLimit);
 }
 
 }  // namespace
@@ -54,6 +58,7 @@ const std::string& OutFileName() {
 
 void CloseOutFile() {
     outName.clear();
+    outObserved = false;
     Close();
 }
 
@@ -65,11 +70,24 @@ void Write(std::string_view text) {
     if (out == nullptr || text.empty()) return;
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size())
         RaiseFault(FaultKind::InputOutput);
+    if (outObserved) observer(text);
 }
 
 void WriteLine(std::string_view text) {
     Write(text);
     if (out != nullptr && std::fputc('\n', out) == EOF) RaiseFault(FaultKind::InputOutput);
+    if (out != nullptr && outObserved) observer("\n");
+}
+
+void ObserveFile(const std::string& name, WriteObserver newObserver) {
+    observedName = name;
+    observer = newObserver;
+    outObserved = observer != nullptr && out != nullptr &&
+                  outName == Trim(observedName).substr(0, kNameLimit);
+}
+
+void NoteWritten(const std::string& name, std::string_view text) {
+    if (observer != nullptr && name == observedName) observer(text);
 }
 
 }  // namespace korw::data

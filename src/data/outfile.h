@@ -26,4 +26,11 @@ int LineWidth();
 void Write(std::string_view text);
 void WriteLine(std::string_view text = {});
 
+// A copy of everything written to one file, for a front end that shows that file as it grows
+// (batch mode writes the session output to stdout). The library output file reports its own
+// writes while it is the observed file; every other writer of that file calls NoteWritten.
+using WriteObserver = void (*)(std::string_view text);
+void ObserveFile(const std::string& name, WriteObserver observer);
+void NoteWritten(const std::string& name, std::string_view text);
+
 }  // namespace korw::data

@@ -31,6 +31,8 @@ void AppendOutputLine(const std::string& text) {
     bool ok =
         std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fputc('\n', f) != EOF;
     if (std::fclose(f) != 0 || !ok) data::RaiseFault(data::FaultKind::InputOutput);
+    data::NoteWritten(SessionOutputFile, text);
+    data::NoteWritten(SessionOutputFile, "\n");
 }
 
 void AppendFileLines(const std::string& from, const std::string& to) {
@@ -47,9 +49,13 @@ void AppendFileLines(const std::string& from, const std::string& to) {
     bool ok = true;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
         ok = ok && std::fwrite(buffer.data(), 1, n, out) == n;
+        data::NoteWritten(to, std::string_view(buffer.data(), n));
         last = buffer[n - 1];
     }
-    if (last != '\n') ok = ok && std::fputc('\n', out) != EOF;  // the last line is ended
+    if (last != '\n') {  // the last line is ended
+        ok = ok && std::fputc('\n', out) != EOF;
+        data::NoteWritten(to, "\n");
+    }
     std::fclose(in);
     if (std::fclose(out) != 0 || !ok) data::RaiseFault(data::FaultKind::InputOutput);
 }

@@ -95,6 +95,13 @@ TEST_F(CompileTest, LongLinesCompileInProportionToTheirLength) {
     EXPECT_EQ(ErrorOf("Y = " + relations),
               "Relational operators are not associative - use parentheses");
     EXPECT_EQ(ErrorOf("Y = " + std::string(n, '(') + "2" + std::string(n + 1, ')')), "Too many )");
+    // Long chains that must nest beyond the limit are refused at once.
+    std::string chain = "1", nested;
+    for (int i = 0; i < n; ++i) chain += "+1";
+    for (int i = 0; i < n; ++i) nested += "(1+";
+    nested += "1" + std::string(n, ')');
+    EXPECT_EQ(ErrorOf("Y = " + chain), "Register overflow");
+    EXPECT_EQ(ErrorOf("Y = " + nested), "Register overflow");
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     EXPECT_LT(seconds.count(), 5.0);
 }

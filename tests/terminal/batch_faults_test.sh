@@ -46,6 +46,8 @@ out_of_memory() {
         batch "VARIATE A 10000000" "FACTOR G 10000000 2" "SORT A G +" "SORT A" "TABULATE n|s=A G" \
             "DELETE A G" "VARIATE B 1" "LIST B"
     )
+    # A sanitizer build reserves more address space than the limit allows.
+    grep -q "Sanitizer" "$work/err" && skip "a sanitizer build cannot start under a memory limit"
     [ -s "$work/out" ] || fail "no output: $(cat "$work/err")"
     expect_line " *** ERROR - Not enough memory to run SORT ***"
     expect_line "KORW> DELETE A G"
@@ -89,6 +91,68 @@ start_on_full_disk() {
     [ "$status" = 1 ] || fail "status $status"
     [ -e "$full/KORW.TMP" ] && fail "KORW.TMP left in the root"
     [ -e "$full/KORWOUT.TMP" ] && fail "KORWOUT.TMP left in the root"
+    return 0
+}
+
+poll() {
+    local end=$((SECONDS + 20))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || fail "timed out waiting for: $*"
+        sleep 0.05
+    done
+}
+
+# Lines reach stdout from their writer: removing the session output file loses none of them.
+vanished_session_output() {
+    mkfifo "$work/in"
+    (cd "$wd" && "$korw" --batch --root "$root" - <"$work/in" >"$work/out" 2>"$work/err") &
+    local pid=$!
+    exec 3>"$work/in"
+    echo "VARIATE a 1" >&3
+    poll grep -qsF "KORW> VARIATE a 1" "$root/KORWOUT.TMP"
+    rm "$root/KORWOUT.TMP"
+    printf '%s\n' "VARIATE b 1" "VARIATE c 1" "LIST b" >&3
+    exec 3>&-
+    wait "$pid"
+    for line in "KORW> VARIATE b 1" "KORW> VARIATE c 1" "KORW> LIST b" "          B"; do
+        expect_line "$line"
+    done
+}
+
+# SIGTERM, SIGINT and SIGHUP end a session as Escape ends a program: the program is
+# interrupted, the session closed, --out kept and the private root removed.
+stop_signals() {
+    mkdir "$work/tmp"
+    for i in $(seq 20000); do echo "REMARK line $i"; done >"$wd/long.kor"
+    for signal in TERM INT HUP; do
+        TMPDIR=$work/tmp "$korw" --batch --out "$work/kept.out" "$wd/long.kor" >"$work/out" \
+            2>"$work/err" &
+        local pid=$!
+        poll grep -qsF "KORW: REMARK line" "$work/out"
+        kill -s "$signal" "$pid"
+        status=0
+        wait "$pid" || status=$?
+        [ "$status" = 1 ] || fail "SIG$signal: status $status"
+        expect_line " *** PROGRAM INTERRUPTED ***"
+        grep -q "^End of session" "$work/kept.out" || fail "SIG$signal: --out not kept"
+        [ -z "$(ls "$work/tmp")" ] || fail "SIG$signal: left behind: $(ls "$work/tmp")"
+        rm "$work/kept.out"
+    done
+    # A session waiting for its next line stops at once.
+    mkfifo "$work/in"
+    cd "$wd" || fail "no working directory"
+    "$korw" --batch --root "$root" - <"$work/in" >"$work/out" 2>"$work/err" &
+    local pid=$!
+    exec 3>"$work/in"
+    echo "VARIATE a 1" >&3
+    poll grep -qsF "KORW> VARIATE a 1" "$work/out"
+    kill -s INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    exec 3>&-
+    [ "$status" = 1 ] || fail "waiting session: status $status"
+    grep -q "^End of session" "$work/out" || fail "the waiting session was not closed"
+    [ -e "$root/KORWOUT.TMP" ] && fail "KORWOUT.TMP left in the root"
     return 0
 }
 

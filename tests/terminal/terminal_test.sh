@@ -374,6 +374,23 @@ file_dialog() {
 
 # A picture waits for a key: Return offers the save dialog with the first free KORWn.JPG, whose
 # Tab offers JPEG and bitmap files only; the picture is saved as a bitmap by its extension.
+# SHELL starts an executable file with its arguments and leaves no child behind to reap.
+shell_command() {
+    printf '#!/bin/sh\necho "$@" >"%s/started.txt"\n' "$wd" >"$wd/tool.sh"
+    chmod +x "$wd/tool.sh"
+    start_korw
+    wait_line "$prompt"
+    type_text "shell tool.sh one two"
+    keys Enter
+    wait_line "$prompt"
+    wait_file_text "$wd/started.txt" "one two"
+    pid=$(t display-message -p -t k '#{pane_pid}')
+    sleep 0.5
+    zombies=$(ps -o stat= --ppid "$pid" | grep -c Z)
+    [ "$zombies" = 0 ] || fail "$zombies started children left to reap"
+    quit_korw
+}
+
 picture() {
     : >"$wd/KORW1.JPG"
     : >"$wd/old.bmp"
@@ -444,7 +461,7 @@ output_since_has() { tail -c +$((since + 1)) "$root/KORWOUT.TMP" | grep -qF -- "
 
 case "$case_name" in
     completion | failed_command | result_review | shortkey | quit_question | escape_program | \
-        help_window | file_dialog | picture | command_keys)
+        help_window | file_dialog | picture | command_keys | shell_command)
         "$case_name"
         ;;
     *)
