@@ -19,10 +19,12 @@
 
 namespace korw::models::test {
 
-class ModelTest : public ::testing::Test {
+// A fresh library session whose output file is read back as text; the model and special
+// model tests build on it.
+class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "models_test_" + std::to_string(::getpid()) + ".out";
+        path_ = ::testing::TempDir() + "session_test_" + std::to_string(::getpid()) + ".out";
         InstallModelFitHooks();
         if (data::Active) data::Finish();
         data::Start("KORW JUN2009", path_);
@@ -43,6 +45,11 @@ class ModelTest : public ::testing::Test {
         return s.str();
     }
 
+    std::string path_;
+};
+
+class ModelTest : public SessionTest {
+  protected:
     // Y, A (3 levels), B (2 levels), X1, X2 = 2 X1 + 1 and W over 14 units.
     void DeclareTestData() {
         static const float y[] = {4.2f, 5.1f, 3.8f, 6.0f, 5.5f, 7.1f, 6.8f,
@@ -79,9 +86,6 @@ class ModelTest : public ::testing::Test {
         FitLinearNormal(model);
         return data::ErrorFree ? "" : data::ErrorMessage;
     }
-
-  private:
-    std::string path_;
 };
 
 }  // namespace korw::models::test

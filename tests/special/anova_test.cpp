@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../models/models_test.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -23,20 +24,11 @@ namespace {
 using anova::PairRelation;
 using anova::Term;
 
-class AnovaTest : public ::testing::Test {
+class AnovaTest : public models::test::SessionTest {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "anova_test_" + std::to_string(::getpid()) + ".out";
-        models::InstallModelFitHooks();
+        SessionTest::SetUp();
         InstallAnovaHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
-    }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
     }
 
     void Factor(const std::string& name, int levels, const std::vector<int>& values) {
@@ -78,9 +70,6 @@ class AnovaTest : public ::testing::Test {
         Term ta = Parsed(a, n), tb = Parsed(b, n);
         return anova::Relate(ta, tb, n);
     }
-
-  private:
-    std::string path_;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../models/models_test.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
@@ -228,29 +229,9 @@ TEST(RaschLikelihood, TwoHundredFiftyFiveItemsNearTheLimitStayFinite) {
 
 // ---- Fits in a library session ----
 
-class ClogitFitTest : public ::testing::Test {
+class ClogitFitTest : public models::test::SessionTest {
   protected:
-    void SetUp() override {
-        path_ = ::testing::TempDir() + "clogit_test_" + std::to_string(::getpid()) + ".out";
-        models::InstallModelFitHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
-    }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        data::NewOutFile(path_);
-        return s.str();
-    }
+    void SetUp() override { SessionTest::SetUp(); }
 
     // Reads columns of a data file of tests/golden into new variates of `units` units.
     void ReadColumns(const std::string& file, const std::vector<std::string>& names, int units) {
@@ -265,8 +246,6 @@ class ClogitFitTest : public ::testing::Test {
             }
         ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
     }
-
-    std::string path_;
 };
 
 // The data are held in single precision, R's in double: the results agree to about 1e-7.

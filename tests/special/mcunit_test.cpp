@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../models/models_test.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -155,15 +156,10 @@ TEST(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
 }
 
 // A library session with the grouped data of tests/golden/mcunit.files/grouped.dat.
-class McUnitFit : public ::testing::Test {
+class McUnitFit : public models::test::SessionTest {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "mcunit_test_" + std::to_string(::getpid()) + ".out";
-        models::InstallModelFitHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
+        SessionTest::SetUp();
         const float n1[] = {18, 14, 10, 7, 4, 2}, n2[] = {5, 8, 9, 9, 8, 6},
                     n3[] = {1, 2, 5, 8, 12, 16};
         data::DeclareVariate("DOSE N1 N2 N3 N12", 6);
@@ -176,27 +172,11 @@ class McUnitFit : public ::testing::Test {
         }
         ASSERT_TRUE(data::ErrorFree);
     }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        data::NewOutFile(path_);
-        return s.str();
-    }
 
     void Fit(const std::string& model, const Distribution& dist) {
         StoreMcCullaghHeading("heading");
         FitMcCullaghModel(model, dist.F, dist.f, dist.fPrime);
     }
-
-  private:
-    std::string path_;
 };
 
 TEST_F(McUnitFit, EstimatesMatchR) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../models/models_test.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
@@ -137,29 +138,9 @@ TEST(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
     EXPECT_NEAR(r.second[0] / (-9.5 * std::exp(-60.0)), 1.0, 1e-12);
 }
 
-class NegBinFitTest : public ::testing::Test {
+class NegBinFitTest : public models::test::SessionTest {
   protected:
-    void SetUp() override {
-        path_ = ::testing::TempDir() + "negbin_test_" + std::to_string(::getpid()) + ".out";
-        models::InstallModelFitHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
-    }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        data::NewOutFile(path_);
-        return s.str();
-    }
+    void SetUp() override { SessionTest::SetUp(); }
 
     // Y, G (3 levels), X and W of tests/golden/negbin.files/negbin.dat.
     void ReadData() {
@@ -182,9 +163,6 @@ class NegBinFitTest : public ::testing::Test {
         FitNegBin(model);
         return data::ErrorFree ? "" : data::ErrorMessage;
     }
-
-  private:
-    std::string path_;
 };
 
 // R: glm.nb(y ~ g + x) mapped to CONSTANT = intercept - log(theta), ALPHA = theta; standard

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "../models/models_test.h"
 #include "compute/compute.h"
 #include "data/errors.h"
 #include "data/outfile.h"
@@ -21,29 +22,11 @@ namespace korw::special::test {
 
 namespace {
 
-class NonLinTest : public ::testing::Test {
+class NonLinTest : public models::test::SessionTest {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "nonlin_test_" + std::to_string(::getpid()) + ".out";
-        models::InstallModelFitHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
+        SessionTest::SetUp();
         ForgetNonLinearFits();
-    }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        data::NewOutFile(path_);
-        return s.str();
     }
 
     void Run(const std::string& line) {
@@ -85,8 +68,6 @@ class NonLinTest : public ::testing::Test {
             if (data::Entry(i).kind != data::FreeEntry) names += data::Entry(i).name + " ";
         return names;
     }
-
-    std::string path_;
 };
 
 bool Contains(const std::string& text, const std::string& part) {
