@@ -1,17 +1,13 @@
-// Session fixture shared by the COMPUTE tests: a fresh library session per test, its output
-// read back line by line.
+// Session fixture shared by the COMPUTE tests: the data session with helpers to run a line
+// and read vectors back.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../data/data_session.h"
 #include "compute/compute.h"
 #include "data/errors.h"
 #include "data/outfile.h"
@@ -20,33 +16,8 @@
 
 namespace korw::compute::test {
 
-class ComputeTest : public ::testing::Test {
+class ComputeTest : public data::test::DataSession {
   protected:
-    void SetUp() override {
-        // One file per process: ctest runs the tests of this program side by side.
-        path_ = ::testing::TempDir() + "compute_test_" + std::to_string(::getpid()) + ".out";
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        ClearOutput();
-    }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    void ClearOutput() { data::NewOutFile(path_); }
-
-    // The text written since the last ClearOutput; starts a new output file.
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        ClearOutput();
-        return s.str();
-    }
-
     // Runs the line and expects it to succeed.
     void Run(const std::string& line) {
         Compute(line);
@@ -76,8 +47,6 @@ class ComputeTest : public ::testing::Test {
         const uint8_t* f = data::FactorPointer(name);
         return std::vector<int>(f + 1, f + 1 + n);
     }
-
-    std::string path_;
 };
 
 inline constexpr float M = data::MissingValue;

@@ -4,13 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "../data/data_session.h"
 #include "data/errors.h"
 #include "data/outfile.h"
 #include "data/session.h"
@@ -19,33 +15,14 @@
 
 namespace korw::models::test {
 
-// A fresh library session whose output file is read back as text; the model and special
-// model tests build on it.
-class SessionTest : public ::testing::Test {
+// The data session with the model fits installed; the model and special model tests build on
+// it.
+class SessionTest : public data::test::DataSession {
   protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "session_test_" + std::to_string(::getpid()) + ".out";
         InstallModelFitHooks();
-        if (data::Active) data::Finish();
-        data::Start("KORW JUN2009", path_);
-        data::ContinueOnError = true;
-        data::NewOutFile(path_);
+        DataSession::SetUp();
     }
-    void TearDown() override {
-        if (data::Active) data::Finish();
-        std::remove(path_.c_str());
-    }
-
-    std::string Output() {
-        data::CloseOutFile();
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        data::NewOutFile(path_);
-        return s.str();
-    }
-
-    std::string path_;
 };
 
 class ModelTest : public SessionTest {

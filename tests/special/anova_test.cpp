@@ -31,13 +31,6 @@ class AnovaTest : public models::test::SessionTest {
         InstallAnovaHooks();
     }
 
-    void Factor(const std::string& name, int levels, const std::vector<int>& values) {
-        data::DeclareFactor(name, static_cast<int32_t>(values.size()), levels);
-        for (size_t u = 0; u < values.size(); ++u)
-            data::AssignLevel(name, static_cast<int32_t>(u + 1), values[u]);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-    }
-
     // A split-plot layout: 4 blocks of 3 plots of 4 subplots; W is the whole-plot treatment,
     // S the subplot treatment, PB the plots numbered across blocks.
     void SplitPlot() {

@@ -203,7 +203,7 @@ TEST_F(NonLinTest, EveryEndingLeavesTheTableAndOutputAsBefore) {
         Fit(f[0], f[1], f[2], f[3]);
         EXPECT_FALSE(data::ErrorFree) << f[0] << " " << f[3];
         EXPECT_EQ(TableNames(), names) << data::ErrorMessage;
-        EXPECT_EQ(data::OutFileName(), path_);
+        EXPECT_EQ(data::OutFileName(), out_);
         EXPECT_EQ(models::Parameter(2), before);
     }
     Fit("COUNTS=UNIT", "EXP(.)", "EXP(.)", ".");
@@ -213,7 +213,7 @@ TEST_F(NonLinTest, EveryEndingLeavesTheTableAndOutputAsBefore) {
     FitNonLinear1("COUNTS=1+OUTCOME", "EXP(.)", "EXP(.)", ".");
     ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
     EXPECT_EQ(TableNames(), names + "ZZ WWW ");
-    EXPECT_EQ(data::OutFileName(), path_);
+    EXPECT_EQ(data::OutFileName(), out_);
     // A working vector may not replace one the fit reads.
     SetWorkingNames("COUNTS", "WWW");
     FitNonLinear1("COUNTS=1+OUTCOME", "EXP(.)", "EXP(.)", ".");
