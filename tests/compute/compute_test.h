@@ -41,12 +41,6 @@ class ComputeTest : public data::test::DataSession {
         const float* v = data::VariatePointer(name);
         return std::vector<float>(v + 1, v + 1 + n);
     }
-
-    static std::vector<int> Levels(const std::string& name) {
-        int32_t n = data::LengthOf(name);
-        const uint8_t* f = data::FactorPointer(name);
-        return std::vector<int>(f + 1, f + 1 + n);
-    }
 };
 
 inline constexpr float M = data::MissingValue;

@@ -67,6 +67,24 @@ class DataSession : public ::testing::Test {
     // The error of the last call, "" when it succeeded.
     static std::string Error() { return ErrorFree ? "" : ErrorMessage; }
 
+    static bool Contains(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+
+    // The levels of a factor, unit by unit.
+    static std::vector<int> Levels(const std::string& name) {
+        std::vector<int> levels;
+        for (int32_t u = 1; u <= LengthOf(name); ++u) levels.push_back(Level(name, u));
+        return levels;
+    }
+
+    // Entries in use: a command leaves behind exactly the vectors it was given.
+    static int VectorsInUse() {
+        int n = 0;
+        for (int i = 1; i <= TableSize; ++i) n += Entry(i).kind != FreeEntry;
+        return n;
+    }
+
     std::string dir_, out_;
 };
 

@@ -11,10 +11,6 @@ namespace korw::models::test {
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 class LikelihoodTest : public ModelTest {
   protected:
     // The model test data plus Z (binary), N (totals), P = S/N, CNT (counts) and LT = ln N.

@@ -6,14 +6,6 @@
 
 namespace korw::models::test {
 
-namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
-
 TEST_F(ModelTest, OneWayAnalysisMatchesR) {
     DeclareTestData();
     std::string out = FitOk("y = 1 + a");

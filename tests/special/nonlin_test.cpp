@@ -70,10 +70,6 @@ class NonLinTest : public models::test::SessionTest {
     }
 };
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Single-precision data and working vectors: about six significant digits agree with R.
 void ExpectRelative(double actual, double expected, double tolerance = 2e-6) {
     EXPECT_NEAR(actual, expected, std::fabs(expected) * tolerance);

@@ -68,11 +68,6 @@ class Grouping : public DataSession {
         for (int u = 1; u <= 9; ++u) data::AssignValue("x", u, static_cast<float>(u - 1));
         data::AssignValue("x", 10, 2.5f);
     }
-    std::vector<int> Levels(const std::string& f) {
-        std::vector<int> out;
-        for (int u = 1; u <= data::LengthOf(f); ++u) out.push_back(data::Level(f, u));
-        return out;
-    }
 };
 
 TEST_F(Grouping, EqualIntervalsAndListedCutpoints) {
@@ -97,22 +92,24 @@ TEST_F(Grouping, EqualIntervalsAndListedCutpoints) {
 }
 
 TEST_F(Grouping, CutpointErrorsAndDefaultLevels) {
-    Group("x", "g", 4, "1, 5 3");
-    EXPECT_EQ(Error(), "Cutpoints must increase");
-    Group("x", "g", 3, "1");
-    EXPECT_EQ(Error(), "Too few cutpoints specified");
-    Group("x", "g", 2, "1 2");
-    EXPECT_EQ(Error(), "Too many cutpoints specified");
-    Group("x", "g", 3, "1 two");
-    EXPECT_EQ(Error(), "Invalid cutpoint two");
-    Group("x", "g", 0, "1 2");
-    EXPECT_EQ(Error(), "The number of levels must be specified");
-    Group("x", "g", -1, "");
-    EXPECT_EQ(Error(), "Invalid number of levels");
-    Group("nosuch", "g", 2, "");
-    EXPECT_EQ(Error(), "No variate NOSUCH");
-    Group("x", "x", 2, "");
-    EXPECT_EQ(Error(), "X is a variate");
+    struct Case {
+        const char *variate, *factor;
+        int levels;
+        const char *cutpoints, *message;
+    } cases[] = {
+        {"x", "g", 4, "1, 5 3", "Cutpoints must increase"},
+        {"x", "g", 3, "1", "Too few cutpoints specified"},
+        {"x", "g", 2, "1 2", "Too many cutpoints specified"},
+        {"x", "g", 3, "1 two", "Invalid cutpoint two"},
+        {"x", "g", 0, "1 2", "The number of levels must be specified"},
+        {"x", "g", -1, "", "Invalid number of levels"},
+        {"nosuch", "g", 2, "", "No variate NOSUCH"},
+        {"x", "x", 2, "", "X is a variate"},
+    };
+    for (const Case& c : cases) {
+        Group(c.variate, c.factor, c.levels, c.cutpoints);
+        EXPECT_EQ(Error(), c.message) << c.message;
+    }
     EXPECT_EQ(data::LengthOf("g"), 0);  // nothing declared by a failing call
 
     data::DeclareVariate("long", 99);

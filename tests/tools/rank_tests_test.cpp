@@ -20,13 +20,6 @@ class RankTests : public DataSession {
         models::InstallModelFitHooks();
         DataSession::SetUp();
     }
-
-    // Entries in use: a test leaves behind exactly the vectors it was given.
-    static int VectorsInUse() {
-        int n = 0;
-        for (int i = 1; i <= data::TableSize; ++i) n += data::Entry(i).kind != data::FreeEntry;
-        return n;
-    }
 };
 
 TEST_F(RankTests, WilcoxonWithoutTiesWritesAWholeRankSum) {

@@ -155,44 +155,37 @@ TEST_F(Tables, TabulateWithAndWithoutNewFactors) {
     EXPECT_EQ(na, (std::vector<int>{1, 1, 1, 2, 2, 2}));
     EXPECT_EQ(nb, (std::vector<int>{1, 2, 3, 1, 2, 3}));
 
-    int before = 0;
-    for (int i = 1; i <= data::TableSize; ++i) before += data::Entry(i).kind != 0;
+    int before = VectorsInUse();
     Tabulate("n", "b a", "");  // replaces N; temporary factors go again
     ASSERT_EQ(Error(), "");
-    int after = 0;
-    for (int i = 1; i <= data::TableSize; ++i) after += data::Entry(i).kind != 0;
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(VectorsInUse(), before);
     EXPECT_EQ(data::Value("n", 1), 19.0f);
     EXPECT_EQ(data::Value("n", 2), 20.0f);
 }
 
 TEST_F(Tables, TabulateChecksBeforeChangingAnything) {
-    Tabulate("n", "", "");
-    EXPECT_EQ(Error(), "Empty factor list");
-    Tabulate("n", "a b", "na");
-    EXPECT_EQ(Error(), "List of new factors is two short");
-    Tabulate("n", "a", "na nb");
-    EXPECT_EQ(Error(), "List of new factors is two long");
-    Tabulate("n", "a x", "");
-    EXPECT_EQ(Error(), "X is not a factor");
-    Tabulate("n=nosuch", "a", "");
-    EXPECT_EQ(Error(), "Variate 'NOSUCH' does not exist");
-    Tabulate("n=b", "a", "");
-    EXPECT_EQ(Error(), "B is a factor");
-    Tabulate("a", "a", "");
-    EXPECT_EQ(Error(), "A is a factor");
-    Tabulate("x", "a", "");
-    EXPECT_EQ(Error(), "X is of incorrect length");
-    Tabulate("n", "a", "x");
-    EXPECT_EQ(Error(), "Factor X is a variate");
-    Tabulate("n", "a", "b");
-    EXPECT_EQ(Error(), "Factor B is of incorrect length");
     data::DeclareFactor("f3", 2, 3);
-    Tabulate("n", "a", "f3");
-    EXPECT_EQ(Error(), "F3 has an incorrect number of levels");
     data::DeclareFactor("odd", 7, 2);
-    Tabulate("n", "a odd", "");
-    EXPECT_EQ(Error(), "The factor ODD is of incorrect length");
+    struct Case {
+        const char *response, *factors, *newFactors, *message;
+    } cases[] = {
+        {"n", "", "", "Empty factor list"},
+        {"n", "a b", "na", "List of new factors is two short"},
+        {"n", "a", "na nb", "List of new factors is two long"},
+        {"n", "a x", "", "X is not a factor"},
+        {"n=nosuch", "a", "", "Variate 'NOSUCH' does not exist"},
+        {"n=b", "a", "", "B is a factor"},
+        {"a", "a", "", "A is a factor"},
+        {"x", "a", "", "X is of incorrect length"},
+        {"n", "a", "x", "Factor X is a variate"},
+        {"n", "a", "b", "Factor B is of incorrect length"},
+        {"n", "a", "f3", "F3 has an incorrect number of levels"},
+        {"n", "a odd", "", "The factor ODD is of incorrect length"},
+    };
+    for (const Case& c : cases) {
+        Tabulate(c.response, c.factors, c.newFactors);
+        EXPECT_EQ(Error(), c.message) << c.response << " " << c.factors << " " << c.newFactors;
+    }
     EXPECT_EQ(data::LengthOf("n"), 0);
 }
 

@@ -12,12 +12,7 @@ namespace {
 
 using data::test::DataSession;
 
-class VarianceTests : public DataSession {
-  protected:
-    static bool Contains(const std::string& text, const std::string& part) {
-        return text.find(part) != std::string::npos;
-    }
-};
+class VarianceTests : public DataSession {};
 
 TEST_F(VarianceTests, BartlettTakesAGroupOfEqualValuesAsConstant) {
     // Repeated values whose plain sums of squares do not cancel exactly in double precision.
