@@ -23,22 +23,5 @@ TEST(CommandTable, PrefixMatching) {
     EXPECT_EQ(MatchCommand("XYZ"), "");
 }
 
-TEST(ExpandCommandLine, CompletesTheCommandWord) {
-    EXPECT_EQ(ExpandCommandLine("x=a+b"), "COMPUTE x=a+b");
-    EXPECT_EQ(ExpandCommandLine("+x=1"), "COMPUTE x=1");
-    EXPECT_EQ(ExpandCommandLine(" list"), " list");  // a leading blank stops the completion
-    EXPECT_EQ(ExpandCommandLine("var x 3"), "VARIATE x 3");
-    EXPECT_EQ(ExpandCommandLine("yt"), "YTEXT");  // YTEXT is the last name of the table
-    bool invalid = false;
-    EXPECT_EQ(ExpandCommandLine("variatex 3", &invalid), "VARIATE 3");
-    EXPECT_TRUE(invalid);
-    invalid = false;
-    ExpandCommandLine("fitl", &invalid);
-    EXPECT_FALSE(invalid);
-    EXPECT_EQ(CompleteShortWord("EX"), "EXCLUDE");
-    EXPECT_EQ(CompleteShortWord("SK"), "SKIP");
-    EXPECT_EQ(CompleteShortWord("LIS"), "LIS");
-}
-
 }  // namespace
 }  // namespace korw::interp

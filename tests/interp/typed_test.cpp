@@ -86,6 +86,7 @@ TEST_F(Typed, ExpandCommandLineCompletesOnlyTheCommandWord) {
         {"bart", "BARTLETT", false},
         {"q", "QUIT", false},
         {"y", "YTEXT", false},
+        {"yt", "YTEXT", false},  // YTEXT is the last name of the table
         {"yx", "Y", true},
         {"varx 3", "VAR 3", true},
         {"variatex 3", "VARIATE 3", true},
@@ -102,6 +103,9 @@ TEST_F(Typed, ExpandCommandLineCompletesOnlyTheCommandWord) {
     EXPECT_EQ(CompleteShortWord("I"), "INCLUDE");
     EXPECT_EQ(CompleteShortWord("OP"), "OPEN");
     EXPECT_EQ(CompleteShortWord("SA"), "SAVE");
+    EXPECT_EQ(CompleteShortWord("EX"), "EXCLUDE");
+    EXPECT_EQ(CompleteShortWord("SK"), "SKIP");
+    EXPECT_EQ(CompleteShortWord("LIS"), "LIS");
     EXPECT_EQ(CompleteShortWord("LI x"), "LI x");
 }
 

@@ -119,12 +119,10 @@ TEST_F(PlotTest, TitleSizeShrinksLongTitles) {
     PSTitle(std::string(30, 'T'), 7);
     const Lines body = Body();
     ASSERT_EQ(body.size(), 12u);
-    EXPECT_EQ(body[0], "/Times-Roman findfont");
-    EXPECT_EQ(body[1], "  17.5 scalefont");
-    EXPECT_EQ(body[2], "setfont");
-    EXPECT_EQ(body[3], "311.8 753.3 moveto");
-    EXPECT_EQ(body[4], "(" + std::string(25, 'T') + ")");
-    EXPECT_EQ(body[5], "dup stringwidth pop 2 div neg 0 rmoveto show");
+    EXPECT_EQ(
+        Lines(body.begin() + 0, body.begin() + 6),
+        (Lines{"/Times-Roman findfont", "  17.5 scalefont", "setfont", "311.8 753.3 moveto",
+               "(" + std::string(25, 'T') + ")", "dup stringwidth pop 2 div neg 0 rmoveto show"}));
     EXPECT_EQ(body[7], "  15 scalefont");
 }
 
@@ -230,24 +228,19 @@ TEST_F(PlotTest, FrameRectangleTicksAndNumbers) {
               (Lines{"newpath", "127.6 463.5 moveto", "127.6 461.3 lineto", "228.5 463.5 moveto"}));
     EXPECT_EQ(body[20], "stroke");
     // Numbered x ticks at 0, 0.5 and 1, then their numbers with 2 decimals (range 1).
-    EXPECT_EQ(body[21], "newpath");
-    EXPECT_EQ(body[22], "127.6 463.5 moveto");
-    EXPECT_EQ(body[23], "127.6 459.2 lineto");
+    EXPECT_EQ(Lines(body.begin() + 21, body.begin() + 24),
+              (Lines{"newpath", "127.6 463.5 moveto", "127.6 459.2 lineto"}));
     EXPECT_EQ(body[28], "stroke");
     EXPECT_EQ(Lines(body.begin() + 29, body.begin() + 33),
               (Lines{"/Times-Roman findfont", "10 scalefont", "setfont", body[32]}));
-    EXPECT_EQ(body[33], "(0.00) dup stringwidth");
-    EXPECT_EQ(body[34], "pop neg 2 div");
-    EXPECT_EQ(body[35], "0 rmoveto show");
+    EXPECT_EQ(Lines(body.begin() + 33, body.begin() + 36),
+              (Lines{"(0.00) dup stringwidth", "pop neg 2 div", "0 rmoveto show"}));
     // The y axis: grid lines across the frame, stroked thin.
-    EXPECT_EQ(body[44], "newpath");
-    EXPECT_EQ(body[45], "531.5 463.5 moveto");
-    EXPECT_EQ(body[46], "123.3 463.5 lineto");
-    EXPECT_EQ(body[49], "0.2 setlinewidth");
-    EXPECT_EQ(body[50], "stroke");
-    EXPECT_EQ(body[51], "0.5 setlinewidth");
-    EXPECT_EQ(body[52], "/Times-Roman findfont");
-    EXPECT_EQ(body[53], "10 scalefont setfont");
+    EXPECT_EQ(Lines(body.begin() + 44, body.begin() + 47),
+              (Lines{"newpath", "531.5 463.5 moveto", "123.3 463.5 lineto"}));
+    EXPECT_EQ(Lines(body.begin() + 49, body.begin() + 54),
+              (Lines{"0.2 setlinewidth", "stroke", "0.5 setlinewidth", "/Times-Roman findfont",
+                     "10 scalefont setfont"}));
     EXPECT_EQ(body[55], "(0.00) dup stringwidth pop");
     EXPECT_EQ(body[56], "0 exch sub");
 }
