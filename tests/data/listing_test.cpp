@@ -11,19 +11,10 @@ namespace {
 
 using Listing = StoreTest;
 
-void Fill(const std::string& name, std::initializer_list<float> values) {
-    int u = 1;
-    for (float v : values) AssignValue(name, u++, v);
-}
-
 TEST_F(Listing, DefaultColumnsMissingAndShortVectors) {
-    DeclareVariate("x", 3);
-    DeclareVariate("y", 2);
-    DeclareFactor("f", 3, 12);
-    Fill("x", {1.5f, MissingValue, -2});
-    Fill("y", {100, 0.25f});
-    AssignLevel("f", 1, 12);
-    AssignLevel("f", 3, 3);
+    Variate("x", {1.5f, MissingValue, -2});
+    Variate("y", {100, 0.25f});
+    Factor("f", 12, {12, 0, 3});
     List("x, y f");
     EXPECT_EQ(Output(),
               "          X          Y    F\n"
@@ -33,8 +24,7 @@ TEST_F(Listing, DefaultColumnsMissingAndShortVectors) {
 }
 
 TEST_F(Listing, ExcludedUnitsAreSkipped) {
-    DeclareVariate("x", 5);
-    Fill("x", {1, 2, 3, 4, 5});
+    Variate("x", {1, 2, 3, 4, 5});
     Exclude(2);
     Exclude(4);
     List("x:3");
@@ -57,8 +47,7 @@ TEST_F(Listing, TwelveColumnsMakeBlocksOfSevenAndFive) {
 }
 
 TEST_F(Listing, UnfitValuesAndScientificNotation) {
-    DeclareVariate("x", 2);
-    Fill("x", {123456.789f, 1});
+    Variate("x", {123456.789f, 1});
     List("x:6:2");
     EXPECT_EQ(Output(),
               "      X\n"
@@ -74,8 +63,7 @@ TEST_F(Listing, UnfitValuesAndScientificNotation) {
               "  1.23E+05   123457\n"
               "    1.0000        1\n");
     // The note names the widest column that overflowed.
-    DeclareVariate("big", 1);
-    AssignValue("big", 1, 1e30f);
+    Variate("big", {1e30f});
     List("x:4:0 big:7");
     std::string out = Output();
     EXPECT_NE(out.find("\n\n??????? means a value that does not fit the format.\n"),
@@ -104,8 +92,7 @@ TEST_F(Listing, FactorLevelNames) {
 }
 
 TEST_F(Listing, FormatTexts) {
-    DeclareVariate("x", 1);
-    AssignValue("x", 1, 2.75f);
+    Variate("x", {2.75f});
     List("x:8");  // width 8, no decimals
     EXPECT_EQ(Output(), "        X\n        3\n");
     List("x:80:2");
@@ -128,8 +115,7 @@ TEST_F(Listing, FormatTexts) {
 }
 
 TEST_F(Listing, DefaultWidthWithDecimalsOnly) {
-    DeclareVariate("x", 1);
-    AssignValue("x", 1, 2.5f);
+    Variate("x", {2.5f});
     List("x::3");
     EXPECT_EQ(Output(), "          X\n      2.500\n");
     DeclareVariate("longname", 1);
@@ -172,9 +158,8 @@ class Summaries : public StoreTest {
   protected:
     void SetUp() override {
         StoreTest::SetUp();
-        DeclareVariate("x y", 5);
-        Fill("x", {1, 2, MissingValue, 4, 10});
-        Fill("y", {2, 4, 5, 9, 0});
+        Variate("x", {1, 2, MissingValue, 4, 10});
+        Variate("y", {2, 4, 5, 9, 0});
         Exclude(5);
     }
 };
@@ -192,8 +177,7 @@ TEST_F(Summaries, OverPresentNonMissingUnits) {
 }
 
 TEST_F(Summaries, EmptyAndDegenerateCases) {
-    DeclareVariate("m", 3);
-    Fill("m", {MissingValue, MissingValue, 7});
+    Variate("m", {MissingValue, MissingValue, 7});
     Exclude(3);
     EXPECT_EQ(UnitsPresent("m"), 0);
     EXPECT_EQ(Mean("m"), 0);
