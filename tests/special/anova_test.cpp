@@ -2,9 +2,6 @@
 // the Moebius coefficients of the variance components, and the classes of a minimum.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 

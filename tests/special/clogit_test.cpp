@@ -2,13 +2,9 @@
 // the derivatives against finite differences, and fits against R (tests/reference/clogit.R).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -231,8 +227,6 @@ TEST(RaschLikelihood, TwoHundredFiftyFiveItemsNearTheLimitStayFinite) {
 
 class ClogitFitTest : public models::test::SessionTest {
   protected:
-    void SetUp() override { SessionTest::SetUp(); }
-
     // Reads columns of a data file of tests/golden into new variates of `units` units.
     void ReadColumns(const std::string& file, const std::vector<std::string>& names, int units) {
         std::ifstream in(std::string(KORW_TEST_DIR) + "/golden/" + file);

@@ -4,13 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -140,8 +136,6 @@ TEST(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
 
 class NegBinFitTest : public models::test::SessionTest {
   protected:
-    void SetUp() override { SessionTest::SetUp(); }
-
     // Y, G (3 levels), X and W of tests/golden/negbin.files/negbin.dat.
     void ReadData() {
         std::ifstream in(std::string(KORW_TEST_DIR) + "/golden/negbin.files/negbin.dat");

@@ -3,11 +3,8 @@
 #include "special/nonlin.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "../models/models_test.h"
