@@ -124,46 +124,13 @@ int DownKey(int count, int key) {
     return rl_get_next_history(count, key);
 }
 
-// Sorted upper-case vector names of the table.
-std::vector<std::string> VectorNames() {
-    std::vector<std::string> names;
-    for (int i = 1; i <= data::TableSize; ++i)
-        if (data::Entry(i).kind != data::FreeEntry) names.push_back(data::Entry(i).name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Ctrl+Right / Ctrl+Left: the next or previous command name (caret in the command word) or
 // vector name (caret in the parameters) in alphabetical order.
 void BrowseName(bool forward) {
-    std::string text = rl_line_buffer;
-    size_t firstBlank = text.find(' ');
-    size_t point = static_cast<size_t>(rl_point);
-    size_t begin = text.find_last_of(' ', point == 0 ? 0 : point - 1);
-    begin = begin == std::string::npos || begin >= point ? 0 : begin + 1;
-    if (point == 0) begin = 0;
-    size_t end = text.find(' ', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string word = text.substr(begin, end - begin);
-    std::string upper = data::UpperName(word);
-    std::vector<std::string> names;
-    if (firstBlank == std::string::npos || point <= firstBlank) {
-        for (std::string_view n : interp::CommandTable()) names.emplace_back(n);
-    } else {
-        names = VectorNames();
-    }
-    if (names.empty()) return;
-    std::string chosen;
-    if (forward) {
-        auto it = std::upper_bound(names.begin(), names.end(), upper);
-        chosen = it == names.end() ? names.back() : *it;
-    } else {
-        auto it = std::lower_bound(names.begin(), names.end(), upper);
-        chosen = it == names.begin() ? names.front() : *(it - 1);
-    }
-    std::string line = text.substr(0, begin) + chosen + text.substr(end);
+    int point = rl_point;
+    std::string line = interp::BrowseName(rl_line_buffer, point, forward);
     rl_replace_line(line.c_str(), 0);
-    rl_point = static_cast<int>(begin + chosen.size());
+    rl_point = point;
 }
 
 int NextNameKey(int, int) {
@@ -185,7 +152,7 @@ char* CompleteName(const char* text, int state) {
         if (commandWord)
             for (std::string_view n : interp::CommandTable()) names.emplace_back(n);
         else
-            names = VectorNames();
+            names = interp::VectorNames();
         for (const std::string& n : names)
             if (n.rfind(prefix, 0) == 0) matches.push_back(n);
     }

@@ -26,6 +26,7 @@
 #include "data/vectors.h"
 #include "interp/execute.h"
 #include "interp/output.h"
+#include "interp/programs.h"
 #include "interp/state.h"
 #include "plot/picture.h"
 #include "plot/plot3d.h"
@@ -515,33 +516,9 @@ void TerminalDesktop::ShowDemoMenu() {
 // The program editor is the user's own ($VISUAL, $EDITOR, else nano or vi). F9 of a desktop
 // editor (save and run) becomes a question when the editor ends.
 std::string TerminalDesktop::EditFile(const std::string& file) {
-    std::string name = file;
-    if (name.empty()) {
-        interp::FileDialog dialog{"Select file to EDIT",
-                                  "KORW program (*.KOR)|*.KOR",
-                                  ".KOR",
-                                  interp::WorkingDirectory,
-                                  "",
-                                  false};
-        std::optional<std::string> chosen = OpenDialog(dialog);
-        if (!chosen) return "";
-        name = *chosen;
-        if (interp::EchoOn) {
-            interp::AppendOutputLine("File selected from dialog box:");
-            interp::AppendOutputLine(name);
-        }
-    }
-    // A directory named as it stands is refused before ".KOR" is added to the name.
-    if (data::DirectoryExists(name)) return name + " is a directory name";
-    if (std::filesystem::path(name).extension().empty()) name += ".KOR";
-    if (data::DirectoryExists(name)) return name + " is a directory name";
-    std::string path = data::ResolveExisting(name);
-    if (!data::FileExists(path)) {
-        std::FILE* f = data::OpenFile(name, "w");
-        if (f == nullptr) return "Unable to create file " + name;
-        std::fclose(f);
-        path = data::ResolveExisting(name);
-    }
+    std::string path;
+    std::string error = interp::PrepareProgramFile(file, path);
+    if (!error.empty() || path.empty()) return error;
     const char* editors[] = {std::getenv("VISUAL"), std::getenv("EDITOR"), "nano", "vi"};
     for (const char* editor : editors) {
         if (editor == nullptr || *editor == '\0') continue;
@@ -561,7 +538,7 @@ std::string TerminalDesktop::EditFile(const std::string& file) {
         }
         return "";
     }
-    return name + " could not be loaded";
+    return path + " could not be loaded";
 }
 
 void ShowText(const std::string& text, const std::string& topic) {

@@ -16,14 +16,6 @@ namespace {
 
 constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to continue)";
 
-std::vector<std::string> VectorNames() {
-    std::vector<std::string> names;
-    for (int i = 1; i <= data::TableSize; ++i)
-        if (data::Entry(i).kind != data::FreeEntry) names.push_back(data::Entry(i).name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The shortkey modifier set of a key event (Shift 1, Alt 2, Ctrl 4).
 uint8_t ModifierSet(Qt::KeyboardModifiers m) {
     uint8_t set = 0;
@@ -55,37 +47,6 @@ void CommandLine::SetState(bool failed) {
     p.setColor(QPalette::Base, background);
     p.setColor(QPalette::Text, Qt::yellow);
     setPalette(p);
-}
-
-// The word at the caret is replaced by the next or previous command name (caret in the command
-// word) or vector name (caret in the parameters) in alphabetical order; at either end of the
-// list its last or first name stays.
-std::string CommandLine::BrowseName(const std::string& text, int& caret, bool forward) {
-    size_t point = static_cast<size_t>(std::clamp(caret, 0, static_cast<int>(text.size())));
-    size_t firstBlank = text.find(' ');
-    size_t begin = point == 0 ? 0 : text.find_last_of(' ', point - 1);
-    begin = begin == std::string::npos || point == 0 ? 0 : begin + 1;
-    size_t end = text.find(' ', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string upper = data::UpperName(text.substr(begin, end - begin));
-    std::vector<std::string> names;
-    if (firstBlank == std::string::npos || point <= firstBlank) {
-        for (std::string_view n : interp::CommandTable()) names.emplace_back(n);
-        std::sort(names.begin(), names.end());
-    } else {
-        names = VectorNames();
-    }
-    if (names.empty()) return text;
-    std::string chosen;
-    if (forward) {
-        auto it = std::upper_bound(names.begin(), names.end(), upper);
-        chosen = it == names.end() ? names.back() : *it;
-    } else {
-        auto it = std::lower_bound(names.begin(), names.end(), upper);
-        chosen = it == names.begin() ? names.front() : *(it - 1);
-    }
-    caret = static_cast<int>(begin + chosen.size());
-    return text.substr(0, begin) + chosen + text.substr(end);
 }
 
 bool CommandLine::EmptyLineKey(QKeyEvent* event) {
@@ -202,7 +163,7 @@ void CommandLine::keyPressEvent(QKeyEvent* event) {
     if (key == Qt::Key_Down || key == Qt::Key_PageDown) return Browse(1);
     if ((key == Qt::Key_Right || key == Qt::Key_Left) && mods == Qt::ControlModifier) {
         int caret = cursorPosition();
-        std::string line = BrowseName(Text(text()), caret, key == Qt::Key_Right);
+        std::string line = interp::BrowseName(Text(text()), caret, key == Qt::Key_Right);
         setText(QString::fromStdString(line));
         setCursorPosition(caret);
         return;

@@ -27,9 +27,6 @@ class CommandLine : public QLineEdit {
     std::function<bool()> busy;                       // a command or program is running
     std::function<void()> escapeWhileBusy;
 
-    // The key handling, public for the window's own shortcuts and for the tests.
-    static std::string BrowseName(const std::string& text, int& caret, bool forward);
-
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;

@@ -602,34 +602,11 @@ bool MainWindow::ListKeys(QKeyEvent* e) {
 // ---- the program editor ----
 
 std::string MainWindow::EditFile(const std::string& file) {
-    std::string name = file;
-    if (name.empty()) {
-        interp::FileDialog dialog{"Select file to EDIT",
-                                  "KORW program (*.KOR)|*.KOR",
-                                  ".KOR",
-                                  interp::WorkingDirectory,
-                                  "",
-                                  false};
-        std::optional<std::string> chosen = desktop_.OpenDialog(dialog);
-        if (!chosen) return "";
-        name = *chosen;
-        if (interp::EchoOn) {
-            interp::AppendOutputLine("File selected from dialog box:");
-            interp::AppendOutputLine(name);
-        }
-    }
-    if (data::DirectoryExists(name)) return name + " is a directory name";
-    if (fs::path(name).extension().empty()) name += ".KOR";
-    if (data::DirectoryExists(name)) return name + " is a directory name";
-    std::string path = data::ResolveExisting(name);
-    if (!data::FileExists(path)) {
-        std::FILE* f = data::OpenFile(name, "w");
-        if (f == nullptr) return "Unable to create file " + name;
-        std::fclose(f);
-        path = data::ResolveExisting(name);
-    }
+    std::string path;
+    std::string error = interp::PrepareProgramFile(file, path);
+    if (!error.empty() || path.empty()) return error;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return name + " could not be loaded";
+    if (!in) return path + " could not be loaded";
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     editor_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     editor_->document()->setModified(false);

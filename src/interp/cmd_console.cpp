@@ -1,12 +1,15 @@
 // Commands that lean on the front end: SHELL, EDIT and KEYS.
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 #include "data/files.h"
 #include "data/outfile.h"
 #include "interp/commands.h"
 #include "interp/output.h"
 #include "interp/params.h"
+#include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
 
@@ -89,6 +92,39 @@ void CmdShell(const std::string& params) {
     }
     Split split = SplitFirst(params);
     TheDesktop->ShellOpen(split.head, split.tail);
+}
+
+std::string PrepareProgramFile(const std::string& file, std::string& path) {
+    path.clear();
+    std::string name = file;
+    if (name.empty()) {
+        FileDialog dialog{"Select file to EDIT",
+                          "KORW program (*.KOR)|*.KOR",
+                          ".KOR",
+                          WorkingDirectory,
+                          "",
+                          false};
+        std::optional<std::string> chosen = TheDesktop->OpenDialog(dialog);
+        if (!chosen) return "";
+        name = *chosen;
+        if (EchoOn) {
+            AppendOutputLine("File selected from dialog box:");
+            AppendOutputLine(name);
+        }
+    }
+    // A directory named as it stands is refused before ".KOR" is added to the name.
+    if (data::DirectoryExists(name)) return name + " is a directory name";
+    if (std::filesystem::path(name).extension().empty()) name += ".KOR";
+    if (data::DirectoryExists(name)) return name + " is a directory name";
+    std::string existing = data::ResolveExisting(name);
+    if (!data::FileExists(existing)) {
+        std::FILE* f = data::OpenFile(name, "w");
+        if (f == nullptr) return "Unable to create file " + name;
+        std::fclose(f);
+        existing = data::ResolveExisting(name);
+    }
+    path = existing;
+    return "";
 }
 
 void CmdEdit(const std::string& params) {

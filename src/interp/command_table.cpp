@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "data/vectors.h"
+
 namespace korw::interp {
 
 namespace {
@@ -161,6 +163,40 @@ std::string CompleteShortWord(const std::string& text) {
     for (const auto& [shortWord, full] : kShort)
         if (text == shortWord) return full;
     return text;
+}
+
+std::vector<std::string> VectorNames() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= data::TableSize; ++i)
+        if (data::Entry(i).kind != data::FreeEntry) names.push_back(data::Entry(i).name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string BrowseName(const std::string& text, int& caret, bool forward) {
+    size_t point = static_cast<size_t>(std::clamp(caret, 0, static_cast<int>(text.size())));
+    size_t firstBlank = text.find(' ');
+    size_t begin = point == 0 ? 0 : text.find_last_of(' ', point - 1);
+    begin = begin == std::string::npos || point == 0 ? 0 : begin + 1;
+    size_t end = text.find(' ', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string upper = data::UpperName(text.substr(begin, end - begin));
+    std::vector<std::string> names;
+    if (firstBlank == std::string::npos || point <= firstBlank)
+        names.assign(kTable.begin(), kTable.end());  // already alphabetical
+    else
+        names = VectorNames();
+    if (names.empty()) return text;
+    std::string chosen;
+    if (forward) {
+        auto it = std::upper_bound(names.begin(), names.end(), upper);
+        chosen = it == names.end() ? names.back() : *it;
+    } else {
+        auto it = std::lower_bound(names.begin(), names.end(), upper);
+        chosen = it == names.begin() ? names.front() : *(it - 1);
+    }
+    caret = static_cast<int>(begin + chosen.size());
+    return text.substr(0, begin) + chosen + text.substr(end);
 }
 
 }  // namespace korw::interp

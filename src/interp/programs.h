@@ -23,6 +23,12 @@ int InterruptedPrograms();
 // How many programs have started so far (the terminal shows what a program wrote).
 int StartedPrograms();
 
+// The program file EDIT works on: `file`, or the file chosen in the open dialog when it is
+// empty (its name echoed); ".KOR" added to a name without extension, and an empty file created
+// when none exists. Returns the error text, or "" with `path` the existing file (empty when the
+// dialog was cancelled).
+std::string PrepareProgramFile(const std::string& file, std::string& path);
+
 // The next command of the open command file, put through ExpandCommandLine; nothing at the
 // end of the file, which is then closed.
 std::optional<std::string> NextCommandFileLine();

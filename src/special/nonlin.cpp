@@ -105,7 +105,7 @@ std::vector<std::string> NamesIn(const std::string& text) {
     return names;
 }
 
-// ---- The specification ------------------------------------------------------------------
+// ---- The model text --------------------------------------------------------------------
 
 // "response [- offset] = formula [/ weight]"; "*" for an optional name means none.
 struct Specification {
