@@ -33,13 +33,16 @@ show <- function(label, fit, newdata) {
   })
   print(data.frame(unit = 1:n, exit = d$exit, int = signif(at[1, ], 5), sd = signif(at[2, ], 5)))
 }
-zero <- data.frame(x1 = 0, x2 = 0, g = factor("3", levels = levels(d$g)))
+# The product X1*X2 as a column of its own: survfit() predicts no curve for an interaction term
+# without its main effects, and the model is the same.
+d$x12 <- d$x1 * d$x2
+zero <- data.frame(x1 = 0, x2 = 0, x12 = 0, g = factor("3", levels = levels(d$g)))
 
 show("T*D = X1 + G", coxph(Surv(exit, status) ~ x1 + g, data = d, ties = "breslow"), zero)
 show("T*D-E = X1", coxph(Surv(entry, exit, status) ~ x1, data = d, ties = "breslow"), zero)
 show("T*D-E/S = X1 + X2",
      coxph(Surv(entry, exit, status) ~ x1 + x2 + strata(s), data = d, ties = "breslow"), zero)
 show("T*D-E/S = X1 + G + X1*X2",
-     coxph(Surv(entry, exit, status) ~ x1 + g + x1:x2 + strata(s), data = d, ties = "breslow"),
+     coxph(Surv(entry, exit, status) ~ x1 + g + x12 + strata(s), data = d, ties = "breslow"),
      zero)
 show("T = X1 + X2", coxph(Surv(exit, rep(1, n)) ~ x1 + x2, data = d, ties = "breslow"), zero)
