@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
 
+#include "compute/expression_index.h"
 #include "compute/internal.h"
 #include "data/errors.h"
 #include "data/summaries.h"
@@ -137,7 +137,9 @@ bool FillConstant(const std::string& temporary, const std::vector<std::string>& 
     return true;
 }
 
-bool ExpandOneConstant(std::string& line, size_t open) {
+// Replaces the constant whose "[" is at `open` by its temporary name: the text before it is
+// moved to `done`, and `line` keeps what follows the "]".
+bool ExpandOneConstant(std::string_view& line, size_t open, std::string& done) {
     size_t close = line.find(']', open + 1);
     if (close == std::string::npos) return Fail("Missing ]");
     std::string temporary = data::FreeTemporaryName();
@@ -154,13 +156,21 @@ bool ExpandOneConstant(std::string& line, size_t open) {
     data::DeclareVariate(temporary, total);
     if (!data::ErrorFree) return false;
     call.temporaries += temporary + " ";
-    line = line.substr(0, open) + temporary + line.substr(close + 1);
+    done.append(line.substr(0, open));
+    done += temporary;
+    line.remove_prefix(close + 1);
     return FillConstant(temporary, items, counted);
 }
 
+// Constants are replaced from left to right; a temporary name holds no "[", so the search for
+// the next one goes on after it and the line is read once.
 bool ExpandVectorConstants(std::string& line) {
-    for (size_t open; (open = line.find('[')) != std::string::npos;)
-        if (!ExpandOneConstant(line, open)) return false;
+    std::string done;
+    std::string_view rest = line;
+    for (size_t open; (open = rest.find('[')) != std::string::npos;)
+        if (!ExpandOneConstant(rest, open, done)) return false;
+    done.append(rest);
+    line = std::move(done);
     return true;
 }
 
@@ -188,37 +198,38 @@ int Append(Operation op, std::string_view name = {}) {
 }
 
 // ---- The compiler ----------------------------------------------------------------------
+//
+// The compiler splits the text recursively: enclosing parentheses are stripped, the text is
+// split at the rightmost operator of the weakest class at its own parenthesis depth (right part
+// compiled first), and what cannot be split is an operand. Every part is a range [begin, end)
+// of one text, answered from an ExpressionIndex over it, so no level rereads or copies the text
+// of its part; only operands that end the recursion (numbers, names) are read, once each.
 
-int Compile(std::string text);
+using detail::ExpressionIndex;
+using detail::OperatorClass;
 
-// Drops parentheses that enclose the whole text; false after "Too many )". One pass: layer j
-// (the text without its j outer pairs) starts at depth j, so it is enclosed by its own outer
-// pair when the depth after every character but its last stays above j, and it holds too many
-// ")" when the depth falls below j anywhere in it. The minima over the nested layers are taken
-// from the inside out.
-bool StripParentheses(std::string& text) {
-    size_t n = text.size(), layers = 0;
-    while (2 * (layers + 1) <= n && text[layers] == '(' && text[n - 1 - layers] == ')') ++layers;
-    if (layers == 0) return true;
-    std::vector<int> depth(n);
-    int d = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (text[i] == '(') ++d;
-        if (text[i] == ')') --d;
-        depth[i] = d;
+// The text being compiled with its tables.
+struct Source {
+    std::string text;
+    ExpressionIndex index;
+    Source(std::string t, bool withOperators) : text(std::move(t)), index(text, withOperators) {}
+    std::string_view Part(size_t begin, size_t end) const {
+        return std::string_view(text).substr(begin, end - begin);
     }
-    std::vector<int> innerMin(layers + 1, INT_MAX);  // minimum over [j, n - j - 2]
-    for (size_t i = layers; i + layers + 2 <= n; ++i)
-        innerMin[layers] = std::min(innerMin[layers], depth[i]);
-    for (size_t j = layers; j-- > 0;)
-        innerMin[j] = std::min({innerMin[j + 1], depth[j], depth[n - j - 2]});
-    size_t j = 0;
-    for (; j < layers; ++j) {
-        int level = static_cast<int>(j);
-        if (std::min(innerMin[j], depth[n - 1 - j]) < level) return Fail("Too many )");
-        if (innerMin[j] == level) break;  // the outer pair closes before the end
+};
+
+// Drops parentheses that enclose the whole of [begin, end); false after "Too many )". Each
+// layer is checked as a scan from its "(" would: a depth below that of its "(" anywhere in the
+// layer is too many ")", a return to it before the last character means the pair does not
+// enclose the layer.
+bool StripParentheses(const Source& s, size_t& begin, size_t& end) {
+    while (end - begin >= 2 && s.text[begin] == '(' && s.text[end - 1] == ')') {
+        int32_t level = s.index.Depth(begin);
+        if (s.index.MinDepth(begin + 1, end) < level) return Fail("Too many )");
+        if (s.index.MinDepth(begin + 1, end - 1) == level) break;
+        ++begin;
+        --end;
     }
-    if (j > 0) text = text.substr(j, n - 2 * j);
     return true;
 }
 
@@ -249,53 +260,27 @@ bool ReplaceRelationPairs(std::string& text) {
     return true;
 }
 
-enum class OperatorClass { Relational, Additive, Multiplicative, Power };
-
-bool InClass(unsigned char c, OperatorClass k) {
-    switch (k) {
-        case OperatorClass::Relational:
-            return IsRelation(static_cast<char>(c)) || c == LessEqChar || c == NotEqualChar ||
-                   c == GreaterEqChar;
-        case OperatorClass::Additive:
-            return c == '+' || c == '-';
-        case OperatorClass::Multiplicative:
-            return c == '*' || c == '/';
-        case OperatorClass::Power:
-            return c == '^';
-    }
-    return false;
+bool IsSign(char c) {
+    return c == '+' || c == '-';
 }
 
-// Position of the rightmost operator of the class at depth 0; npos when there is none, or
-// after an error (then ErrorFree is false).
-size_t FindSplit(const std::string& text, OperatorClass k) {
-    int depth = 0, count = 0;
-    size_t rightmost = std::string::npos;
-    for (size_t i = text.size(); i-- > 0;) {
-        if (text[i] == ')') ++depth;
-        if (text[i] == '(') --depth;
-        if (depth < 0) return Fail("Too many ("), std::string::npos;
-        if (depth == 0 && InClass(static_cast<unsigned char>(text[i]), k)) {
-            if (count++ == 0) rightmost = i;
-        }
-    }
-    if (count >= 2 && k == OperatorClass::Relational)
-        return Fail("Relational operators are not associative - use parentheses"),
-               std::string::npos;
-    if (count >= 2 && k == OperatorClass::Power)
-        return Fail("Operator ^ is not associative - use parentheses"), std::string::npos;
-    return rightmost;
+int Compile(const Source& s, size_t begin, size_t end);
+
+// The "0" put in front of a part that starts with a sign, compiled as its own part would be.
+int CompileZero() {
+    if (call.nesting >= MaxNesting) return Fail("Register overflow"), 0;
+    return Constant(0);
 }
 
-int CompileBinary(const std::string& text, size_t at) {
-    int right = Compile(text.substr(at + 1));
+int CompileBinary(const Source& s, size_t begin, size_t end, size_t at) {
+    int right = Compile(s, at + 1, end);
     if (right == 0) return 0;
-    int left = Compile(text.substr(0, at));
+    int left = at == begin && IsSign(s.text[at]) ? CompileZero() : Compile(s, begin, at);
     if (left == 0) return 0;
     Operation op;
     op.a = left;
     op.b = right;
-    op.code = static_cast<unsigned char>(text[at]);
+    op.code = static_cast<unsigned char>(s.text[at]);
     return Append(op);
 }
 
@@ -318,14 +303,16 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }
 
 // name(index) with an existing vector name of at most 8 characters; -1 when not this form.
-int CompileIndexed(const std::string& text) {
+int CompileIndexed(const Source& s, size_t begin, size_t end) {
+    std::string_view text = s.Part(begin, end);
     if (text.back() != ')') return -1;
-    size_t p = text.find('(');
-    if (p == std::string::npos || p > 8 || p + 1 >= text.size()) return -1;
-    std::string name = text.substr(0, p);
+    // Only the first "(" counts, and it must stand within the first nine characters.
+    size_t p = text.substr(0, 9).find('(');
+    if (p == std::string::npos || p + 1 >= text.size()) return -1;
+    std::string name(text.substr(0, p));
     int index = Find(name);
     if (index == 0) return -1;
-    int argument = Compile(text.substr(p + 1, text.size() - p - 2));
+    int argument = Compile(s, begin + p + 1, end - 1);
     if (argument == 0) return 0;
     const data::Vector& v = data::Entry(index);
     Operation op;
@@ -352,10 +339,10 @@ constexpr Function Functions[] = {
     {"ARCTAN(", OpArcTan}, {"POISSON(", OpPoisson}, {"SQRT(", OpSqrt},     {"SQR(", OpSqr},
 };
 
-int CompileFunction(const std::string& text) {
+int CompileFunction(const Source& s, size_t begin, size_t end) {
     for (const Function& f : Functions) {
-        if (!StartsWith(text, f.prefix)) continue;
-        int argument = Compile(text.substr(f.prefix.size() - 1));
+        if (!StartsWith(s.Part(begin, end), f.prefix)) continue;
+        int argument = Compile(s, begin + f.prefix.size() - 1, end);
         if (argument == 0) return 0;
         Operation op;
         op.a = argument;
@@ -376,26 +363,26 @@ const Reduction Reductions[] = {
 };
 
 // MIN(name) and the like, and #(name), ##(name): constants; -1 when not these forms.
-int CompileSummary(const std::string& text) {
+int CompileSummary(std::string_view text) {
     if (text.back() != ')') return -1;
     for (const Reduction& r : Reductions) {
         if (!StartsWith(text, r.prefix)) continue;
-        std::string name = text.substr(r.prefix.size(), text.size() - r.prefix.size() - 1);
-        int index = Find(name);
+        std::string_view inner = text.substr(r.prefix.size(), text.size() - r.prefix.size() - 1);
+        int index = Find(inner);
         if (index == 0) continue;
-        if (data::Entry(index).kind == data::FactorKind) return Fail(text + " not defined"), 0;
-        double value = r.apply(name);
+        if (data::Entry(index).kind == data::FactorKind)
+            return Fail(std::string(text) + " not defined"), 0;
+        double value = r.apply(std::string(inner));
         data::ProcedureName = "Compute";
         if (!data::ErrorFree) return 0;
         return Constant(value);
     }
     if (StartsWith(text, "##(") && text.size() <= 3 + 8 + 1) {
-        std::string name = text.substr(3, text.size() - 4);
-        int index = Find(name);
+        int index = Find(text.substr(3, text.size() - 4));
         return Constant(index == 0 ? 0 : data::Entry(index).length);
     }
     if (StartsWith(text, "#(") && text.size() <= 2 + 8 + 1) {
-        std::string name = text.substr(2, text.size() - 3);
+        std::string name(text.substr(2, text.size() - 3));
         if (Find(name) != 0) {
             int32_t present = data::UnitsPresent(name);
             data::ProcedureName = "Compute";
@@ -405,7 +392,7 @@ int CompileSummary(const std::string& text) {
     return -1;
 }
 
-int CompileSymbol(const std::string& text) {
+int CompileSymbol(std::string_view text) {
     OperationCode code;
     if (text == "#") {
         code = OpUnit;
@@ -424,12 +411,13 @@ int CompileSymbol(const std::string& text) {
     return Append(op);
 }
 
-int CompileVector(const std::string& text) {
+int CompileVector(std::string_view text) {
     int index = Find(text);
     if (index == 0) return -1;
+    std::string name(text);
     const data::Vector& v = data::Entry(index);
     if (v.kind == data::VariateKind && v.length == 1) return Constant(v.variate[1]);
-    if (!CheckLength(text, v.length)) return 0;
+    if (!CheckLength(name, v.length)) return 0;
     const data::Vector& w = data::Entry(index);  // the declaration above may add an entry
     Operation op;
     if (w.kind == data::FactorKind) {
@@ -439,75 +427,94 @@ int CompileVector(const std::string& text) {
         op.code = OpVariate;
         op.variate = w.variate.data();
     }
-    return Append(op, text);
+    return Append(op, name);
 }
 
-int CompileOperand(const std::string& text) {
-    for (auto form : {CompileIndexed, CompileFunction, CompileSummary}) {
-        int r = form(text);
+// An operand: a part without an operator at its own depth. `zero` says the part starts with a
+// sign that stands for "0" and the sign (possible only where parentheses do not balance); such
+// a text is none of the forms that recurse.
+int CompileOperand(const Source& s, size_t begin, size_t end, bool zero) {
+    std::string withZero;
+    std::string_view text = s.Part(begin, end);
+    if (zero) {
+        withZero = "0" + std::string(text);
+        text = withZero;
+    } else {
+        for (auto form : {CompileIndexed, CompileFunction}) {
+            int r = form(s, begin, end);
+            if (r >= 0) return r;
+        }
+        int r = CompileSummary(text);
         if (r >= 0) return r;
     }
     double number;
     if (text.front() != 'E' && ReadNumber(text, number)) {
-        if (std::fabs(number) > RangeLimit) return Fail("Constant " + text + " out of range"), 0;
+        if (std::fabs(number) > RangeLimit)
+            return Fail("Constant " + std::string(text) + " out of range"), 0;
         return Constant(number);
     }
     for (auto form : {CompileSymbol, CompileVector}) {
         int r = form(text);
         if (r >= 0) return r;
     }
-    return Fail("Invalid expression " + text), 0;
+    return Fail("Invalid expression " + std::string(text)), 0;
 }
 
-int CompileText(std::string text) {
-    if (!StripParentheses(text)) return 0;
-    if (text.empty()) return Fail("Empty expression / adjacent operators"), 0;
-    if (text.front() == '+' || text.front() == '-') text.insert(0, "0");
-    if (!ReplaceRelationPairs(text)) return 0;
+// Splits at the rightmost operator of the weakest class present at the part's own depth, or
+// compiles the part as an operand. The part is stripped and not empty.
+int CompileSplit(const Source& s, size_t begin, size_t end) {
+    const ExpressionIndex& x = s.index;
+    // Scanned from the right, the depth of the part falls below its end's wherever a "(" has
+    // no ")" after it.
+    if (x.MinDepth(begin, end - 1) < x.Depth(end)) return Fail("Too many ("), 0;
+    bool zero = IsSign(s.text[begin]);
     for (OperatorClass k : {OperatorClass::Relational, OperatorClass::Additive,
                             OperatorClass::Multiplicative, OperatorClass::Power}) {
-        size_t at = FindSplit(text, k);
-        if (!data::ErrorFree) return 0;
-        if (at != std::string::npos) return CompileBinary(text, at);
+        int32_t at = x.Previous(k, end);  // the rightmost at the depth of the part's end
+        if (at < 0 || static_cast<size_t>(at) < begin) continue;
+        bool second = x.Previous(k, static_cast<size_t>(at)) >= static_cast<int32_t>(begin);
+        if (second && k == OperatorClass::Relational)
+            return Fail("Relational operators are not associative - use parentheses"), 0;
+        if (second && k == OperatorClass::Power)
+            return Fail("Operator ^ is not associative - use parentheses"), 0;
+        return CompileBinary(s, begin, end, static_cast<size_t>(at));
     }
-    return CompileOperand(text);
+    return CompileOperand(s, begin, end, zero);
 }
 
-// Compiles an expression text; returns the register of its value, 0 after an error.
-int Compile(std::string text) {
+// Compiles the part [begin, end); returns the register of its value, 0 after an error.
+int Compile(const Source& s, size_t begin, size_t end) {
     if (call.nesting >= MaxNesting) return Fail("Register overflow"), 0;
     ++call.nesting;
-    int r = CompileText(std::move(text));
+    int r = 0;
+    if (StripParentheses(s, begin, end)) {
+        if (begin == end)
+            Fail("Empty expression / adjacent operators");
+        else
+            r = CompileSplit(s, begin, end);
+    }
     --call.nesting;
     return r;
 }
 
-// A lower bound of the nesting that compiling the text takes, found in one pass. Each split
-// takes the rightmost operator of the lowest class, so a level of parentheses holding k
-// additive operators (or, without them, k multiplicative ones) at its own depth is at least k
-// calls deep, and every such level inside another adds to it. Zero for unbalanced parentheses,
-// which the compiler reports itself.
-long NestingBound(const std::string& text) {
-    struct Level {
-        long additive = 0, multiplicative = 0, deepest = 0;
-        long Own() const { return additive > 0 ? additive : multiplicative; }
-    };
-    std::vector<Level> open(1);
-    for (char c : text) {
-        if (c == '(') {
-            open.emplace_back();
-        } else if (c == ')') {
-            if (open.size() == 1) return 0;
-            long chain = open.back().deepest + open.back().Own();
-            open.pop_back();
-            open.back().deepest = std::max(open.back().deepest, chain);
-        } else if (c == '+' || c == '-') {
-            ++open.back().additive;
-        } else if (c == '*' || c == '/') {
-            ++open.back().multiplicative;
-        }
+// The whole expression: its outer parentheses are stripped and checked on the text as written,
+// then a leading sign gets its "0" and the relation pairs become their codes for good (no pair
+// can form later), and the rest is compiled from tables over that text.
+int CompileExpression(std::string expression) {
+    size_t begin = 0, end = expression.size();
+    {
+        Source written(std::move(expression), false);
+        if (!StripParentheses(written, begin, end)) return 0;
+        if (begin == end) return Fail("Empty expression / adjacent operators"), 0;
+        expression = written.text.substr(begin, end - begin);
     }
-    return open.size() == 1 ? open.back().deepest + open.back().Own() : 0;
+    if (IsSign(expression.front())) expression.insert(0, "0");
+    if (!ReplaceRelationPairs(expression)) return 0;
+    Source s(std::move(expression), true);
+    ++call.nesting;
+    int r = CompileSplit(s, 0, s.text.size());
+    --call.nesting;
+    return r;
 }
 
 // ---- The call --------------------------------------------------------------------------
@@ -533,13 +540,10 @@ bool CompileAndStore(std::string line) {
     call.leftIsFactor = call.leftLevels > 0;
     data::ProcedureName = "Compute";
 
-    // A text that must nest far beyond the limit is refused before the compiler walks it, which
-    // would take time in proportion to its length at every level.
-    if (NestingBound(expression) > 2 * MaxNesting) return Fail("Register overflow");
     program.registers.fill(static_cast<double>(data::MissingValue));
     program.nextRegister = 1;
     program.count = 0;
-    program.result = Compile(expression);
+    program.result = CompileExpression(std::move(expression));
     if (program.result == 0) return false;
 
     if (data::LengthOf(left) == 0) {

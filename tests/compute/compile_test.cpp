@@ -1,9 +1,12 @@
 // The compiler: syntax, operation sequences, vector constants, the length rule and every
 // compile message.
 
+#include <algorithm>
 #include <chrono>
+#include <random>
 #include <string>
 
+#include "compute/expression_index.h"
 #include "compute_test.h"
 #include "data/restrict.h"
 
@@ -83,9 +86,11 @@ TEST_F(CompileTest, RegisterAndOperationLimits) {
     EXPECT_EQ(ErrorOf("Y = " + nested), "Register overflow");
 }
 
-// Enclosing parentheses and relation pairs are handled in one pass over the text: deep
-// parentheses and long lines of relations take time in proportion to the line, not its square.
+// No level of the compiler rereads the text of its part: lines of a million characters compile
+// or fail in time proportional to their length, whatever they nest (deep parentheses, long lines
+// of relations, chains, functions and indexes nested to the limit around a long operand).
 TEST_F(CompileTest, LongLinesCompileInProportionToTheirLength) {
+    Variate("A", {1, 2, 3});
     auto start = std::chrono::steady_clock::now();
     const int n = 300000;
     Run("Y = " + std::string(n, '(') + "2" + std::string(n, ')'));
@@ -95,15 +100,63 @@ TEST_F(CompileTest, LongLinesCompileInProportionToTheirLength) {
     EXPECT_EQ(ErrorOf("Y = " + relations),
               "Relational operators are not associative - use parentheses");
     EXPECT_EQ(ErrorOf("Y = " + std::string(n, '(') + "2" + std::string(n + 1, ')')), "Too many )");
-    // Long chains that must nest beyond the limit are refused at once.
     std::string chain = "1", nested;
     for (int i = 0; i < n; ++i) chain += "+1";
     for (int i = 0; i < n; ++i) nested += "(1+";
     nested += "1" + std::string(n, ')');
     EXPECT_EQ(ErrorOf("Y = " + chain), "Register overflow");
     EXPECT_EQ(ErrorOf("Y = " + nested), "Register overflow");
+    // The rightmost operand is compiled first, so a long chain reports its last operand's fault
+    // before it runs out of registers.
+    EXPECT_EQ(ErrorOf("Y = " + chain + "+NOPE"), "Invalid expression NOPE");
+
+    const std::string digits(1000000, '1');
+    std::string prefixes[] = {"EXP(", "A(", "(2*", "-(", "(1+"};
+    for (const std::string& prefix : prefixes) {
+        std::string deep;
+        for (int i = 0; i < 990; ++i) deep += prefix;
+        deep += digits + std::string(990, ')');
+        EXPECT_EQ(ErrorOf("Y = " + deep), "Constant " + digits + " out of range") << prefix;
+    }
+    std::string functions;
+    for (int i = 0; i < 190; ++i) functions += "ABS(";
+    Run("Y = " + functions + "-0" + std::string(199000, '0') + "2" + std::string(190, ')'));
+    EXPECT_EQ(Values("Y"), std::vector<float>{2});
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     EXPECT_LT(seconds.count(), 5.0);
+}
+
+// The tables the compiler answers from agree with a direct scan of the text, over texts with
+// unbalanced parentheses and depths below zero, and ranges within and across blocks.
+TEST(ExpressionIndexTest, AgreesWithADirectScan) {
+    using detail::OperatorClass;
+    std::mt19937 random(7);
+    const std::string alphabet = "(((())))+-*/^<=>X";
+    for (size_t length : {0, 1, 5, 31, 32, 33, 100, 1000}) {
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        detail::ExpressionIndex index(text, true);
+        std::vector<int32_t> depth(length + 1, 0);
+        for (size_t i = 0; i < length; ++i)
+            depth[i + 1] = depth[i] + (text[i] == '(') - (text[i] == ')');
+        for (int trial = 0; trial < 2000; ++trial) {
+            size_t from = random() % (length + 1), to = random() % (length + 1);
+            if (from > to) std::swap(from, to);
+            ASSERT_EQ(index.Depth(to), depth[to]);
+            ASSERT_EQ(index.MinDepth(from, to),
+                      *std::min_element(depth.begin() + from, depth.begin() + to + 1))
+                << text << " " << from << " " << to;
+            for (OperatorClass k : {OperatorClass::Relational, OperatorClass::Additive,
+                                    OperatorClass::Multiplicative, OperatorClass::Power}) {
+                int32_t expected = -1;
+                for (size_t j = 0; j < to; ++j)
+                    if (detail::InClass(static_cast<unsigned char>(text[j]), k) &&
+                        depth[j] == depth[to])
+                        expected = static_cast<int32_t>(j);
+                ASSERT_EQ(index.Previous(k, to), expected) << text << " " << to;
+            }
+        }
+    }
 }
 
 TEST_F(CompileTest, MessagesInOrder) {
