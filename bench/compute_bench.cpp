@@ -1,5 +1,6 @@
 // COMPUTE over 10^7 units against a plain loop over the same float arrays and, when Rscript is
-// installed, against R's vectorised arithmetic timed in the same run. Prints the ratios.
+// installed, against R's vectorised arithmetic timed in the same run. Prints the ratios, then
+// the time to compile (or refuse) lines of a million characters that nest to the limit.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -91,6 +92,30 @@ int main() {
     });
     Report("Y = (X-MEAN(X))^2", korw, loop, RSeconds("(x-mean(x))^2"));
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
+
+    // Compile time alone: the right-hand sides have no vector, so nothing is evaluated per unit.
+    const std::string digits(1000000, '1');
+    struct Line {
+        const char* title;
+        std::string text;
+    };
+    std::string functions, indexes, parentheses = std::string(300000, '(') + "2";
+    for (int i = 0; i < 990; ++i) functions += "EXP(", indexes += "X(";
+    functions += digits + std::string(990, ')');
+    indexes += digits + std::string(990, ')');
+    parentheses += std::string(300000, ')');
+    std::string chain = "1";
+    while (chain.size() < 1000000) chain += "+1";
+    const Line lines[] = {
+        {"990 EXP( around a 10^6-digit constant (refused)", "Z = " + functions},
+        {"990 X( around a 10^6-digit constant (refused)", "Z = " + indexes},
+        {"300000 parentheses around 2", "Z = " + parentheses},
+        {"500000 additions (refused: registers)", "Z = " + chain},
+    };
+    for (const Line& line : lines) {
+        double seconds = Seconds([&] { korw::compute::Compute(line.text); });
+        std::printf("Compile %s: %.3f s\n", line.title, seconds);
+    }
     data::Finish();
     return 0;
 }
