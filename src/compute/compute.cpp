@@ -197,6 +197,27 @@ int Append(Operation op, std::string_view name = {}) {
     return op.result;
 }
 
+std::string CodeText(unsigned char code) {
+    switch (code) {
+        case OpLessEq:
+            return "<=";
+        case OpNotEqual:
+            return "<>";
+        case OpGreaterEq:
+            return ">=";
+        default:
+            return std::string(1, static_cast<char>(code));
+    }
+}
+
+// A part of the text as the user wrote it, the relation codes back as their two characters, for
+// messages (a code is no character a terminal can show).
+std::string WrittenText(std::string_view text) {
+    std::string out;
+    for (char c : text) out += CodeText(static_cast<unsigned char>(c));
+    return out;
+}
+
 // ---- The compiler ----------------------------------------------------------------------
 //
 // The compiler splits the text recursively: enclosing parentheses are stripped, the text is
@@ -457,7 +478,7 @@ int CompileOperand(const Source& s, size_t begin, size_t end, bool zero) {
         int r = form(text);
         if (r >= 0) return r;
     }
-    return Fail("Invalid expression " + std::string(text)), 0;
+    return Fail("Invalid expression " + WrittenText(text)), 0;
 }
 
 // Splits at the rightmost operator of the weakest class present at the part's own depth, or
@@ -585,19 +606,6 @@ void CleanUp() {
 
 void AppendOperand(std::string& out, int reg) {
     out += "R" + std::to_string(reg);
-}
-
-std::string CodeText(unsigned char code) {
-    switch (code) {
-        case OpLessEq:
-            return "<=";
-        case OpNotEqual:
-            return "<>";
-        case OpGreaterEq:
-            return ">=";
-        default:
-            return std::string(1, static_cast<char>(code));
-    }
 }
 
 std::string NumberText(double value) {

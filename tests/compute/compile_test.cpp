@@ -182,6 +182,7 @@ TEST_F(CompileTest, MessagesInOrder) {
     EXPECT_EQ(ErrorOf("Y = X + SHORT"), "Vector X is of incorrect length");
     EXPECT_EQ(ErrorOf("Y = 1E-5"), "Invalid expression 1E");
     EXPECT_EQ(ErrorOf("Y = MEAN(X+0)"), "Invalid expression MEAN(X+0)");
+    EXPECT_EQ(ErrorOf("Y = MEAN(X<=1)>=1"), "Invalid expression MEAN(X<=1)");
     EXPECT_EQ(ErrorOf("Y = E5"), "Invalid expression E5");
     EXPECT_EQ(ErrorOf("1Y = X"), "Invalid first character in identifier 1Y");
     EXPECT_EQ(data::LengthOf("Y"), 0);  // no failed command left Y behind
