@@ -70,6 +70,7 @@ void CmdRemark(const std::string& params) {
     if (f == nullptr) data::RaiseFault(data::FaultKind::InputOutput);
     std::fprintf(f, "%s\n", params.c_str());
     if (std::fclose(f) != 0) data::RaiseFault(data::FaultKind::InputOutput);
+    data::NoteWritten(CurrentOutputFile, params + "\n");  // a front end may be showing that file
     if (EchoOn) AppendOutputLine(" *** REMARK APPENDED TO " + CurrentOutputFile + " ***");
 }
 
