@@ -37,19 +37,23 @@ struct ReadItem {
 
 // Parses the items and checks the vectors; false after the command's error.
 bool ReadItems(const std::string& text, std::vector<ReadItem>& items) {
-    std::string rest = text;
-    while (!rest.empty()) {
+    // The number of items is checked before any of their names.
+    std::vector<std::string> words;
+    for (std::string rest = text; !rest.empty();) {
         Split word = SplitFirst(rest);
         rest = word.tail;
-        if (static_cast<int>(items.size()) == kMaxReadItems)
+        if (static_cast<int>(words.size()) == kMaxReadItems)
             return SetCommandError("Too many variables"), false;
+        words.push_back(word.head);
+    }
+    for (const std::string& word : words) {
         ReadItem item;
-        if (word.head == "*") {
+        if (word == "*") {
             item.kind = ReadItem::SkipOne;
-        } else if (word.head == "\\" || word.head == "/") {
+        } else if (word == "\\" || word == "/") {
             item.kind = ReadItem::SkipLine;
         } else {
-            Split eq = SplitFirst(word.head, "=");
+            Split eq = SplitFirst(word, "=");
             item.name = data::UpperName(eq.head);
             item.levelTexts = eq.tail;
             if (data::LengthOf(item.name) == 0)
