@@ -111,13 +111,16 @@ void ReadUnits(const std::vector<ReadItem>& items) {
             length = data::Entry(item.index).length;
             break;
         }
+    // The last unit that is read: a final line skip there may meet the end of the file.
+    int32_t lastRead = length;
+    while (lastRead > 0 && !data::UnitIncluded(lastRead)) --lastRead;
     for (int32_t u = 1; u <= length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         for (size_t k = 0; k < items.size(); ++k) {
             const ReadItem& item = items[k];
             if (data::InputAtEnd()) {
                 bool finalSkip =
-                    item.kind == ReadItem::SkipLine && k + 1 == items.size() && u == length;
+                    item.kind == ReadItem::SkipLine && k + 1 == items.size() && u == lastRead;
                 if (finalSkip) continue;
                 ShowCommandOutput();
                 std::string name = item.kind == ReadItem::Vector    ? item.name
