@@ -179,7 +179,7 @@ void StoreResults(std::vector<double>& m, int q) {
     FitRecord& fit = Fit();
     int p = q - 1;
     // A sum of squares; a value below 0 is rounding left over from a model that fits exactly.
-    fit.residualSS = std::max(At(m, p, p), 0.0);
+    fit.residualSS = At(m, p, p) > 0 ? At(m, p, p) : 0.0;
     fit.residualDF = fit.observations - fit.rank;
     fit.variance = fit.residualDF > 0 ? fit.residualSS / fit.residualDF : 0;
     fit.estimates.assign(p, 0);
