@@ -53,7 +53,7 @@ bool PrepareParameterVariate(const std::string& name, int32_t length) {
         return !LibraryFailed();
     }
     if (data::NumberOfLevels(name) != 0 || data::LengthOf(name) != length) {
-        SetCommandError("Incorrect length or type of " + name);
+        SetCommandError("Incorrect length or type of " + data::UpperName(name));
         return false;
     }
     return true;

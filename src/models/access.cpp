@@ -79,9 +79,11 @@ std::string StatisticHeader(const std::string& estimate, const std::string& sd,
            data::Right(LinearFit() ? "T" : "U", 11) + separator + data::Right("P", 9);
 }
 
-// Declares a missing variate of length n; checks an existing one. The procedure name of the
-// caller is kept.
-bool PrepareVariate(std::string& name, int32_t n, const std::string& lengthMessage) {
+// Declares a missing variate of length n; checks an existing one. A wrong length is reported
+// as prefix + name + suffix, the name in its normalised form. The procedure name of the caller
+// is kept.
+bool PrepareVariate(std::string& name, int32_t n, const std::string& prefix,
+                    const std::string& suffix) {
     std::string procedure = data::ProcedureName;
     if (!data::CheckIdentifier(name)) return false;
     if (data::FindVector(name) == 0) {
@@ -92,7 +94,7 @@ bool PrepareVariate(std::string& name, int32_t n, const std::string& lengthMessa
     int index = data::LookUpVariate(name);
     if (index == 0) return false;
     if (Entry(index).length != n) {
-        ReportError(lengthMessage);
+        ReportError(prefix + name + suffix);
         return false;
     }
     return true;
@@ -194,7 +196,7 @@ double SaveValue(int item, int32_t unit, std::vector<TermValue>& row) {
 
 void SaveItem(int item, std::string name) {
     int32_t n = Fit().nUnits;
-    if (!PrepareVariate(name, n, name + " is of incorrect length")) return;
+    if (!PrepareVariate(name, n, "", " is of incorrect length")) return;
     if (!CheckSaveItem(item)) return;
     std::vector<float> values(n + 1, 0);
     std::vector<TermValue> row;
@@ -250,7 +252,7 @@ void WriteContrasts(const Term& term) {
 
 void WriteSingleContrast(const std::string& name, const float* c) {
     const FitRecord& fit = Fit();
-    int p = Columns();
+    int p = Parameters();
     double estimate = 0, variance = 0;
     for (int i = 0; i < p; ++i) {
         estimate += c[i + 1] * fit.estimates[i];
@@ -380,7 +382,7 @@ void SaveNormedResiduals(const std::string& rName, const std::string& pName) {
     const FitRecord& fit = Fit();
     int32_t n = fit.nUnits;
     std::string r = rName, q = pName;
-    if (!q.empty() && !PrepareVariate(q, n, "Incorrect length of " + q)) return;
+    if (!q.empty() && !PrepareVariate(q, n, "Incorrect length of ", "")) return;
     if (fit.weighted && Deleted(fit.weight))
         return ReportError("The weight vector has been deleted");
     if (fit.matrix.empty()) return ReportError("The covariance matrix is not available");
@@ -431,10 +433,10 @@ void EstimateContrasts(const std::string& arguments) {
         if (found != nullptr) {
             WriteContrasts(*found);
         } else if (index != 0 && Entry(index).kind == data::VariateKind &&
-                   Entry(index).length == Columns()) {
+                   Entry(index).length == Parameters()) {
             WriteSingleContrast(name, Entry(index).variate.data());
         } else {
-            return ReportError("Invalid argument " + argument);
+            return ReportError("Invalid argument " + name);
         }
         WriteLine();
     } while (words >> argument);

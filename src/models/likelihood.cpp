@@ -463,6 +463,9 @@ bool RunGlm(const std::string& model, bool logit) {
         if (!degenerate && change < kConvergence) break;
     }
 
+    // Relative to the saturated model -2 log likelihood is not below 0; a value below is
+    // rounding left over from a model that fits the data exactly.
+    if (!(devNew > 0)) devNew = 0;
     int32_t n = static_cast<int32_t>(g.units.size());
     fit.estimates = beta;
     StoreDeviations(m, p);

@@ -1,5 +1,6 @@
 // The linear normal fit: the streamed weighted cross-product matrix, the sweep with aliasing,
 // the analysis-of-variance table, and the comparison of two fits.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -177,7 +178,8 @@ std::vector<TermLine> SweepColumns(std::vector<double>& m, int q, bool& response
 void StoreResults(std::vector<double>& m, int q) {
     FitRecord& fit = Fit();
     int p = q - 1;
-    fit.residualSS = At(m, p, p);
+    // A sum of squares; a value below 0 is rounding left over from a model that fits exactly.
+    fit.residualSS = At(m, p, p) > 0 ? At(m, p, p) : 0.0;
     fit.residualDF = fit.observations - fit.rank;
     fit.variance = fit.residualDF > 0 ? fit.residualSS / fit.residualDF : 0;
     fit.estimates.assign(p, 0);
