@@ -62,8 +62,10 @@ void SummaryStatistics(const std::string& name) {
     data::WriteLine("S.D. = " + data::Fixed(sd, width, decimals));
 }
 
-// A number of the cutpoint list: the whole text must convert.
+// A number of the cutpoint list: the whole text must convert, in decimal notation (strtod
+// alone would also take hexadecimal numbers such as 0x10).
 bool ParseReal(const std::string& text, double& value) {
+    if (text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);

@@ -111,6 +111,7 @@ TEST_F(Grouping, CutpointErrorsAndDefaultLevels) {
         {"x", "g", 3, "1", "Too few cutpoints specified"},
         {"x", "g", 2, "1 2", "Too many cutpoints specified"},
         {"x", "g", 3, "1 two", "Invalid cutpoint two"},
+        {"x", "g", 3, "0x1 0x5", "Invalid cutpoint 0x1"},
         {"x", "g", 0, "1 2", "The number of levels must be specified"},
         {"x", "g", -1, "", "Invalid number of levels"},
         {"nosuch", "g", 2, "", "No variate NOSUCH"},
