@@ -62,8 +62,10 @@ void SummaryStatistics(const std::string& name) {
     data::WriteLine("S.D. = " + data::Fixed(sd, width, decimals));
 }
 
-// A number of the cutpoint list: the whole text must convert.
+// A number of the cutpoint list: the whole text must convert, in decimal notation (strtod
+// alone would also take hexadecimal numbers such as 0x10).
 bool ParseReal(const std::string& text, double& value) {
+    if (text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
@@ -219,13 +221,16 @@ void Group(const std::string& variateName, const std::string& factorName, int32_
         if (!data::ErrorFree) return;
         fi = data::FindVector(factor);
     }
+    // Values are stored in single precision, so the cutpoints are compared as stored values
+    // too: a value typed as 0.1 and a cutpoint 0.1 are then equal and the value falls into the
+    // class that ends at the cutpoint, instead of above it because 0.1f exceeds 0.1.
+    std::vector<float> stored(cuts.begin(), cuts.end());
     const std::vector<float>& x = data::Entry(vi).variate;
     std::vector<uint8_t>& f = data::Entry(fi).factor;
     for (int32_t u = 1; u <= length; ++u) {
         if (!data::UnitIncluded(u)) continue;
-        double value = x[u];
         f[u] = static_cast<uint8_t>(
-            1 + (std::lower_bound(cuts.begin(), cuts.end(), value) - cuts.begin()));
+            1 + (std::lower_bound(stored.begin(), stored.end(), x[u]) - stored.begin()));
     }
 }
 

@@ -311,7 +311,7 @@ namespace {
 
 struct TabulateItem {
     std::string target;
-    int source = 0;  // 0 for a count
+    std::string source;  // empty for a count
 };
 
 // Checks the factor list and computes the strides; false after reporting the error.
@@ -394,15 +394,15 @@ bool CheckNewVariates(const std::vector<std::string>& items, int32_t length, int
             std::string problem;
             if (index == 0)
                 problem = "Variate '" + old + "' does not exist";
-            else if (data::Entry(index).kind != data::VariateKind)
-                problem = checked + " is a factor";
             else if (data::Entry(index).length != length)
                 problem = "Variate '" + old + "' of incorrect length";
+            else if (data::Entry(index).kind != data::VariateKind)
+                problem = checked + " is a factor";
             if (!problem.empty()) {
                 data::ReportError(problem);
                 return false;
             }
-            t.source = index;
+            t.source = checked;
         }
         if (!data::CheckIdentifier(t.target)) return false;
         int index = data::FindVector(t.target);
@@ -440,12 +440,14 @@ std::vector<int32_t> UnitCells(const std::vector<int>& factors, const std::vecto
 }
 
 // The cell sums (or counts) of one new variate, in double precision so that a large cell
-// neither drifts nor stops counting at 2^24; each is rounded once when it is stored.
+// neither drifts nor stops counting at 2^24; each is rounded once when it is stored. The source
+// is looked up by name now: an earlier item may have replaced it (then by a variate of the same
+// length, since an existing target has one unit per cell), and its old table entry may be free.
 std::vector<double> CellSums(const TabulateItem& item, const std::vector<int32_t>& cell,
                              int32_t cells) {
     std::vector<double> sums(static_cast<size_t>(cells) + 1, 0.0);
     const std::vector<float>* source =
-        item.source == 0 ? nullptr : &data::Entry(item.source).variate;
+        item.source.empty() ? nullptr : &data::Entry(data::FindVector(item.source)).variate;
     for (size_t u = 1; u < cell.size(); ++u) {
         if (cell[u] == 0) continue;
         if (source == nullptr)

@@ -91,6 +91,16 @@ TEST_F(Grouping, EqualIntervalsAndListedCutpoints) {
     EXPECT_EQ(Error(), "Incorrect length of cutpoint variate CUTS");
 }
 
+// 0.1 and 0.3 have no exact binary form; the stored values lie just above the decimals typed.
+TEST_F(Grouping, AValueOnADecimalCutpointBelongsToTheClassBelow) {
+    data::DeclareVariate("d", 4);
+    const float values[] = {0.1f, 0.2f, 0.3f, 0.30001f};
+    for (int u = 1; u <= 4; ++u) data::AssignValue("d", u, values[u - 1]);
+    Group("d", "gd", 3, "0.1 0.3");
+    ASSERT_EQ(Error(), "");
+    EXPECT_EQ(Levels("gd"), (std::vector<int>{1, 2, 2, 3}));
+}
+
 TEST_F(Grouping, CutpointErrorsAndDefaultLevels) {
     struct Case {
         const char *variate, *factor;
@@ -101,6 +111,7 @@ TEST_F(Grouping, CutpointErrorsAndDefaultLevels) {
         {"x", "g", 3, "1", "Too few cutpoints specified"},
         {"x", "g", 2, "1 2", "Too many cutpoints specified"},
         {"x", "g", 3, "1 two", "Invalid cutpoint two"},
+        {"x", "g", 3, "0x1 0x5", "Invalid cutpoint 0x1"},
         {"x", "g", 0, "1 2", "The number of levels must be specified"},
         {"x", "g", -1, "", "Invalid number of levels"},
         {"nosuch", "g", 2, "", "No variate NOSUCH"},

@@ -163,6 +163,22 @@ TEST_F(Tables, TabulateWithAndWithoutNewFactors) {
     EXPECT_EQ(data::Value("n", 2), 20.0f);
 }
 
+// Items are filled in turn, so a source that an earlier item replaced is read in its new form;
+// its old table entry may be free by then, or hold another vector.
+TEST_F(Tables, TabulateReadsASourceReplacedByAnEarlierItem) {
+    data::DeclareFactor("c", 120, 120);
+    data::GenerateLevels("c", 1);  // one cell per unit
+    data::DeclareVariate("y", 120);
+    for (int u = 1; u <= 120; ++u) data::AssignValue("y", u, 1000.0f + u);
+    data::Delete("a b");  // free entries before X, where the new X and the cell factor go
+    Tabulate("x=y y=x", "c", "");
+    ASSERT_EQ(Error(), "");
+    for (int u : {1, 60, 120}) {
+        EXPECT_EQ(data::Value("x", u), 1000.0f + u);
+        EXPECT_EQ(data::Value("y", u), 1000.0f + u);
+    }
+}
+
 TEST_F(Tables, TabulateChecksBeforeChangingAnything) {
     data::DeclareFactor("f3", 2, 3);
     data::DeclareFactor("odd", 7, 2);
@@ -175,6 +191,7 @@ TEST_F(Tables, TabulateChecksBeforeChangingAnything) {
         {"n", "a x", "", "X is not a factor"},
         {"n=nosuch", "a", "", "Variate 'NOSUCH' does not exist"},
         {"n=b", "a", "", "B is a factor"},
+        {"n=odd", "a", "", "Variate 'ODD' of incorrect length"},
         {"a", "a", "", "A is a factor"},
         {"x", "a", "", "X is of incorrect length"},
         {"n", "a", "x", "Factor X is a variate"},
