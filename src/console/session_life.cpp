@@ -116,8 +116,9 @@ std::string StartCommandFor(const std::string& file, const std::vector<std::stri
     std::string command;
     if (ext == ".KOR")
         command = "RUN " + path.stem().string();
-    else if (ext == ".KDS")
-        command = "GETDATA " + path.stem().string();
+    else if (ext == ".KDS")  // GETDATA adds ".KDS" to a name that does not end in it exactly
+        command =
+            "GETDATA " + (path.extension() == ".KDS" ? path.filename() : path.stem()).string();
     else
         return "";
     for (const std::string& v : values) command += " " + v;

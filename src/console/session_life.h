@@ -30,7 +30,8 @@ bool SessionOutputExists();
 bool CreateTemporaryOutput(std::string& message);
 
 // The start command of a file argument: "RUN " + name without extension for a .KOR file,
-// "GETDATA " + name for a .KDS file (any case), each with the values appended after blanks;
+// "GETDATA " + name for a .KDS file (without an extension that is not upper case), each with
+// the values appended after blanks;
 // "" for any other file, which only chooses the working directory.
 std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values);
 

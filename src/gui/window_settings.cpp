@@ -36,12 +36,12 @@ WindowSettings ReadLastDir(const std::string& root) {
         if (!ReadInt(in, m)) return s;
     int hints = 1;
     if (!ReadInt(in, hints)) return s;
+    s.hintsOn = hints != 0;  // read in full, the flag counts even when the size does not
     if (measures[2] <= 0 || measures[3] <= 0) return s;
     s.left = measures[0];
     s.top = measures[1];
     s.width = measures[2];
     s.height = measures[3];
-    s.hintsOn = hints != 0;
     return s;
 }
 

@@ -38,6 +38,11 @@ bool DiscardsParameters(const std::string& word) {
            word == "LISTPARAMETERS";
 }
 
+// What the command window holds: the typed text, replaced by the identified command once
+// ExecuteCommand knows it (not for program lines, nor while the editor issues the commands).
+// The command log takes its line from here.
+std::string commandWindowText;
+
 void WriteErrorLine() {
     if (!CommandError.empty() && EchoOn && !SessionClosing)
         AppendOutputLine(" *** ERROR - " + CommandError + " ***");
@@ -144,8 +149,10 @@ void ExecuteCommand(const std::string& rawLine) {
     if (word.empty()) {
         CommandError = "Empty command";
     } else if (CommandError.empty()) {
-        if (!ProgramRunning && !EditorActive)
-            TheDesktop->SetCommandText(params.empty() ? word : word + " " + params);
+        if (!ProgramRunning && !EditorActive) {
+            commandWindowText = params.empty() ? word : word + " " + params;
+            TheDesktop->SetCommandText(commandWindowText);
+        }
         CommandAction action = FindCommandAction(word);
         if (action == nullptr)
             CommandError = "Command " + word + " not implemented";
@@ -164,6 +171,7 @@ bool RunTypedCommand(const std::string& typed, bool expand) {
     } else {
         text = AssignmentShortcut(text);
     }
+    commandWindowText = text;
     try {
         ExecuteCommand(text);
     } catch (const data::Fault& fault) {
@@ -181,10 +189,10 @@ bool RunTypedCommand(const std::string& typed, bool expand) {
         }
     }
     if (CommandError.empty()) {
-        TheDesktop->LogCommand(text);
+        TheDesktop->LogCommand(commandWindowText);
         return true;
     }
-    TheDesktop->LogCommand("*** " + text);
+    TheDesktop->LogCommand("*** " + commandWindowText);
     TheDesktop->Beep();
     TheDesktop->ErrorBox(CommandError);
     CommandError.clear();

@@ -38,6 +38,23 @@ TEST_F(Typed, SuccessIsLoggedFailureIsLoggedBeepedAndBoxed) {
     EXPECT_EQ(desktop.beeps, 3);
 }
 
+// The log keeps the command as the command window shows it once the command was identified:
+// the full name and the parameters with their blanks reduced. A command that was never
+// identified is logged as typed.
+TEST_F(Typed, TheLogShowsTheIdentifiedCommand) {
+    EXPECT_TRUE(RunTypedCommand("var   x    3", true));
+    EXPECT_EQ(desktop.log.back(), "VARIATE x 3");
+    EXPECT_TRUE(RunTypedCommand("l   x", true));
+    EXPECT_EQ(desktop.log.back(), "LIST x");
+    EXPECT_FALSE(RunTypedCommand("l  nosuch", true));
+    EXPECT_EQ(desktop.log.back(), "*** LIST nosuch");
+    EXPECT_FALSE(RunTypedCommand("fitl  y = x", true));
+    EXPECT_EQ(desktop.log.back(), "*** FITL  y = x");
+    WriteFile("prog.kor", "VARIATE p 2\n");
+    EXPECT_TRUE(RunTypedCommand("run   prog", false));
+    EXPECT_EQ(desktop.log.back(), "RUN prog");
+}
+
 TEST_F(Typed, AssignmentShortcutsRunCompute) {
     EXPECT_TRUE(RunTypedCommand("x=2", false));
     EXPECT_EQ(desktop.log.back(), "COMPUTE x=2");
@@ -130,11 +147,11 @@ TEST_F(Typed, MillionCharacterTypedLinesAreCompletedAndRun) {
     const size_t n = 1000000;
     // The word is cut back to the name it ran past: L, which runs LIST.
     EXPECT_TRUE(RunTypedCommand("LIST" + std::string(n, 'x'), true));
-    EXPECT_EQ(desktop.log.back(), "L");
+    EXPECT_EQ(desktop.log.back(), "LIST");
     // A word that begins no name is cut back to nothing; the parameter x then is the command
     // word (XTEXT).
     EXPECT_TRUE(RunTypedCommand(std::string(n, 'z') + " x", true));
-    EXPECT_EQ(desktop.log.back(), " x");
+    EXPECT_EQ(desktop.log.back(), "XTEXT");
     std::string sum = "x=1";
     while (sum.size() < n) sum += "+1";
     EXPECT_FALSE(RunTypedCommand(sum, true));  // too many terms for the compiler
