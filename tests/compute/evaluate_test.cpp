@@ -75,6 +75,11 @@ TEST_F(EvaluateTest, NormalFunctionsAndRelations) {
     EXPECT_NEAR(Values("Y")[0], 1.959964, 1e-5);
     Compute("Y = PHI(0)");
     EXPECT_FLOAT_EQ(Values("Y")[0], 0.5);
+    // Far lower tails keep their relative accuracy (R: pnorm(-9), pnorm(-10, log.p = TRUE)).
+    Compute("Y = PHI(0-9)");
+    EXPECT_FLOAT_EQ(Values("Y")[0], 1.1285884e-19f);
+    Compute("Y = LN(PHI(0-10))");
+    EXPECT_NEAR(Values("Y")[0], -53.231285, 1e-5);
     EXPECT_EQ(Output(), "");
     Compute("Y = PHIINV(1)");
     EXPECT_EQ(Values("Y")[0], M);
