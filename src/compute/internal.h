@@ -12,10 +12,11 @@ namespace korw::compute::detail {
 
 // Largest magnitude a result may have; beyond it the value becomes missing.
 inline constexpr double RangeLimit = 3.3E38;
-// ln(3.3E38): EXP and powers above it overflow single precision.
-inline constexpr double ExpOverflow = 88.69216624;
-// ln(1.6E-45): EXP and powers below it underflow to 0.0 (below the smallest single denormal).
-inline constexpr double ExpUnderflow = -103.14637;
+// ln(3.3E38) to double precision: EXP and powers above it overflow single precision.
+inline constexpr double ExpOverflow = 88.692156002246165;
+// ln(1.6E-45) to double precision: EXP and powers below it underflow to 0.0 (below the
+// smallest single denormal).
+inline constexpr double ExpUnderflow = -103.14632555548631;
 // POISSON refuses larger means: the count must fit a 32-bit integer.
 inline constexpr double PoissonLimit = 2.0E9;
 

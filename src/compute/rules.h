@@ -152,6 +152,13 @@ inline double Divide(double a, double b, Counters& c) {
     return a / b;
 }
 
+// 1 - Q(a). For a < 0 this is Q(-a) itself, taken directly: 1 - (1 - Q(-a)) would round a
+// tail below 1e-19 away.
+inline double Phi(double a) {
+    if (a < 0) return static_cast<double>(distr::NormalUpperTail(-a));
+    return static_cast<double>(1.0L - distr::NormalUpperTail(a));
+}
+
 inline double PhiInverse(double a, Counters& c) {
     if (IsMissing(a)) return Missing;
     if (a <= PhiInvMargin || a >= PhiInvUpper) ++c[RootCount];
@@ -226,7 +233,7 @@ inline double Apply(const Operation& op, double a, double b, int32_t unit, int32
         case OpExp:
             return IsMissing(a) ? Missing : ExpChecked(a, c);
         case OpPhi:
-            return IsMissing(a) ? Missing : static_cast<double>(1.0L - distr::NormalUpperTail(a));
+            return IsMissing(a) ? Missing : Phi(a);
         case OpPhiInv:
             return PhiInverse(a, c);
         case OpAbs:

@@ -56,6 +56,14 @@ constexpr long double kSmallStep = 1.0E-5L;
 // of sqrt(2 chi2), which is close there; below it from the mean n/2.
 constexpr int kGammaNormalStart = 100;
 
+// From this t on (the normal tail beyond 5, below 3e-7) the tail of one degree of freedom is
+// taken from the continued fraction of the normal tail: one minus the power series loses the
+// tail's relative accuracy there (Q(9) would be 1e-18 instead of 1.1e-19), and the asymptotic
+// series of one degree of freedom ends after its first term (Q(10) 1 percent too large). The
+// fraction's first kNormalFractionTerms terms are exact to long double precision from x = 5.
+constexpr long double kNormalFractionFrom = 12.5L;
+constexpr int kNormalFractionTerms = 60;
+
 // Guards against endless loops. Every series converges long before the first, even for
 // arguments no caller passes (degrees of freedom in the millions). Newton's method on a gamma
 // tail far below 1e-20 gains only a constant factor per step, because the asymptotic series
@@ -101,6 +109,17 @@ long double UpperGammaSeries(int n, long double t) {
         if (term * t <= kUpperSeriesLimit * (2 * t - n + k) || n - k <= 1) break;
     }
     return std::fabs(sum);
+}
+
+// P[chi2(1) > 2t] = 2 Q(x) with x = sqrt(2t), by Laplace's continued fraction
+// Q(x) = phi(x) / (x + 1/(x + 2/(x + 3/(x + ...)))), evaluated from its tail. The leading factor
+// 2 phi(x) / x is the first term of the asymptotic series, with the same exponent floor.
+long double NormalTailFraction(long double t) {
+    long double term = ExpOrZero(-0.5L * std::log(t) - t - LnGammaHalf(1));
+    if (term == 0) return 0;
+    long double x = std::sqrt(2 * t), f = x;
+    for (int k = kNormalFractionTerms; k >= 1; --k) f = x + k / f;
+    return term * x / f;
 }
 
 // I_x(a, b) = Gamma(a+b) / (Gamma(a+1) Gamma(b)) x^a sum_j (1-b)_j / j! x^j a/(a+j).
@@ -164,6 +183,7 @@ long double GammaUpperTail(int n, long double t) {
     if (std::isnan(t)) return t;
     if (std::isinf(t)) return 0;
     long double a = n / 2.0L;
+    if (n == 1 && t >= kNormalFractionFrom) return NormalTailFraction(t);
     if (t < a || t < kGammaSeriesSwitch) return LowerGammaSeries(n, t);
     return UpperGammaSeries(n, t);
 }

@@ -57,6 +57,14 @@ TEST_F(EvaluateTest, PowerRules) {
     EXPECT_EQ(Output(),
               Header + "- too big exp() or Poisson() argument, or too big power a^b (1 cases)\n");
     EXPECT_EQ(value("EXP(-104)"), 0);
+    // The bounds are ln(3.3E38) = 88.6921560 and ln(1.6E-45) = -103.1463256 themselves: just
+    // past them the result is an overflow (not a value out of range) or 0 (not the smallest
+    // single denormal).
+    EXPECT_EQ(value("EXP(88.69216)"), M);
+    EXPECT_EQ(Output(),
+              Header + "- too big exp() or Poisson() argument, or too big power a^b (1 cases)\n");
+    EXPECT_EQ(value("EXP(0-103.14635)"), 0);
+    EXPECT_GT(value("EXP(0-103.14632)"), 0);
     EXPECT_EQ(value("1E38*10"), M);
     EXPECT_EQ(Output(),
               Header + "- algebraic operations resulting in value out of range (1 cases)\n");
@@ -67,6 +75,11 @@ TEST_F(EvaluateTest, NormalFunctionsAndRelations) {
     EXPECT_NEAR(Values("Y")[0], 1.959964, 1e-5);
     Compute("Y = PHI(0)");
     EXPECT_FLOAT_EQ(Values("Y")[0], 0.5);
+    // Far lower tails keep their relative accuracy (R: pnorm(-9), pnorm(-10, log.p = TRUE)).
+    Compute("Y = PHI(0-9)");
+    EXPECT_FLOAT_EQ(Values("Y")[0], 1.1285884e-19f);
+    Compute("Y = LN(PHI(0-10))");
+    EXPECT_NEAR(Values("Y")[0], -53.231285, 1e-5);
     EXPECT_EQ(Output(), "");
     Compute("Y = PHIINV(1)");
     EXPECT_EQ(Values("Y")[0], M);
