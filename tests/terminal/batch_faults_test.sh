@@ -123,7 +123,8 @@ vanished_session_output() {
 # interrupted, the session closed, --out kept and the private root removed.
 stop_signals() {
     mkdir "$work/tmp"
-    for i in $(seq 20000); do echo "REMARK line $i"; done >"$wd/long.kor"
+    # A program that runs until it is stopped, however slowly the signal comes on a loaded machine.
+    printf '%%top\nREMARK line\nGOTO %%top 1\n' >"$wd/long.kor"
     for signal in TERM INT HUP; do
         TMPDIR=$work/tmp "$korw" --batch --out "$work/kept.out" "$wd/long.kor" >"$work/out" \
             2>"$work/err" &
