@@ -77,8 +77,11 @@ void CmdXText(const std::string& params) {
 void CmdYText(const std::string& params) {
     SetText(plot::Settings().yText, params);
 }
+// The title goes to PLOT as its argument and stays in the settings record, where a histogram
+// takes it instead of its automatic title.
 void CmdFrameText(const std::string& params) {
     SetText(frameText, params);
+    plot::Settings().frameText = frameText;
 }
 
 void CmdPlot(const std::string& params) {

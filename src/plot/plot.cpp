@@ -153,7 +153,8 @@ bool ReadGroups(const std::string& arg, int fallback, int (*code)(const std::str
 }
 
 // The marker argument: "#" widens the limits, a first item beginning with "L" joins the
-// points (the rest of that item, when any, is its marker).
+// points. The rest of that item is its marker when it names one ("L3"); otherwise ("L",
+// "LINE") the item keeps the current marker.
 std::string MarkerOptions(std::string arg, bool& widen) {
     PlotSettings& s = Settings();
     widen = arg == "#";
@@ -162,9 +163,10 @@ std::string MarkerOptions(std::string arg, bool& widen) {
     const size_t first = eq == std::string::npos ? 0 : eq + 1;
     if (first < arg.size() && (arg[first] == 'L' || arg[first] == 'l')) {
         s.joinPoints = true;
-        arg.erase(first, 1);
-        const size_t end = arg.find(',', first);
-        if (end == first || first == arg.size()) arg.insert(first, std::to_string(s.markerType));
+        const size_t end = std::min(arg.find(',', first), arg.size());
+        const std::string rest = arg.substr(first + 1, end - first - 1);
+        const bool named = !rest.empty() && MarkerCode(data::UpperName(rest)) >= 0;
+        arg.replace(first, end - first, named ? rest : std::to_string(s.markerType));
     }
     return arg;
 }

@@ -154,9 +154,25 @@ void ClosePSFile() {
 }
 
 std::string PSText(std::string_view text) {
+    // Parentheses that pair up may stand in a PostScript string as they are; one without its
+    // partner would end the string early or leave it open, so it is escaped, as is a backslash.
+    std::vector<bool> unpaired(text.size(), false);
+    std::vector<size_t> open;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '(') {
+            open.push_back(i);
+        } else if (text[i] == ')') {
+            if (open.empty())
+                unpaired[i] = true;
+            else
+                open.pop_back();
+        }
+    }
+    for (size_t i : open) unpaired[i] = true;
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = text[i];
+        if (unpaired[i] || c == '\\') out += '\\';
         // UTF-8 forms of the same letters: C3 A6, C3 B8, C3 86, C3 98, C3 A5, C3 85.
         unsigned char latin = c;
         if (c == 0xC3 && i + 1 < text.size()) {

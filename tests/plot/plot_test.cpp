@@ -79,6 +79,23 @@ TEST_F(PlotTest, JoinedPointsBreakAtMissingValues) {
     EXPECT_EQ(CountOf(body, "stroke"), 3 + 1 + 3);  // and the frame with two numbered axes
 }
 
+TEST_F(PlotTest, MarkerItemsBeginningWithLJoinThePoints) {
+    Variate("X", {6, 10});
+    Variate("Y", {2, 2});
+    for (const char* arg : {"LINE", "l", "G=LINE,STAR"}) {
+        Factor("G", 1, {1, 1});
+        ClearBitmap();
+        Plot("X=0,5,10", "Y=0,5,10", "", "", arg);
+        ASSERT_TRUE(data::ErrorFree) << arg << ": " << data::ErrorMessage;
+        EXPECT_TRUE(IsBlack(Pixel(516, 346))) << arg;  // the line from 6 to 10 at y = 2
+    }
+    // What follows the L is the marker when it names one.
+    Open(ps_);
+    Plot("X=0,5,10", "Y=0,5,10", "", "", "L3");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    EXPECT_EQ(CountOf(Body(), "531.5 519.4 0.7 0 360 arc"), 1);  // circles of size 1
+}
+
 TEST_F(PlotTest, HistogramBinsAndLabelSteps) {
     std::vector<float> values;
     for (int i = 1; i <= 99; ++i) values.push_back(static_cast<float>(i));

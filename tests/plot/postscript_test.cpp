@@ -132,6 +132,11 @@ TEST_F(PlotTest, AxisTextsAndTextEscapes) {
               "aaAa!");
     EXPECT_EQ(PSText("bl\xC3\xA5 \xC3\xA6\xC3\xB8 \xC3\x85"), "blaa \xF1\xF9 Aa");
     EXPECT_EQ(PSText("(x)"), "(x)");
+    // A parenthesis without its partner and a backslash would end the PostScript string early
+    // or escape the next character, so they are escaped.
+    EXPECT_EQ(PSText("f(x"), "f\\(x");
+    EXPECT_EQ(PSText(")a(b)("), "\\)a(b)\\(");
+    EXPECT_EQ(PSText("C:\\dir\\"), "C:\\\\dir\\\\");
     Open(ps_);
     PSXAxisText("Dose", 6);
     PSYAxisText("Count", 6);
