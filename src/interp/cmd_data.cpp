@@ -27,8 +27,9 @@ bool IntegerOrFail(const std::string& text, int32_t& value, const std::string& m
     return false;
 }
 
-// Applies set(u) to the units of one INCLUDE or EXCLUDE item that is a unit or a range.
-bool UnitItem(const std::string& item, const std::function<void(int32_t)>& set) {
+// Applies set(u) to the units of one INCLUDE or EXCLUDE item that is a range a:b, or to the
+// unit u that the item's expression gave (evaluated once only: it may draw random numbers).
+bool UnitItem(const std::string& item, int32_t u, const std::function<void(int32_t)>& set) {
     Split range = SplitFirst(item, ":");
     if (range.separator == ':') {
         int32_t a, b;
@@ -45,8 +46,6 @@ bool UnitItem(const std::string& item, const std::function<void(int32_t)>& set) 
         }
         return true;
     }
-    int32_t u;
-    IntegerParameter(item, u);
     if (u < 1) return SetCommandError("Invalid integer parameter " + item), false;
     set(u);
     return !LibraryFailed();
@@ -106,14 +105,15 @@ void IncludeOrExclude(const std::string& params, bool include) {
         Split item = SplitFirst(rest);
         rest = item.tail;
         const std::string& text = item.head;
-        int32_t unit;
+        int32_t unit = 0;
         bool isUnit = text.find(':') != std::string::npos || IntegerParameter(text, unit) == 0;
         data::ErrorFree = true;
         bool ok;
         if (isUnit)
             ok = UnitItem(
-                text, include ? [](int32_t u) { data::Include(u); }
-                              : [](int32_t u) { data::Exclude(u); });
+                text, unit, include ? [](int32_t u) { data::Include(u); } : [](int32_t u) {
+                    data::Exclude(u);
+                });
         else
             ok = include ? IncludeWhere(text) : ExcludeWhere(text);
         if (!ok) return;

@@ -2,6 +2,7 @@
 // messages in order, and what they leave behind when a later item fails.
 #include <filesystem>
 
+#include "compute/compute.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
 #include "interp_fixture.h"
@@ -75,6 +76,15 @@ TEST_F(Commands, IncludeAndExcludeUnitsRangesAndConditions) {
     EXPECT_EQ(data::FindVector("SYS1"), 0);
     EXPECT_EQ(data::FindVector("SYS2"), 0);
     EXPECT_EQ(IncludedAfter("INCLUDEALL", 8), "++++++++");
+}
+
+TEST_F(Commands, AUnitExpressionIsEvaluatedOnce) {
+    Sequence("x", 3);
+    // Two evaluations would draw twice, and could take a unit other than the one that
+    // classified the item as a unit.
+    compute::SetRandomSeed(12345);
+    EXPECT_EQ(IncludedAfter("EXCLUDE 2+0*RANDOM", 3), "+-+");
+    EXPECT_EQ(compute::RandomSeed(), 12345u * 134775813u + 1u);
 }
 
 TEST_F(Commands, ConditionsOverFactorsUseTheLevels) {
