@@ -552,7 +552,8 @@ void SavePictureAs(TerminalDesktop& desktop) {
 }  // namespace
 
 // The picture waits for a key: Return offers to save it, Escape closes it, V shows it in the
-// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -.
+// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -. In a program
+// any other key closes it too and the program goes on.
 void TerminalDesktop::ShowPicture(bool threeD) {
     if (interp::ProgramRunning && plot::psRequested) return;
     std::cout << "\033[36mPress Return to save, Escape to quit. V views the picture."
@@ -567,7 +568,12 @@ void TerminalDesktop::ShowPicture(bool threeD) {
             break;
         }
         if (key == kEscape) break;
-        if (key == 'v' || key == 'V') ViewPicture(viewed);
+        if (key == 'v' || key == 'V') {
+            ViewPicture(viewed);
+            continue;
+        }
+        // A program waits for any key; interactively the picture stays until Return or Escape.
+        if (interp::ProgramRunning) break;
         if (!threeD) continue;
         std::optional<plot::ViewKey> turn;
         if (key == kUp) turn = plot::ViewKey::Up;

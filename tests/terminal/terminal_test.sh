@@ -425,6 +425,15 @@ picture() {
     wait_line "$prompt"
     [ "$(ls "$wd")" = "$(printf 'KORW1.JPG\nnew.bmp\nold.bmp\nold.txt')" ] ||
         fail "files after the pictures: $(ls "$wd")"
+    # In a program the picture waits for any key, then the program goes on.
+    printf '%s\n' "plot x y" "remark after the plot" >"$wd/pic.kor"
+    type_text "run pic"
+    keys Enter
+    wait_text "Press Return to save, Escape to quit."
+    keys Space
+    wait_file_text "$root/KORWOUT.TMP" " *** END OF PROGRAM ***"
+    grep -qF "KORW: REMARK after the plot" "$root/KORWOUT.TMP" || fail "the program did not go on"
+    wait_line "$prompt"
     quit_korw
 }
 
