@@ -316,6 +316,10 @@ void BindOneHalf(rl_command_func_t* function, Keymap map) {
 // working directory) keep readline's own keys, with the few below.
 void BindKeys() {
     rl_readline_name = "korw";
+    // Readline reads the inputrc files when it initialises; done on the first line typed, that
+    // would rebind our keys after us (Debian's /etc/inputrc makes Ctrl+Right and Ctrl+Left move
+    // by words). Initialised now, the inputrc bindings come first and ours replace them.
+    rl_initialize();
     rl_attempted_completion_function = Completion;
     rl_startup_hook = StartupHook;
     rl_variable_bind("keyseq-timeout", "100");

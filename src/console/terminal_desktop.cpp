@@ -5,7 +5,6 @@
 #include <readline/readline.h>
 #include <readline/tilde.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,10 +17,10 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <vector>
 
 #include "console/demos.h"
+#include "console/shell_open.h"
 #include "data/files.h"
 #include "data/vectors.h"
 #include "interp/execute.h"
@@ -411,37 +410,8 @@ std::optional<std::string> TerminalDesktop::SaveDialog(const interp::FileDialog&
     }
 }
 
-// Starts a program in a grandchild: the child forks it and ends at once and is reaped here, so
-// no started program is left behind as a zombie. argv[0] is searched in PATH when it has no "/".
-static void StartDetached(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::setsid();
-        if (::fork() == 0) {
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::_exit(0);
-    }
-    if (child > 0) ::waitpid(child, nullptr, 0);
-}
-
-// An executable file is started with the arguments (split at blanks); any other file is opened
-// by the desktop's own choice of program (xdg-open, which takes just the file).
 void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    std::string path = data::ResolveExisting(file);
-    struct stat st;
-    bool exists = !file.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    if (exists && ::access(path.c_str(), X_OK) == 0) {
-        std::vector<std::string> args{path.find('/') == std::string::npos ? "./" + path : path};
-        std::istringstream words(arguments);
-        for (std::string w; words >> w;) args.push_back(w);
-        return StartDetached(args);
-    }
-    StartDetached({"xdg-open", exists ? path : file});
+    OpenWithDesktop(file, arguments);
 }
 
 bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
@@ -582,7 +552,8 @@ void SavePictureAs(TerminalDesktop& desktop) {
 }  // namespace
 
 // The picture waits for a key: Return offers to save it, Escape closes it, V shows it in the
-// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -.
+// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -. In a program
+// any other key closes it too and the program goes on.
 void TerminalDesktop::ShowPicture(bool threeD) {
     if (interp::ProgramRunning && plot::psRequested) return;
     std::cout << "\033[36mPress Return to save, Escape to quit. V views the picture."
@@ -597,7 +568,12 @@ void TerminalDesktop::ShowPicture(bool threeD) {
             break;
         }
         if (key == kEscape) break;
-        if (key == 'v' || key == 'V') ViewPicture(viewed);
+        if (key == 'v' || key == 'V') {
+            ViewPicture(viewed);
+            continue;
+        }
+        // A program waits for any key; interactively the picture stays until Return or Escape.
+        if (interp::ProgramRunning) break;
         if (!threeD) continue;
         std::optional<plot::ViewKey> turn;
         if (key == kUp) turn = plot::ViewKey::Up;

@@ -1,17 +1,14 @@
 #include "gui/gui_desktop.h"
 
-#include <spawn.h>
-
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <filesystem>
 
+#include "console/shell_open.h"
 #include "data/files.h"
 #include "gui/main_window.h"
 #include "interp/state.h"
-
-extern char** environ;
 
 namespace korw::gui {
 
@@ -155,15 +152,10 @@ std::optional<std::string> GuiDesktop::SaveDialog(const interp::FileDialog& dial
     return chosen;
 }
 
-// The desktop's "open" action: xdg-open started without a shell, nothing awaited.
+// A program is started with its arguments, any other file opened by the desktop (xdg-open),
+// as in the terminal.
 void GuiDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    std::string program = "xdg-open";
-    std::string name = file, args = arguments;
-    std::vector<char*> argv{program.data(), name.data()};
-    if (!args.empty()) argv.push_back(args.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    console::OpenWithDesktop(file, arguments);
 }
 
 bool GuiDesktop::CopyFile(const std::string& from, const std::string& to) {

@@ -1,5 +1,7 @@
 // The desktop window driven by keys: one session for the whole run, as a user would have it.
 // Boxes and file dialogs answer from the desktop's script, so nothing modal waits for a click.
+#include <sys/wait.h>
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -286,6 +288,18 @@ class WindowTest : public QObject {
         QCOMPARE(window_->Picture().Image().size(), QSize(20, 10));
         QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
         QCOMPARE(window_->Picture().Image().size(), QSize(640, 480));
+    }
+
+    // SHELL starts a program with its arguments and leaves no child of ours behind.
+    void shellStartsAProgramWithItsArguments() {
+        std::string marker = work_ + "/marker.txt";
+        std::ofstream(work_ + "/mark.sh") << "#!/bin/sh\necho \"$@\" > " << marker << "\n";
+        fs::permissions(work_ + "/mark.sh", fs::perms::owner_all);
+        Type("shel mark.sh one two");
+        QCOMPARE(LastLogLine(), QString("SHELL mark.sh one two"));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(ReadFile(marker)), QString("one two\n"),
+                                  5000);
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);
     }
 
     // A listing of 10^5 lines is shown in blocks: the window keeps answering while it loads.

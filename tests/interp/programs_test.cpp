@@ -218,6 +218,11 @@ TEST_F(Programs, ShortkeyFilesAreReadOnlyAsFarAsTheyGo) {
     EXPECT_EQ(ShortKeyEntry(kShortKeyCount).text, "text130");
     EXPECT_EQ(FindShortKey(static_cast<uint16_t>(256 + kShortKeyCount), kAlt), "text130");
     EXPECT_FALSE(FindShortKey(static_cast<uint16_t>(256 + kShortKeyCount + 1), kAlt));
+
+    // A full table refuses a new key and stays as it was.
+    EXPECT_EQ(Run("KEYS CF5 LIST"), "Too many shortkey definitions");
+    EXPECT_FALSE(FindShortKey(FunctionKey(5), kCtrl));
+    EXPECT_EQ(ShortKeyEntry(1).text, "text1");
 }
 
 }  // namespace

@@ -425,6 +425,15 @@ picture() {
     wait_line "$prompt"
     [ "$(ls "$wd")" = "$(printf 'KORW1.JPG\nnew.bmp\nold.bmp\nold.txt')" ] ||
         fail "files after the pictures: $(ls "$wd")"
+    # In a program the picture waits for any key, then the program goes on.
+    printf '%s\n' "plot x y" "remark after the plot" >"$wd/pic.kor"
+    type_text "run pic"
+    keys Enter
+    wait_text "Press Return to save, Escape to quit."
+    keys Space
+    wait_file_text "$root/KORWOUT.TMP" " *** END OF PROGRAM ***"
+    grep -qF "KORW: REMARK after the plot" "$root/KORWOUT.TMP" || fail "the program did not go on"
+    wait_line "$prompt"
     quit_korw
 }
 
@@ -456,12 +465,53 @@ command_keys() {
     quit_korw
 }
 
+# Ctrl+Right and Ctrl+Left step through the command names (caret in the command word) and the
+# vector names (caret in the parameters), also where the system's inputrc binds them to word
+# movement, as Debian's does.
+name_keys() {
+    printf '%s\n' '"\e[1;5C": forward-word' '"\e[1;5D": backward-word' >"$work/inputrc"
+    export INPUTRC=$work/inputrc
+    start_korw
+    wait_line "$prompt"
+    for command in "variate b 1" "variate a 1" "variate d 1"; do
+        type_text "$command"
+        keys Enter
+        wait_line "$prompt"
+    done
+    type_text "ta"
+    wait_line "$prompt TABULATE"
+    keys C-Right
+    wait_line "$prompt TESTMODELCHANGE"
+    keys C-Left C-Left
+    wait_line "$prompt SUMMARY"
+    keys Escape
+    wait_line "$prompt"
+    # The first and the last name stay at the ends of the table.
+    type_text "y"
+    wait_line "$prompt YTEXT"
+    keys C-Right
+    wait_line "$prompt YTEXT"
+    keys Escape
+    wait_line "$prompt"
+    type_text "list c"
+    wait_line "$prompt L c"
+    keys C-Right
+    wait_line "$prompt L D"
+    keys C-Left C-Left
+    wait_line "$prompt L A"
+    keys C-Left
+    wait_line "$prompt L A"
+    keys Escape
+    wait_line "$prompt"
+    quit_korw
+}
+
 # What the session output gained since the byte offset $since holds TEXT.
 output_since_has() { tail -c +$((since + 1)) "$root/KORWOUT.TMP" | grep -qF -- "$1"; }
 
 case "$case_name" in
     completion | failed_command | result_review | shortkey | quit_question | escape_program | \
-        help_window | file_dialog | picture | command_keys | shell_command)
+        help_window | file_dialog | picture | command_keys | shell_command | name_keys)
         "$case_name"
         ;;
     *)
