@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs one demonstration the way a user picks it from the demonstration menu: COMMAND (e.g.
-# "OPENCOMMANDFILE 3" or "RUN D5-2 6 2") through `korw --batch --demo -` under a fresh root, so
+# "OPENCOMMANDFILE 3" or "RUN D5-2 6 2"; several commands separated by ";" run one after
+# another in the same session) through `korw --batch --demo -` under a fresh root, so
 # the demonstration folder is installed anew from the program's copy and the demonstration may
 # change its files freely. The exit status must be 0. With GOLDEN, stdout (date, time and
 # directory masked) and stderr must also equal that file; KORW_UPDATE_GOLDEN=1 rewrites it.
@@ -12,7 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/root"
 status=0
-(cd "$work" && printf '%s\n' "$command" |
+(cd "$work" && printf '%s\n' "$command" | tr ';' '\n' |
     "$korw" --batch --demo --root "$work/root" - >stdout 2>stderr) || status=$?
 if [ -z "$golden" ]; then
     if [ "$status" != 0 ]; then
