@@ -195,8 +195,7 @@ constexpr double kAlphaInformationFloor = 1.0E-8;
 constexpr double kMaxAlphaFall = 0.5;
 constexpr double kMaxAlphaRise = 1.0;
 
-// The alpha of the last fit is no start for a fit whose mean count is more than this many
-// times smaller (see CarryOverAlpha).
+// Above this many times the mean count, alpha is no start for a fit (see FlatAlpha).
 constexpr double kFlatAlphaRatio = 100.0;
 
 using detail::NegBinData;
@@ -314,29 +313,33 @@ bool BuildData() {
     return true;
 }
 
-// The alpha of the last fit as the start of this one. Counts without overdispersion take alpha
-// towards infinity (the Poisson limit); once alpha exceeds the mean count (per unit of weight)
-// kFlatAlphaRatio-fold, the extra variance mu^2 / alpha is below a hundredth of the Poisson
-// variance mu and the likelihood is almost flat in alpha. A fit started there moves alpha by
-// less than the convergence test can see and reports the Poisson fit as its maximum; it starts
-// from 1 instead.
-bool CarryOverAlpha(const NegBinData& d) {
+// Counts without overdispersion take alpha towards infinity (the Poisson limit); once alpha
+// exceeds the mean count (per unit of weight) kFlatAlphaRatio-fold, the extra variance
+// mu^2 / alpha is below a hundredth of the Poisson variance mu and the likelihood is almost
+// flat in alpha. A fit started there moves alpha by less than the convergence test can see and
+// reports the Poisson fit as its maximum. This is that bound; 0 when there are no counts.
+double FlatAlpha(const NegBinData& d) {
     double counts = 0, weights = 0;
     for (size_t i = 0; i < d.y.size(); ++i) {
         counts += d.y[i];
         weights += d.weight[i];
     }
-    return last.alpha > 0 && weights > 0 && last.alpha <= kFlatAlphaRatio * counts / weights;
+    return weights > 0 ? kFlatAlphaRatio * counts / weights : 0;
 }
 
-// The engine's first call: the data, and the starting alpha when none was given.
+// The engine's first call: the data, and the starting alpha. The alpha of the last fit starts
+// this one only below the flat bound (else 1 does). A start given above the bound begins at
+// the bound instead: it is a start, not a value to keep, and from beyond the bound the fit
+// would stop at once on the Poisson fit and report it as converged.
 bool StartFit() {
     current.started = true;
     if (!BuildData()) return false;
     std::vector<double>& estimates = Fit().estimates;
     double& alpha = estimates.back();
-    if (current.initialAlpha > 0) alpha = current.initialAlpha;
-    if (alpha <= 0) alpha = CarryOverAlpha(current.data) ? last.alpha : 1.0;
+    double flat = FlatAlpha(current.data);
+    if (current.initialAlpha > 0)
+        alpha = flat > 0 ? std::min(current.initialAlpha, flat) : current.initialAlpha;
+    if (alpha <= 0) alpha = last.alpha > 0 && last.alpha <= flat ? last.alpha : 1.0;
     return true;
 }
 
