@@ -7,6 +7,7 @@
 // log-likelihood alone (step halving) is a cheaper pass of its own.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -512,6 +513,18 @@ void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
     if (!d.groups.empty()) d.groups.back().end = d.units.size();
 }
 
+// The groups are part of the data: fits conditioned on other groups have likelihoods that are
+// not nested, whatever their formulas. Two grouping vectors that form the same groups of the
+// same units (a variate and a factor of the same values) give the same signature.
+std::string GroupSignature(const ClogitData& d) {
+    std::string units;
+    for (const GroupRange& g : d.groups) {
+        for (size_t i = g.begin; i < g.end; ++i) units += std::to_string(d.units[i]) + ",";
+        units += ";";
+    }
+    return std::to_string(std::hash<std::string>{}(units));
+}
+
 // ---- Conditional Rasch model ----
 
 // Module state during a Rasch fit: the present items, their totals and the score groups.
@@ -648,7 +661,7 @@ void FitConditionalLogitLinear(const std::string& specification) {
     if (!CheckFormulaValues(spec.formula, Clogit().units)) return;
     RunFit(spec.formula, Entry(spec.g).length, ClogitPass,
            "FitConditionalLogitLinear " + Entry(spec.y).name + "/" +
-               (spec.n != 0 ? Entry(spec.n).name : ""));
+               (spec.n != 0 ? Entry(spec.n).name : "") + "/" + GroupSignature(Clogit()));
     Clogit() = ClogitData();
 }
 

@@ -413,8 +413,9 @@ void RunFit(const std::string& specification, McFit& s) {
     models::FitUserDefined(formula, ThresholdNames(s.data.categories), s.length, likelihood);
     models::HoldMatrix = hold;
     if (!data::ErrorFree) return;
-    // The engine knows no response; TESTMODELCHANGE must not compare fits of other data.
-    models::detail::Fit().current.response = response;
+    // The engine knows no response; TESTMODELCHANGE must not compare fits of other data, nor
+    // fits with another underlying distribution, whose likelihoods are not nested.
+    models::detail::Fit().current.response = heading + " " + response;
 
     const std::vector<double>& beta = models::detail::Fit().estimates;
     std::vector<double> eta, fitted;
