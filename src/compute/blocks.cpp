@@ -296,11 +296,20 @@ bool BlocksAllowed(const Program& p, const Target& t) {
     return true;
 }
 
+// The number of processors, asked once: the C library reads it from the system's files, which
+// costs more than a short line's whole computation.
+unsigned Processors() {
+    static const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    return processors;
+}
+
 void RunBlocks(const Program& p, const Target& t, Counters& c) {
     const BlockPlan plan = MakePlan(p);
     const int32_t last = std::min(t.length, data::MaxLength());
-    unsigned threads = std::min({std::max(1u, std::thread::hardware_concurrency()), MostThreads,
-                                 static_cast<unsigned>(std::max(1, last / UnitsPerThread))});
+    unsigned threads =
+        last < 2 * UnitsPerThread
+            ? 1
+            : std::min({Processors(), MostThreads, static_cast<unsigned>(last / UnitsPerThread)});
     if (threads <= 1) return RunBlockRange(p, plan, t, 1, last, c);
     std::vector<Counters> counts(threads, Counters{});
     std::vector<std::thread> running;

@@ -100,11 +100,9 @@ bool IncludeWhere(const std::string& condition) {
 
 void IncludeOrExclude(const std::string& params, bool include) {
     if (params.empty()) return SetCommandError(include ? "Include what?" : "Exclude what?");
-    std::string rest = params;
+    std::string_view rest = params;
     while (!rest.empty()) {
-        Split item = SplitFirst(rest);
-        rest = item.tail;
-        const std::string& text = item.head;
+        const std::string text = TakeFirst(rest);
         int32_t unit = 0;
         bool isUnit = text.find(':') != std::string::npos || IntegerParameter(text, unit) == 0;
         data::ErrorFree = true;
@@ -219,12 +217,11 @@ void CmdExcludeMissing(const std::string& params) {
 void CmdExcludeLevel(const std::string& params) {
     Split first = SplitFirst(params);
     if (first.tail.empty()) return SetCommandError("Missing parameter");
-    std::string rest = first.tail;
+    std::string_view rest = first.tail;
     while (!rest.empty()) {
-        Split level = SplitFirst(rest);
-        rest = level.tail;
+        const std::string level = TakeFirst(rest);
         int32_t k;
-        if (IntegerParameter(level.head, k) != 0 || k < 0)
+        if (IntegerParameter(level, k) != 0 || k < 0)
             return SetCommandError("Invalid factor level");
         data::ExcludeLevel(first.head, k);
         if (LibraryFailed()) return;

@@ -58,6 +58,13 @@ Split SplitFirst(const std::string& text, const char* separators) {
     return {text.substr(0, at), text[at], text.substr(at + 1)};
 }
 
+std::string TakeFirst(std::string_view& rest, const char* separators) {
+    size_t at = rest.find_first_of(separators);
+    std::string head(rest.substr(0, at));
+    rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
+    return head;
+}
+
 Split SplitLast(const std::string& text, const char* separators) {
     size_t at = text.find_last_of(separators);
     if (at == std::string::npos) return {"", '\0', text};

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korw::interp {
 
@@ -14,6 +15,10 @@ struct Split {
 
 // At the first character of text that is one of `separators`; without one, head is the text.
 Split SplitFirst(const std::string& text, const char* separators = " ");
+
+// The head of SplitFirst(rest), and `rest` moves on to its tail: a loop over the items of a
+// long line reads the line once instead of copying the rest at every item.
+std::string TakeFirst(std::string_view& rest, const char* separators = " ");
 
 // At the last such character; without one, the tail is the text.
 Split SplitLast(const std::string& text, const char* separators = " ");
