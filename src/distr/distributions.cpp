@@ -56,12 +56,13 @@ constexpr long double kSmallStep = 1.0E-5L;
 // of sqrt(2 chi2), which is close there; below it from the mean n/2.
 constexpr int kGammaNormalStart = 100;
 
-// From this t on (the normal tail beyond 5, below 3e-7) the tail of one degree of freedom is
+// From this t on (the normal tail beyond 3, below 1.4e-3) the tail of one degree of freedom is
 // taken from the continued fraction of the normal tail: one minus the power series loses the
-// tail's relative accuracy there (Q(9) would be 1e-18 instead of 1.1e-19), and the asymptotic
-// series of one degree of freedom ends after its first term (Q(10) 1 percent too large). The
-// fraction's first kNormalFractionTerms terms are exact to long double precision from x = 5.
-constexpr long double kNormalFractionFrom = 12.5L;
+// tail's relative accuracy as the tail falls (1e-15 at x = 3.5, 1e-12 just below 5, and Q(9)
+// would be 1e-18 instead of 1.1e-19), and the asymptotic series of one degree of freedom ends
+// after its first term (Q(10) 1 percent too large). The fraction's first kNormalFractionTerms
+// terms are exact to long double precision from x = 3.
+constexpr long double kNormalFractionFrom = 4.5L;
 constexpr int kNormalFractionTerms = 60;
 
 // Guards against endless loops. Every series converges long before the first, even for
