@@ -515,10 +515,12 @@ void BuildGroups(const ClogitSpecification& spec, ClogitData& d) {
 
 // The groups are part of the data: fits conditioned on other groups have likelihoods that are
 // not nested, whatever their formulas. Two grouping vectors that form the same groups of the
-// same units (a variate and a factor of the same values) give the same signature.
+// same units (a variate and a factor of the same values, or vectors that differ only at
+// excluded units) give the same signature; a run of values without fit units adds nothing.
 std::string GroupSignature(const ClogitData& d) {
     std::string units;
     for (const GroupRange& g : d.groups) {
+        if (g.begin == g.end) continue;
         for (size_t i = g.begin; i < g.end; ++i) units += std::to_string(d.units[i]) + ",";
         units += ";";
     }

@@ -276,6 +276,37 @@ TEST_F(ClogitFitTest, BinomialTotalsMatchTheTrialsAsUnits) {
               std::string::npos);
 }
 
+// TESTMODELCHANGE compares fits conditioned on the same groups of the same units: grouping
+// vectors that differ only at excluded units form the same groups, those that split a group
+// do not.
+TEST_F(ClogitFitTest, ModelChangeNeedsTheSameGroups) {
+    const float y[] = {1, 0, 1, 0, 0, 1, 1, 0}, x[] = {2, 1, 3, 1, 1, 3, 2, 4};
+    const float a[] = {1, 1, 2, 2, 3, 3, 4, 4}, b[] = {2, 2, 2, 2, 3, 3, 4, 4};
+    const float c[] = {1, 1, 2, 2, 3, 3, 3, 3};
+    data::DeclareVariate("Y X A B C", 8);
+    for (int u = 1; u <= 8; ++u) {
+        data::AssignValue("Y", u, y[u - 1]);
+        data::AssignValue("X", u, x[u - 1]);
+        data::AssignValue("A", u, a[u - 1]);
+        data::AssignValue("B", u, b[u - 1]);
+        data::AssignValue("C", u, c[u - 1]);
+    }
+    data::Exclude(1);
+    data::Exclude(2);
+    FitConditionalLogitLinear("Y = X / A");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    FitConditionalLogitLinear("Y = 1 / B");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    models::TestModelChange();
+    EXPECT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    FitConditionalLogitLinear("Y = 1 / C");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    FitConditionalLogitLinear("Y = X / A");
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    models::TestModelChange();
+    EXPECT_EQ(data::ErrorMessage, "Latest two models fitted for different data sets");
+}
+
 TEST_F(ClogitFitTest, FailedChecksKeepThePreviousFit) {
     ReadColumns("clogit.files/cl.dat", {"G", "GF", "Y", "X1", "X2"}, 109);
     FitConditionalLogitLinear("Y = X1 / G");
