@@ -1,7 +1,6 @@
 #include "console/batch_desktop.h"
 
 #include <csignal>
-#include <filesystem>
 #include <iostream>
 
 #include "data/files.h"
@@ -75,10 +74,7 @@ void BatchDesktop::ShellOpen(const std::string&, const std::string&) {
 }
 
 bool BatchDesktop::CopyFile(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(data::ResolveExisting(from), data::ResolveCreate(to),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    return !ec;
+    return data::CopyFileReplacing(from, to);
 }
 
 }  // namespace korw::console

@@ -415,10 +415,7 @@ void TerminalDesktop::ShellOpen(const std::string& file, const std::string& argu
 }
 
 bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(data::ResolveExisting(from), data::ResolveCreate(to),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    return !ec;
+    return data::CopyFileReplacing(from, to);
 }
 
 bool TerminalDesktop::EscapeRequested() {

@@ -129,6 +129,13 @@ bool RemoveFile(const std::string& name) {
     return std::remove(ResolveExisting(name).c_str()) == 0;
 }
 
+bool CopyFileReplacing(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(ResolveExisting(from), ResolveCreate(to),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 long long FileSize(const std::string& name) {
     struct stat st;
     if (::stat(ResolveExisting(name).c_str(), &st) != 0) return -1;

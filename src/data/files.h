@@ -58,6 +58,9 @@ class ReplacementFile {
     std::FILE* file_ = nullptr;
 };
 
+// Copies a file over `to` (replacing it when it exists); false when it cannot.
+bool CopyFileReplacing(const std::string& from, const std::string& to);
+
 // Size in bytes, -1 when the file cannot be read.
 long long FileSize(const std::string& name);
 

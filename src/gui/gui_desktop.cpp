@@ -159,10 +159,7 @@ void GuiDesktop::ShellOpen(const std::string& file, const std::string& arguments
 }
 
 bool GuiDesktop::CopyFile(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(data::ResolveExisting(from), data::ResolveCreate(to),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    return !ec;
+    return data::CopyFileReplacing(from, to);
 }
 
 // Between the lines of a program the window handles what is pending, so Escape is seen and

@@ -98,13 +98,7 @@ std::string PrepareProgramFile(const std::string& file, std::string& path) {
     path.clear();
     std::string name = file;
     if (name.empty()) {
-        FileDialog dialog{"Select file to EDIT",
-                          "KORW program (*.KOR)|*.KOR",
-                          ".KOR",
-                          WorkingDirectory,
-                          "",
-                          false};
-        std::optional<std::string> chosen = TheDesktop->OpenDialog(dialog);
+        std::optional<std::string> chosen = ChooseProgramFile("Select file to EDIT");
         if (!chosen) return "";
         name = *chosen;
         if (EchoOn) {

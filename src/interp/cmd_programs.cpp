@@ -234,18 +234,17 @@ int InterruptedPrograms() {
     return interruptedPrograms;
 }
 
+std::optional<std::string> ChooseProgramFile(const std::string& title) {
+    FileDialog dialog{title, "KORW program (*.KOR)|*.KOR", ".KOR", WorkingDirectory, "", false};
+    return TheDesktop->OpenDialog(dialog);
+}
+
 void CmdRun(const std::string& params) {
     if (ProgramRunning) return SetCommandError("Nested programs not allowed");
     Split split = SplitFirst(params);
     std::string file = split.head;
     if (file.empty() || file == "*") {
-        FileDialog dialog{"Select program to RUN",
-                          "KORW program (*.KOR)|*.KOR",
-                          ".KOR",
-                          WorkingDirectory,
-                          "",
-                          false};
-        std::optional<std::string> chosen = TheDesktop->OpenDialog(dialog);
+        std::optional<std::string> chosen = ChooseProgramFile("Select program to RUN");
         file.clear();
         if (chosen && data::FileExists(*chosen)) {
             file = chosen->size() > 4 ? chosen->substr(0, chosen->size() - 4) : *chosen;

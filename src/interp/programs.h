@@ -23,6 +23,9 @@ int InterruptedPrograms();
 // How many programs have started so far (the terminal shows what a program wrote).
 int StartedPrograms();
 
+// The open dialog for a program file (*.KOR) in the working directory, with its title.
+std::optional<std::string> ChooseProgramFile(const std::string& title);
+
 // The program file EDIT works on: `file`, or the file chosen in the open dialog when it is
 // empty (its name echoed); ".KOR" added to a name without extension, and an empty file created
 // when none exists. Returns the error text, or "" with `path` the existing file (empty when the
