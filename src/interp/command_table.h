@@ -8,7 +8,7 @@
 
 namespace korw::interp {
 
-inline constexpr int kCommandCount = 76;
+inline constexpr int kCommandCount = 78;
 
 // The command names in table order (alphabetical; the matching rule depends on it).
 const std::array<std::string_view, kCommandCount>& CommandTable();

@@ -74,6 +74,8 @@ CommandAction FindCommandAction(const std::string& name) {
         {"TRANSFER", CmdTransfer},
         {"SAVEDATA", CmdSaveData},
         {"GETDATA", CmdGetData},
+        {"IMPORT", CmdImport},
+        {"EXPORT", CmdExport},
         {"ONEWAYTABLE", CmdOneWayTable},
         {"TWOWAYTABLE", CmdTwoWayTable},
         {"THREEWAYTABLE", CmdThreeWayTable},

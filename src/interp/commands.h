@@ -71,6 +71,10 @@ void CmdThreeWayTable(const std::string& params);
 void CmdTabulate(const std::string& params);
 void CmdGroup(const std::string& params);
 
+// Data in and out: delimited text, Stata, SPSS and SAS files (cmd_io.cpp).
+void CmdImport(const std::string& params);
+void CmdExport(const std::string& params);
+
 // Graphics (cmd_graphics.cpp).
 void CmdXText(const std::string& params);
 void CmdYText(const std::string& params);
