@@ -179,6 +179,27 @@ void WriteBlock(const std::vector<Column>& block, int& unfitWidth) {
 
 }  // namespace
 
+std::vector<ListItem> SplitListItems(const std::string& items) {
+    std::vector<ListItem> result;
+    for (const std::string& item : ListItems(items)) {
+        ListItem li;
+        size_t eq = item.find('=');
+        size_t colon = item.find(':', eq == std::string::npos ? 0 : eq);
+        li.name = item.substr(0, std::min(eq, colon));
+        if (eq != std::string::npos) {
+            li.hasNames = true;
+            li.names = SplitCommas(item.substr(
+                eq + 1, colon == std::string::npos ? std::string::npos : colon - eq - 1));
+        }
+        if (colon != std::string::npos) {
+            li.hasFormat = true;
+            li.format = item.substr(colon + 1);
+        }
+        result.push_back(std::move(li));
+    }
+    return result;
+}
+
 void List(const std::string& items) {
     if (!Enter("List")) return;
     std::vector<Column> block;

@@ -397,6 +397,34 @@ void GrowMaxLength(int32_t length) {
     maxLength = length;
 }
 
+namespace {
+
+int Adopt(const std::string& name, Vector&& v) {
+    int index = FreeIndex();
+    v.name = name;
+    v.length = static_cast<int32_t>(std::max<size_t>(v.variate.size(), v.factor.size()) - 1);
+    table[index] = std::move(v);
+    GrowMaxLength(table[index].length);
+    return index;
+}
+
+}  // namespace
+
+int AdoptVariate(const std::string& name, std::vector<float>&& variate) {
+    Vector v;
+    v.kind = VariateKind;
+    v.variate = std::move(variate);
+    return Adopt(name, std::move(v));
+}
+
+int AdoptFactor(const std::string& name, int levels, std::vector<uint8_t>&& factor) {
+    Vector v;
+    v.kind = FactorKind;
+    v.levels = static_cast<uint8_t>(levels);
+    v.factor = std::move(factor);
+    return Adopt(name, std::move(v));
+}
+
 int FreeIndex() {
     for (int i = 1; i <= TableSize; ++i)
         if (table[i].kind == FreeEntry) return i;

@@ -26,6 +26,10 @@ struct Vector {
     uint8_t kind = FreeEntry;
     std::vector<uint8_t> factor;
     std::vector<float> variate;
+    // Texts of the levels of a factor made by IMPORT (level k is levelTexts[k - 1]) and the
+    // fingerprint of the levels they were made for (see level_texts.h).
+    std::vector<std::string> levelTexts;
+    uint64_t levelPrint = 0;
 };
 
 // Table entry 1..TableSize (in use when its kind is not FreeEntry).
@@ -100,5 +104,11 @@ void GrowMaxLength(int32_t length);
 
 // Lowest free table index, 0 when the table is full.
 int FreeIndex();
+
+// Declares a vector whose units are already in `variate` or `factor` (element 0 holds no unit),
+// taking the array over without a copy: IMPORT's columns. The name must be checked and free and
+// the table must have room (the caller checks first); returns the index.
+int AdoptVariate(const std::string& name, std::vector<float>&& variate);
+int AdoptFactor(const std::string& name, int levels, std::vector<uint8_t>&& factor);
 
 }  // namespace korw::data
