@@ -269,7 +269,8 @@ void WriteMappedNames(const ImportTable& table, const std::vector<std::string>& 
     bool any = false;
     for (size_t k = 0; k < names.size(); ++k) {
         const std::string& original = table.columns[k].name;
-        if (!original.empty() && data::UpperName(Trim(original)) == names[k]) continue;
+        // Columns without a name are V1, V2, ... by rule, not by mapping.
+        if (original.empty() || data::UpperName(Trim(original)) == names[k]) continue;
         if (!any) {
             data::WriteLine();
             data::WriteLine(Padded("Column", kShownName + 2) + "Vector");
