@@ -189,6 +189,9 @@ void CmdImport(const std::string& params) {
 void CmdExport(const std::string& params) {
     std::string file, items;
     if (!SplitFileName(params, file, items)) return SetCommandError("Missing \" after file name");
+    io::ExportOptions options;
+    std::string bad;
+    if (!ExportOptions(items, options, bad)) return SetCommandError("Invalid option " + bad);
     if (file.empty()) {
         std::optional<std::string> chosen = DialogFile(true);
         if (!chosen) return SetCommandError("No data file selected");
@@ -198,9 +201,6 @@ void CmdExport(const std::string& params) {
         if (EchoOn) AppendOutputLine(" *** OVERWRITE WARNING - OPERATION CANCELLED ***");
         return;
     }
-    io::ExportOptions options;
-    std::string bad;
-    if (!ExportOptions(items, options, bad)) return SetCommandError("Invalid option " + bad);
     io::Export(file, items, options);
     FinishWithOutput();
 }
