@@ -142,6 +142,9 @@ class LineMaker {
             "CLOSEPSFILE", "EXCLUDE @v>@n", "INCLUDE @f=@n", "COMPUTE @v = @v*@n",
             "COMPUTE @v(@n) = @x", "COMPUTE @f = @v", "COMPUTE @v + @n:@n", "SAVEDATA set @v @f",
             "GETDATA set", "GETDATA set @x", "DELETE @v", "VARIATE @x @n", "FACTOR @x @n @n",
+            "EXPORT out.csv @v @f", "EXPORT out.tsv @f=a,b MISSINGAS=NA", "EXPORT set.dta @v",
+            "EXPORT set.sav", "IMPORT out.csv REPLACE", "IMPORT set.dta", "IMPORT set.sav REPLACE",
+            "IMPORT data.txt HEADER=NO REPLACE", "IMPORT out.tsv COLUMNS=@x",
         };
         // clang-format on
         static const char* const variates[] = {"A", "B", "Y", "W", "a", "%RESULT", "NOPE"};
