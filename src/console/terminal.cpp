@@ -36,6 +36,7 @@ constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to c
 
 TerminalDesktop* desktop = nullptr;
 std::string pendingText;  // put into the next command line (a failed command, a key's text)
+interp::ShortCompletion lastCompletion;  // what the previous typed key's completion made
 
 void SetLine(const std::string& text) {
     rl_replace_line(text.c_str(), 0);
@@ -55,7 +56,7 @@ void ExpandTypedLine() {
     if (interp::ProgramRunning) return;
     std::string text = rl_line_buffer;
     bool invalid = false;
-    std::string expanded = interp::CompleteShortWord(interp::ExpandCommandLine(text, &invalid));
+    std::string expanded = interp::CompleteTypedLine(text, lastCompletion, &invalid);
     if (invalid) desktop->Beep();
     if (expanded == text) return;
     int point = rl_point + static_cast<int>(expanded.size()) - static_cast<int>(text.size());
