@@ -160,6 +160,22 @@ TEST(CommandTable, PrefixMatching) {
     EXPECT_EQ(MatchCommand("EXPORTS"), "");
 }
 
+// Ctrl+Right and Ctrl+Left step onto the new names from their neighbours and back.
+TEST(CommandTable, BrowsingStepsThroughTheNewNames) {
+    struct {
+        const char* from;
+        bool forward;
+        const char* to;
+    } steps[] = {{"EXCLUDEMISSING x", true, "EXPORT x"}, {"EXPORT x", true, "FACTOR x"},
+                 {"FACTOR x", false, "EXPORT x"},        {"HISTOGRAM x", true, "IMPORT x"},
+                 {"IMPORT x", true, "INCLUDE x"},        {"INCLUDE x", false, "IMPORT x"},
+                 {"IMPORT x", false, "HISTOGRAM x"}};
+    for (const auto& step : steps) {
+        int caret = 1;
+        EXPECT_EQ(BrowseName(step.from, caret, step.forward), step.to) << step.from;
+    }
+}
+
 // Every prefix of every old name, at Return and completed at once by the command window, means
 // what it meant with the old table: the new names take no word that worked before.
 TEST(CommandTable, OldWordsResolveAsBefore) {
