@@ -379,6 +379,20 @@ data_files() {
     wait_line "$prompt L SURPLUS"
     keys Escape
     wait_line "$prompt"
+    # A file prompt takes the name as it stands: no quotes around a completed name.
+    : >"$wd/my set.KDS"
+    type_text "getdata"
+    keys Enter
+    wait_line "Select KOR data set to GET:"
+    type_text "my"
+    keys Tab
+    wait_line "Select KOR data set to GET: my set.KDS"
+    keys Enter
+    wait_file_text "$root/KORWOUT.TMP" "$wd/my set.KDS"
+    wait_text "MY SET.KDS is not a Korbelin data set"
+    wait_line "$prompt GETDATA"
+    keys Escape
+    wait_line "$prompt"
     quit_korw
 }
 
