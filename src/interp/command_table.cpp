@@ -195,7 +195,10 @@ bool BeginsAnotherName(std::string_view word, std::string_view completed) {
 
 std::string CompleteTypedLine(const std::string& line, ShortCompletion& last, bool* invalid) {
     // A key that typed nothing (Caps Lock, an arrow) leaves the completion as it was.
-    if (!last.completed.empty() && line == last.completed) return line;
+    if (!last.completed.empty() && line == last.completed) {
+        if (invalid != nullptr) *invalid = false;
+        return line;
+    }
     ShortCompletion previous = std::exchange(last, {});
     std::string text = line;
     const std::string& completed = previous.completed;
