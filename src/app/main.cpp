@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
     app.add_flag("--demo", demo,
                  "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");
     app.add_flag("--version", version, "Print the version and exit");
-    app.add_option("arguments", arguments, "FILE.KOR | FILE.KDS | DIR | -, then values");
+    app.add_option("arguments", arguments,
+                   "FILE.KOR | FILE.KDS | DATAFILE | DIR | -, then values (DATAFILE: .csv .tsv "
+                   ".tab .dta .sav .zsav .por .sas7bdat .xpt, imported)");
     app.allow_extras(false);
     try {
         app.parse(argc, argv);

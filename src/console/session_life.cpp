@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -110,17 +111,34 @@ bool CreateTemporaryOutput(std::string& message) {
     return true;
 }
 
+namespace {
+
+// The data files a start argument imports. Plain .txt and .dat files are often no tables at
+// all (notes, READ's input), so they only choose the directory, as before IMPORT existed.
+bool ImportedAtStart(const std::string& upperExtension) {
+    static const char* const kTypes[] = {".CSV",  ".TSV", ".TAB",      ".DTA", ".SAV",
+                                         ".ZSAV", ".POR", ".SAS7BDAT", ".XPT"};
+    return std::any_of(std::begin(kTypes), std::end(kTypes),
+                       [&](const char* t) { return upperExtension == t; });
+}
+
+}  // namespace
+
 std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values) {
     fs::path path(file);
     std::string ext = data::UpperName(path.extension().string());
     std::string command;
-    if (ext == ".KOR")
+    if (ext == ".KOR") {
         command = "RUN " + path.stem().string();
-    else if (ext == ".KDS")  // GETDATA adds ".KDS" to a name that does not end in it exactly
+    } else if (ext == ".KDS") {  // GETDATA adds ".KDS" to a name that does not end in it exactly
         command =
             "GETDATA " + (path.extension() == ".KDS" ? path.filename() : path.stem()).string();
-    else
+    } else if (ImportedAtStart(ext)) {
+        std::string name = path.filename().string();
+        command = "IMPORT " + (name.find(' ') == std::string::npos ? name : '"' + name + '"');
+    } else {
         return "";
+    }
     for (const std::string& v : values) command += " " + v;
     return command;
 }

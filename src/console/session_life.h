@@ -30,9 +30,11 @@ bool SessionOutputExists();
 bool CreateTemporaryOutput(std::string& message);
 
 // The start command of a file argument: "RUN " + name without extension for a .KOR file,
-// "GETDATA " + name for a .KDS file (without an extension that is not upper case), each with
-// the values appended after blanks;
-// "" for any other file, which only chooses the working directory.
+// "GETDATA " + name for a .KDS file (without an extension that is not upper case), "IMPORT " +
+// name for a data file of another program (.csv .tsv .tab .dta .sav .zsav .por .sas7bdat .xpt,
+// case ignored; in double quotes when it holds a blank), each with the values appended after
+// blanks; "" for any other file (.txt and .dat among them), which only chooses the working
+// directory.
 std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values);
 
 // Starts the library session in the working directory: demonstration mode when it is the

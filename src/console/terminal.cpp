@@ -36,6 +36,7 @@ constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to c
 
 TerminalDesktop* desktop = nullptr;
 std::string pendingText;  // put into the next command line (a failed command, a key's text)
+interp::ShortCompletion lastCompletion;  // what the previous typed key's completion made
 
 void SetLine(const std::string& text) {
     rl_replace_line(text.c_str(), 0);
@@ -55,7 +56,7 @@ void ExpandTypedLine() {
     if (interp::ProgramRunning) return;
     std::string text = rl_line_buffer;
     bool invalid = false;
-    std::string expanded = interp::CompleteShortWord(interp::ExpandCommandLine(text, &invalid));
+    std::string expanded = interp::CompleteTypedLine(text, lastCompletion, &invalid);
     if (invalid) desktop->Beep();
     if (expanded == text) return;
     int point = rl_point + static_cast<int>(expanded.size()) - static_cast<int>(text.size());
@@ -160,8 +161,27 @@ char* CompleteName(const char* text, int state) {
     return ::strdup(matches[next++].c_str());
 }
 
-// Command and vector names on the command line.
-char** Completion(const char* text, int, int) {
+// The files Tab offers in the parameters of IMPORT and EXPORT: those each reads or writes, as
+// their file dialogs filter them.
+constexpr const char* kImportFiles =
+    "Data files|*.csv;*.tsv;*.tab;*.txt;*.dat;*.dta;*.sav;*.zsav;*.por;*.sas7bdat;*.xpt";
+constexpr const char* kExportFiles = "Data files|*.csv;*.tsv;*.dta;*.sav";
+
+// The filter of the data files a command line's command takes, nullptr for other commands.
+const char* DataFileFilter(const std::string& line) {
+    std::string command = interp::MatchCommand(data::UpperName(line.substr(0, line.find(' '))));
+    if (command == "IMPORT") return kImportFiles;
+    if (command == "EXPORT") return kExportFiles;
+    return nullptr;
+}
+
+// Command and vector names on the command line; file names in the parameters of IMPORT and
+// EXPORT.
+char** Completion(const char* text, int start, int) {
+    std::string line = rl_line_buffer;
+    const char* filter = DataFileFilter(line);
+    if (filter != nullptr && static_cast<size_t>(start) > line.find(' '))
+        return CompleteFileName(text, {"", filter, "", interp::WorkingDirectory, "", false});
     rl_attempted_completion_over = 1;
     return rl_completion_matches(text, CompleteName);
 }
@@ -321,6 +341,9 @@ void BindKeys() {
     // by words). Initialised now, the inputrc bindings come first and ours replace them.
     rl_initialize();
     rl_attempted_completion_function = Completion;
+    // A completed file name with a blank is put in double quotes, as IMPORT and EXPORT take it.
+    rl_completer_quote_characters = "\"";
+    rl_filename_quote_characters = " ";
     rl_startup_hook = StartupHook;
     rl_variable_bind("keyseq-timeout", "100");
     // Both: Page Up steps back through the log as Up does; Ctrl+Return cuts the line at the

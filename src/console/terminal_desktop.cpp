@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "console/demos.h"
@@ -94,8 +97,8 @@ bool promptCancelled = false;
 // only subdirectories and files whose extension its filter lists.
 const interp::FileDialog* openDialog = nullptr;
 
-// The extensions of a filter "text|*.KDS|text|*.jpg;*.jpeg", upper-cased with their dots; empty
-// when the filter lets every file through ("*.*", "*" or no filter).
+}  // namespace
+
 std::vector<std::string> FilterExtensions(const std::string& filter) {
     std::vector<std::string> extensions;
     size_t field = 0, begin = 0;
@@ -120,6 +123,19 @@ std::vector<std::string> FilterExtensions(const std::string& filter) {
     }
     return extensions;
 }
+
+std::string WithDefaultExtension(const std::string& name, const interp::FileDialog& dialog) {
+    std::filesystem::path path(name);
+    std::string extension = path.extension().string();
+    if (dialog.defaultExtension.empty() || extension == ".") return name;
+    std::vector<std::string> listed = FilterExtensions(dialog.filter);
+    bool known = listed.empty() ? !extension.empty()
+                                : std::find(listed.begin(), listed.end(),
+                                            data::UpperName(extension)) != listed.end();
+    return known ? name : name + dialog.defaultExtension;
+}
+
+namespace {
 
 // Readline's file-name generator with the dialog's filter applied; relative names are taken
 // from the dialog's directory and handed back as typed.
@@ -177,9 +193,7 @@ std::optional<std::string> AskFileName(const interp::FileDialog& dialog) {
     std::string name = ExpandTilde(*answer);
     if (name.empty()) name = dialog.name;
     if (name.empty()) return {};
-    std::filesystem::path path(name);
-    if (path.extension().empty() && !dialog.defaultExtension.empty())
-        path += dialog.defaultExtension;
+    std::filesystem::path path(WithDefaultExtension(name, dialog));
     if (path.is_relative() && !dialog.directory.empty()) path = dialog.directory / path;
     return path.string();
 }
@@ -270,6 +284,17 @@ char** CompleteDialogFileName(const char* text) {
     return rl_completion_matches(text, DialogFileName);
 }
 
+char** CompleteFileName(const char* text, const interp::FileDialog& files) {
+    const interp::FileDialog* dialog = std::exchange(openDialog, &files);
+    const char* setting = rl_variable_value("completion-ignore-case");
+    std::string ignoreCase = setting != nullptr ? setting : "off";
+    rl_variable_bind("completion-ignore-case", "on");
+    char** matches = CompleteDialogFileName(text);
+    rl_variable_bind("completion-ignore-case", ignoreCase.c_str());
+    openDialog = dialog;
+    return matches;
+}
+
 // One key; the arrow keys come back as kUp, kDown, kLeft and kRight.
 int ReadKeySequence() {
     RawMode raw;
@@ -333,11 +358,14 @@ std::optional<std::string> ReadPromptLine(const std::string& prompt) {
     Keymap commandKeys = rl_get_keymap();
     rl_hook_func_t* commandStartup = rl_startup_hook;
     rl_completion_func_t* commandCompletion = rl_attempted_completion_function;
+    // A prompt takes a name as it stands, blanks and all: no quotes around completed names.
+    const char* commandQuotes = std::exchange(rl_completer_quote_characters, nullptr);
     rl_startup_hook = PromptStartup;
     rl_attempted_completion_function = PromptCompletion;
     char* answer = ::readline(prompt.c_str());
     rl_startup_hook = commandStartup;
     rl_attempted_completion_function = commandCompletion;
+    rl_completer_quote_characters = commandQuotes;
     rl_set_keymap(commandKeys);
     if (answer == nullptr) return {};
     std::string line = answer;

@@ -6,6 +6,10 @@
 
 #include <readline/keymaps.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "interp/desktop.h"
 
 namespace korw::console {
@@ -59,6 +63,18 @@ std::optional<std::string> ReadPromptLine(const std::string& prompt);
 // Tab at a file dialog's prompt: the matching file names (nullptr when no dialog is open, so
 // that readline completes as usual).
 char** CompleteDialogFileName(const char* text);
+
+// Tab elsewhere: the names in the dialog's directory that its filter admits, case ignored.
+char** CompleteFileName(const char* text, const interp::FileDialog& files);
+
+// The extensions of a filter "text|*.KDS|text|*.jpg;*.jpeg", upper-cased with their dots; empty
+// when the filter lets every file through ("*.*", "*" or no filter).
+std::vector<std::string> FilterExtensions(const std::string& filter);
+
+// The name a save prompt answers: the dialog's default extension is added when the name has
+// none of the extensions its filter lists (when the filter lists none: no extension at all), so
+// "survey.v2" becomes "survey.v2.csv" for a CSV file; a name ending in "." is kept as typed.
+std::string WithDefaultExtension(const std::string& name, const interp::FileDialog& dialog);
 
 // The Escape key on the empty line of such a prompt: ends the prompt as cancelled.
 void CancelPromptLine();

@@ -194,7 +194,7 @@ void CommandLine::keyReleaseEvent(QKeyEvent* event) {
     if (interp::ProgramRunning || (busy && busy()) || event->isAutoRepeat()) return;
     std::string line = Text(text());
     bool invalid = false;
-    std::string expanded = interp::CompleteShortWord(interp::ExpandCommandLine(line, &invalid));
+    std::string expanded = interp::CompleteTypedLine(line, shortCompletion_, &invalid);
     if (invalid) QApplication::beep();
     if (expanded == line) return;
     int caret =

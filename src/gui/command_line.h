@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "interp/command_table.h"
+
 namespace korw::gui {
 
 class CommandLine : public QLineEdit {
@@ -41,6 +43,7 @@ class CommandLine : public QLineEdit {
     const std::vector<std::string>* log_ = nullptr;
     int browsed_ = -1;  // the log line shown, -1 at the end of the log
     QString typed_;     // the text being typed when Up left the end of the log
+    interp::ShortCompletion shortCompletion_;  // the previous key's completion of a short word
 };
 
 }  // namespace korw::gui

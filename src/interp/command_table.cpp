@@ -1,12 +1,15 @@
 #include "interp/command_table.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "data/vectors.h"
 
 namespace korw::interp {
 
 namespace {
+
+using detail::Names;
 
 constexpr std::array<std::string_view, kCommandCount> kTable = {
     "BARTLETT",
@@ -93,16 +96,16 @@ bool BeginsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-int PrefixCount(std::string_view word, std::string_view* only) {
+int PrefixCount(Names names, std::string_view word, std::string_view* only) {
     int count = 0;
-    for (std::string_view name : kTable)
+    for (std::string_view name : names)
         if (BeginsWith(name, word)) ++count, *only = name;
     return count;
 }
 
 // The word is longer than a table name that it begins with (LISTX begins with LIST).
-bool LongerThanAName(std::string_view word) {
-    return std::any_of(kTable.begin(), kTable.end(), [&](std::string_view name) {
+bool LongerThanAName(Names names, std::string_view word) {
+    return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
         return word.size() > name.size() && BeginsWith(word, name);
     });
 }
@@ -120,16 +123,26 @@ const std::array<std::string_view, kCommandCount>& CommandTable() {
 }
 
 std::string MatchCommand(std::string_view word) {
-    for (int i = 0; i < kCommandCount; ++i) {
-        if (!BeginsWith(kTable[i], word)) continue;
-        if (i == kCommandCount - 1 || !BeginsWith(kTable[i + 1], word) || word == kTable[i])
-            return std::string(kTable[i]);
+    return detail::MatchCommandIn(kTable, word);
+}
+
+std::string ExpandCommandLine(const std::string& text, bool* invalid) {
+    return detail::ExpandCommandLineIn(kTable, text, invalid);
+}
+
+namespace detail {
+
+std::string MatchCommandIn(Names names, std::string_view word) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!BeginsWith(names[i], word)) continue;
+        if (i + 1 == names.size() || !BeginsWith(names[i + 1], word) || word == names[i])
+            return std::string(names[i]);
         return "";
     }
     return "";
 }
 
-std::string ExpandCommandLine(const std::string& input, bool* invalid) {
+std::string ExpandCommandLineIn(Names names, const std::string& input, bool* invalid) {
     std::string text = input;
     std::string first = text.substr(0, text.find(' '));
     size_t eq = first.find('=');
@@ -143,19 +156,21 @@ std::string ExpandCommandLine(const std::string& input, bool* invalid) {
     std::string word = Upper(text.substr(0, blank));
     std::string rest = blank == std::string::npos ? "" : text.substr(blank);
     std::string_view only;
-    bool bad = LongerThanAName(word) || PrefixCount(word, &only) == 0;
-    int count = PrefixCount(word, &only);
-    if (count == 1 || BeginsWith(kTable.back(), word))
-        word = std::string(count == 1 ? only : kTable.back());
-    if (PrefixCount(word, &only) == 0) {
+    bool bad = LongerThanAName(names, word) || PrefixCount(names, word, &only) == 0;
+    int count = PrefixCount(names, word, &only);
+    if (count == 1 || BeginsWith(names.back(), word))
+        word = std::string(count == 1 ? only : names.back());
+    if (PrefixCount(names, word, &only) == 0) {
         bad = true;
-        while (LongerThanAName(word)) word.pop_back();
-        if (PrefixCount(word, &only) == 1) word = std::string(only);
-        while (!word.empty() && PrefixCount(word, &only) == 0) word.pop_back();
+        while (LongerThanAName(names, word)) word.pop_back();
+        if (PrefixCount(names, word, &only) == 1) word = std::string(only);
+        while (!word.empty() && PrefixCount(names, word, &only) == 0) word.pop_back();
     }
     if (invalid != nullptr) *invalid = bad;
     return word + rest;
 }
+
+}  // namespace detail
 
 std::string CompleteShortWord(const std::string& text) {
     static const std::pair<const char*, const char*> kShort[] = {
@@ -165,6 +180,39 @@ std::string CompleteShortWord(const std::string& text) {
     for (const auto& [shortWord, full] : kShort)
         if (text == shortWord) return full;
     return text;
+}
+
+namespace {
+
+// A word (upper case) begins a table name that does not begin with the completed name.
+bool BeginsAnotherName(std::string_view word, std::string_view completed) {
+    return std::any_of(kTable.begin(), kTable.end(), [&](std::string_view name) {
+        return BeginsWith(name, word) && !BeginsWith(name, completed);
+    });
+}
+
+}  // namespace
+
+std::string CompleteTypedLine(const std::string& line, ShortCompletion& last, bool* invalid) {
+    // A key that typed nothing (Caps Lock, an arrow) leaves the completion as it was.
+    if (!last.completed.empty() && line == last.completed) {
+        if (invalid != nullptr) *invalid = false;
+        return line;
+    }
+    ShortCompletion previous = std::exchange(last, {});
+    std::string text = line;
+    const std::string& completed = previous.completed;
+    if (!completed.empty() && line.size() == completed.size() + 1 &&
+        line.compare(0, completed.size(), completed) == 0) {
+        bool runsPast = false;
+        ExpandCommandLine(line, &runsPast);
+        std::string retyped = previous.shortWord + Upper(line.substr(completed.size()));
+        if (runsPast && BeginsAnotherName(retyped, completed)) text = retyped;
+    }
+    std::string expanded = ExpandCommandLine(text, invalid);
+    std::string result = CompleteShortWord(expanded);
+    if (result != expanded) last = {expanded, result};
+    return result;
 }
 
 std::vector<std::string> VectorNames() {

@@ -17,5 +17,19 @@ TEST(StartCommand, ProgramsRunAndDataSetsLoadWithTheirValues) {
     EXPECT_EQ(StartCommandFor("/w/notes.txt", {"a"}), "");
 }
 
+// Data files of other programs are imported by their name as given, in any case of the
+// extension; a name with a blank is quoted. Plain .txt and .dat files (notes, READ's input)
+// and files that only look alike only choose the directory.
+TEST(StartCommand, DataFilesOfOtherProgramsAreImported) {
+    EXPECT_EQ(StartCommandFor("/w/survey.csv", {}), "IMPORT survey.csv");
+    EXPECT_EQ(StartCommandFor("/w/Survey.CSV", {"x"}), "IMPORT Survey.CSV x");
+    EXPECT_EQ(StartCommandFor("/w/my data.tsv", {}), "IMPORT \"my data.tsv\"");
+    for (const char* name :
+         {"a.tab", "a.dta", "a.sav", "a.ZSAV", "a.por", "a.sas7bdat", "a.Sas7Bdat", "a.xpt"})
+        EXPECT_EQ(StartCommandFor(std::string("/w/") + name, {}), std::string("IMPORT ") + name);
+    for (const char* name : {"a.txt", "a.DAT", "a.csv.bak", "csv", "a.sas7bcat", "a.xls"})
+        EXPECT_EQ(StartCommandFor(std::string("/w/") + name, {}), "") << name;
+}
+
 }  // namespace
 }  // namespace korw::console

@@ -133,6 +133,57 @@ class WindowTest : public QObject {
         line.clear();
     }
 
+    // IMPORT and EXPORT are typed as other commands: a key right after the completion of I or
+    // EX that begins one of them counts as typed after the short word, every other key as
+    // before; the caret stays behind the typed character.
+    void importAndExportAreTyped() {
+        CommandLine& line = window_->Command();
+        struct {
+            const char* keys;
+            const char* line;
+        } cases[] = {{"i", "INCLUDE"},     {"im", "IMPORT"},      {"import", "IMPORT"},
+                     {"in", "INCLUDE"},    {"ex", "EXCLUDE"},     {"exp", "EXPORT"},
+                     {"export", "EXPORT"}, {"exc", "EXCLUDE"},    {"ski", "SKIPITEM"},
+                     {"ope", "OPEN"},      {"inca", "INCLUDEALL"}};
+        for (const auto& c : cases) {
+            line.clear();
+            QTest::keyClicks(&line, c.keys);
+            QCOMPARE(line.text(), QString(c.line));
+            QCOMPARE(line.cursorPosition(), static_cast<int>(line.text().size()));
+        }
+        line.clear();
+        QTest::keyClicks(&line, "im my.csv");
+        QCOMPARE(line.text(), QString("IMPORT my.csv"));
+        // The caret moved away from the completed name: M is typed into it and cut back.
+        line.clear();
+        QTest::keyClicks(&line, "i");
+        line.setCursorPosition(3);
+        QTest::keyClicks(&line, "m");
+        QCOMPARE(line.text(), QString("INC"));
+        line.clear();
+    }
+
+    // The command list and Ctrl+Right/Left hold the new commands in their alphabetical places.
+    void newCommandsAreListedAndBrowsed() {
+        QStringList names;
+        for (int i = 0; i < window_->CommandList().count(); ++i)
+            names << window_->CommandList().item(i)->text();
+        QCOMPARE(names.size(), 78);
+        QCOMPARE(names.indexOf("EXPORT"), names.indexOf("EXCLUDEMISSING") + 1);
+        QCOMPARE(names.indexOf("IMPORT"), names.indexOf("HISTOGRAM") + 1);
+        CommandLine& line = window_->Command();
+        for (auto [from, to] :
+             {std::pair{"EXCLUDEMISSING x", "EXPORT x"}, std::pair{"HISTOGRAM x", "IMPORT x"}}) {
+            line.setText(from);
+            line.setCursorPosition(2);
+            QTest::keyClick(&line, Qt::Key_Right, Qt::ControlModifier);
+            QCOMPARE(line.text(), QString(to));
+            QTest::keyClick(&line, Qt::Key_Left, Qt::ControlModifier);
+            QCOMPARE(line.text(), QString(from));
+        }
+        line.clear();
+    }
+
     // Results wait in the result window: Return keeps them, Escape suppresses them.
     void resultsAreReviewed() {
         Type("li x y", Qt::Key_Return);
@@ -362,6 +413,11 @@ class WindowTest : public QObject {
                  std::string("JPEG Image File (*.JPG *.jpg);;Bitmaps (*.BMP *.bmp)"));
         QCOMPARE(korw::gui::QtFilter("KORW program (*.KOR)|*.KOR"),
                  std::string("KORW program (*.KOR *.kor)"));
+        // Several lower-case patterns of one type, and several types.
+        QCOMPARE(korw::gui::QtFilter("Data files (*.csv *.tab *.sas7bdat)|*.csv;*.tab;*.sas7bdat"),
+                 std::string("Data files (*.CSV *.csv *.TAB *.tab *.SAS7BDAT *.sas7bdat)"));
+        QCOMPARE(korw::gui::QtFilter("CSV file (*.csv)|*.csv|Stata file (*.dta)|*.dta"),
+                 std::string("CSV file (*.CSV *.csv);;Stata file (*.DTA *.dta)"));
     }
 
     // Closing: the session output saved as chosen, the session files gone, LASTDIR written.

@@ -106,6 +106,13 @@ closing() {
         fail "a .txt argument failed: $(cat "$work/out")"
     grep -qF "Working directory $work/txtdir" "$work/out" || fail "no working directory line"
     grep -q "RUN" "$work/out" && fail "a .txt argument was run"
+    grep -q "IMPORT" "$work/out" && fail "a .txt argument was imported"
+    no_session_files
+    # A data file of another program starts in its directory and is imported by its name.
+    mkdir -p "$work/csvdir" && printf 'a,b\n1,2\n' >"$work/csvdir/my data.CSV"
+    (cd "$wd" && "$korw" --batch --root "$root" "$work/csvdir/my data.CSV" >"$work/out" 2>&1)
+    grep -qF "Working directory $work/csvdir" "$work/out" || fail "no working directory line"
+    grep -qxF 'KORW> IMPORT "my data.CSV"' "$work/out" || fail "no IMPORT: $(cat "$work/out")"
     no_session_files
 }
 

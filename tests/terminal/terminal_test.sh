@@ -321,6 +321,81 @@ help_window() {
     quit_korw
 }
 
+# IMPORT and EXPORT are typed as other commands (I then M is IMPORT, EX then P is EXPORT, I then
+# N stays INCLUDE); Tab in their parameters offers the data files each reads or writes, case
+# ignored, a name with a blank in double quotes; elsewhere Tab still offers vector names.
+data_files() {
+    : >"$wd/survey.csv"
+    : >"$wd/Panel.DTA"
+    : >"$wd/my data.tsv"
+    : >"$wd/notes.txt"
+    : >"$wd/nothing.kor"
+    start_korw
+    wait_line "$prompt"
+    type_text "im"
+    wait_line "$prompt IMPORT"
+    keys Escape
+    wait_line "$prompt"
+    type_text "exp"
+    wait_line "$prompt EXPORT"
+    keys Escape
+    wait_line "$prompt"
+    type_text "in"
+    wait_line "$prompt INCLUDE"
+    keys Escape
+    wait_line "$prompt"
+    type_text "import su"
+    keys Tab
+    wait_line "$prompt IMPORT survey.csv"
+    keys Escape
+    wait_line "$prompt"
+    type_text "import pan"
+    keys Tab
+    wait_line "$prompt IMPORT Panel.DTA"
+    keys Escape
+    wait_line "$prompt"
+    type_text "import my"
+    keys Tab
+    wait_line "$prompt IMPORT \"my data.tsv\""
+    keys Escape
+    wait_line "$prompt"
+    type_text "import no"
+    keys Tab
+    wait_line "$prompt IMPORT notes.txt"
+    keys Escape
+    wait_line "$prompt"
+    # EXPORT writes no .txt file; a .kor file is no data file for either.
+    type_text "export no"
+    keys Tab
+    sleep 0.3
+    wait_line "$prompt EXPORT no"
+    keys Escape
+    wait_line "$prompt"
+    type_text "variate surplus 1"
+    keys Enter
+    wait_line "$prompt"
+    type_text "list su"
+    keys Tab
+    wait_line "$prompt L SURPLUS"
+    keys Escape
+    wait_line "$prompt"
+    # A file prompt takes the name as it stands: no quotes around a completed name.
+    : >"$wd/my set.KDS"
+    type_text "getdata"
+    keys Enter
+    wait_line "Select KOR data set to GET:"
+    type_text "my"
+    keys Tab
+    wait_line "Select KOR data set to GET: my set.KDS"
+    keys Enter
+    wait_file_text "$root/KORWOUT.TMP" "$wd/my set.KDS"
+    wait_text "MY SET.KDS is not a Korbelin data set"
+    wait_line "$prompt GETDATA"
+    keys Escape
+    wait_line "$prompt"
+    quit_korw
+}
+
 # File dialogs: Tab offers the subdirectories and the files of the dialog's type only, in the
 # working directory; "~" is the home directory.
 file_dialog() {
@@ -511,7 +586,8 @@ output_since_has() { tail -c +$((since + 1)) "$root/KORWOUT.TMP" | grep -qF -- "
 
 case "$case_name" in
     completion | failed_command | result_review | shortkey | quit_question | escape_program | \
-        help_window | file_dialog | picture | command_keys | shell_command | name_keys)
+        help_window | file_dialog | picture | command_keys | shell_command | name_keys | \
+        data_files)
         "$case_name"
         ;;
     *)
