@@ -125,14 +125,9 @@ std::vector<std::string> FilterExtensions(const std::string& filter) {
 }
 
 std::string WithDefaultExtension(const std::string& name, const interp::FileDialog& dialog) {
-    std::filesystem::path path(name);
-    std::string extension = path.extension().string();
-    if (dialog.defaultExtension.empty() || extension == ".") return name;
-    std::vector<std::string> listed = FilterExtensions(dialog.filter);
-    bool known = listed.empty() ? !extension.empty()
-                                : std::find(listed.begin(), listed.end(),
-                                            data::UpperName(extension)) != listed.end();
-    return known ? name : name + dialog.defaultExtension;
+    if (dialog.defaultExtension.empty() || !std::filesystem::path(name).extension().empty())
+        return name;
+    return name + dialog.defaultExtension;
 }
 
 namespace {

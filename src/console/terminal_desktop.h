@@ -71,9 +71,8 @@ char** CompleteFileName(const char* text, const interp::FileDialog& files);
 // when the filter lets every file through ("*.*", "*" or no filter).
 std::vector<std::string> FilterExtensions(const std::string& filter);
 
-// The name a save prompt answers: the dialog's default extension is added when the name has
-// none of the extensions its filter lists (when the filter lists none: no extension at all), so
-// "survey.v2" becomes "survey.v2.csv" for a CSV file; a name ending in "." is kept as typed.
+// The name a save prompt answers: the dialog's default extension is added to a name without an
+// extension; a name with any extension (or ending in ".") is kept as typed.
 std::string WithDefaultExtension(const std::string& name, const interp::FileDialog& dialog);
 
 // The Escape key on the empty line of such a prompt: ends the prompt as cancelled.

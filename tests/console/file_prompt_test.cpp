@@ -26,9 +26,9 @@ TEST(FilePrompt, FiltersListTheirExtensions) {
     EXPECT_EQ(FilterExtensions(""), Extensions{});
 }
 
-// A save prompt adds the default extension unless the name has one of the filter's extensions,
-// so that the file's type is always one the command writes.
-TEST(FilePrompt, DefaultExtensionUnlessTheNameHasOneOfTheFilter) {
+// A save prompt adds the default extension only to a name without one: a name typed with another
+// extension is kept, and the command that writes the file says which types it takes.
+TEST(FilePrompt, DefaultExtensionOnlyForANameWithoutOne) {
     interp::FileDialog exportFile{"Save",
                                   "CSV file (*.csv)|*.csv|TSV file (*.tsv)|*.tsv|Stata "
                                   "file (*.dta)|*.dta|SPSS file (*.sav)|*.sav",
@@ -40,7 +40,7 @@ TEST(FilePrompt, DefaultExtensionUnlessTheNameHasOneOfTheFilter) {
     EXPECT_EQ(WithDefaultExtension("out.dta", exportFile), "out.dta");
     EXPECT_EQ(WithDefaultExtension("OUT.SAV", exportFile), "OUT.SAV");
     EXPECT_EQ(WithDefaultExtension("out.Tsv", exportFile), "out.Tsv");
-    EXPECT_EQ(WithDefaultExtension("survey.v2", exportFile), "survey.v2.csv");
+    EXPECT_EQ(WithDefaultExtension("survey.v2", exportFile), "survey.v2");
     EXPECT_EQ(WithDefaultExtension("sub.dir/out", exportFile), "sub.dir/out.csv");
     EXPECT_EQ(WithDefaultExtension("out.", exportFile), "out.");
     interp::FileDialog anyFile{"Save", "", ".OUT", "/w", "", true};
