@@ -84,10 +84,13 @@ std::string LabelAsIdentifier(std::string_view label) {
 }
 
 // A file's variable carries the name of the vector it was written from when its label is that
-// name and the name maps to the variable's name (a clash suffix of digits allowed).
+// name and the name maps to the variable's name. A mapped name may carry digits the writer added
+// against a clash; a name written unchanged may not, or a variable Q12 labelled Q would lose its
+// name.
 bool RestoresName(const std::string& variable, const std::string& vectorName, StatFormat format) {
     std::string written = StatVariableName(vectorName, format);
-    if (variable.compare(0, written.size(), written) != 0) return false;
+    if (written == vectorName || variable.compare(0, written.size(), written) != 0)
+        return variable == written;
     return std::all_of(variable.begin() + static_cast<std::ptrdiff_t>(written.size()),
                        variable.end(), IsDigit);
 }
