@@ -497,6 +497,43 @@ bool CutShort(const std::string& path, StatFormat format) {
     return !file.read(tail.data(), static_cast<std::streamsize>(tail.size())) || tail != close;
 }
 
+std::string NotValid(const std::string& shown, StatFormat format, const std::string& why) {
+    return shown + " is not a valid " + FormatText(format) + " (" + why + ")";
+}
+
+// Runs ReadStat's parser over the file into `context`; false with the message.
+bool ParseFile(const std::string& path, const std::string& shown, ReadContext& context,
+               std::string& error) {
+    if (!CanOpen(path)) {
+        error = "IO error reading " + shown;
+        return false;
+    }
+    if (CutShort(path, context.format)) {
+        error = NotValid(shown, context.format, readstat_error_message(READSTAT_ERROR_READ));
+        return false;
+    }
+    readstat_parser_t* parser = readstat_parser_init();
+    readstat_set_metadata_handler(parser, OnMetadata);
+    readstat_set_variable_handler(parser, OnVariable);
+    readstat_set_value_handler(parser, OnValue);
+    readstat_set_value_label_handler(parser, OnValueLabel);
+    readstat_error_t status = Parse(parser, path, context.format, context);
+    readstat_parser_free(parser);
+    // Fewer rows than the header declares means the data were cut short.
+    if (status == READSTAT_OK && context.declaredRows >= 0 && !context.columns.empty() &&
+        context.rows != context.declaredRows)
+        status = READSTAT_ERROR_ROW_COUNT_MISMATCH;
+    if (status == READSTAT_ERROR_OPEN)
+        error = "IO error reading " + shown;
+    else if (!context.error.empty())
+        error = context.error;
+    else if (status != READSTAT_OK)
+        error = NotValid(
+            shown, context.format,
+            context.malformed.empty() ? readstat_error_message(status) : context.malformed);
+    return status == READSTAT_OK && context.error.empty();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Writing
 
@@ -588,6 +625,21 @@ readstat_error_t InsertValue(readstat_writer_t* writer, const readstat_variable_
     return readstat_insert_double_value(writer, variable, value);
 }
 
+// SPSS value labels hold at most this many bytes; ReadStat would cut longer ones short.
+constexpr size_t kSpssLabelBytes = 120;
+
+// The first level name of the columns that a SPSS file cannot hold whole, as a message; "".
+std::string TooLongForSpss(const std::vector<ExportColumn>& columns) {
+    for (const ExportColumn& column : columns) {
+        if (column.kind != ColumnKind::Levels) continue;
+        for (int k = 1; k <= column.levelCount; ++k)
+            if (LevelText(column, k).size() > kSpssLabelBytes)
+                return "the name of level " + std::to_string(k) + " of " + column.name +
+                       " is longer than 120 bytes";
+    }
+    return "";
+}
+
 size_t UnitCount(const std::vector<ExportColumn>& columns) {
     size_t units = 0;
     for (const ExportColumn& column : columns)
@@ -625,42 +677,9 @@ std::string StatVariableName(const std::string& vectorName, StatFormat format) {
 bool ReadStatFile(const std::string& path, const std::string& shown, StatFormat format,
                   ImportTable& table, std::string& error) {
     table = ImportTable();
-    if (!CanOpen(path)) {
-        error = "IO error reading " + shown;
-        return false;
-    }
-    if (CutShort(path, format)) {
-        error = shown + " is not a valid " + FormatText(format) + " (" +
-                readstat_error_message(READSTAT_ERROR_READ) + ")";
-        return false;
-    }
     ReadContext context;
     context.format = format;
-    readstat_parser_t* parser = readstat_parser_init();
-    readstat_set_metadata_handler(parser, OnMetadata);
-    readstat_set_variable_handler(parser, OnVariable);
-    readstat_set_value_handler(parser, OnValue);
-    readstat_set_value_label_handler(parser, OnValueLabel);
-    readstat_error_t status = Parse(parser, path, format, context);
-    readstat_parser_free(parser);
-    if (status == READSTAT_ERROR_OPEN) {
-        error = "IO error reading " + shown;
-        return false;
-    }
-    if (!context.error.empty()) {
-        error = context.error;
-        return false;
-    }
-    // Fewer rows than the header declares means the data were cut short.
-    if (status == READSTAT_OK && context.declaredRows >= 0 && !context.columns.empty() &&
-        context.rows != context.declaredRows)
-        status = READSTAT_ERROR_ROW_COUNT_MISMATCH;
-    if (status != READSTAT_OK) {
-        std::string why =
-            context.malformed.empty() ? readstat_error_message(status) : context.malformed;
-        error = shown + " is not a valid " + FormatText(format) + " (" + why + ")";
-        return false;
-    }
+    if (!ParseFile(path, shown, context, error)) return false;
     if (!FinishColumns(context, table)) {
         table = ImportTable();
         error = context.error;
@@ -683,6 +702,8 @@ bool WriteStatFile(std::FILE* file, StatFormat format, const std::vector<ExportC
     };
     if (format != StatFormat::Stata && format != StatFormat::Spss)
         return fail("only Stata and SPSS files are written");
+    if (std::string why = format == StatFormat::Spss ? TooLongForSpss(columns) : ""; !why.empty())
+        return fail(why);
     Writer w;
     readstat_set_data_writer(w.writer, WriteBytes);
     if (format == StatFormat::Stata) readstat_writer_set_file_format_version(w.writer, 118);

@@ -489,6 +489,11 @@ TEST_F(StatFiles, WriteFailuresAreReported) {
     std::string error;
     EXPECT_FALSE(WriteStatFile(full, StatFormat::Stata, {NumberColumn("X", many)}, mapped, error));
     EXPECT_EQ(error.rfind("Can not write the Stata file (", 0), 0u) << error;
+    // SPSS would cut a long level name short.
+    ExportColumn factor = FactorColumn("F", {1, 2}, 2, {"", "a", std::string(121, 'x')});
+    EXPECT_FALSE(WriteStatFile(full, StatFormat::Spss, {factor}, mapped, error));
+    EXPECT_EQ(error,
+              "Can not write the SPSS file (the name of level 2 of F is longer than 120 bytes)");
     std::fclose(full);
 }
 
