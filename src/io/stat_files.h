@@ -12,6 +12,11 @@ namespace korw::io {
 
 enum class StatFormat { Stata, Spss, SpssPortable, Sas, SasTransport };
 
+// The name a vector is written under in a file of that format: characters the format refuses
+// become _, a refused first character or a reserved word gets a V in front. The reader gives a
+// variable the vector name in its label when this maps the label to the variable's name.
+std::string StatVariableName(const std::string& vectorName, StatFormat format);
+
 // Reads the whole file into `table` (`shown` names the file in messages). False with `error` set
 // when the file is malformed or cannot be read; `table` is then empty.
 bool ReadStatFile(const std::string& path, const std::string& shown, StatFormat format,
