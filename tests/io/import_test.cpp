@@ -87,6 +87,32 @@ TEST_F(ImportExport, DelimitedRoundTripsGiveEveryValueBackBitForBit) {
     }
 }
 
+TEST_F(ImportExport, StataAndSpssRoundTripsKeepFactorsLevelNamesAndVectorNames) {
+    std::vector<float> values = HardFloats();
+    Variate("#COXINT", values);
+    std::vector<int> levels(values.size());
+    for (size_t u = 0; u < levels.size(); ++u) levels[u] = static_cast<int>(u % 4);
+    Factor("F", 3, levels);
+    data::KeepLevelTexts(2, {"low", "mid, or so", "h\xC3\xB8y"});
+    Factor("G", 5, levels);
+    std::vector<uint32_t> want = Bits("#COXINT");
+    for (const char* file : {"round.dta", "round.sav"}) {
+        Export(Path(file), "", {});
+        ASSERT_EQ(Error(), "") << file;
+        EXPECT_TRUE(Contains(Output(), "#COXINT   ")) << file;
+        data::Delete("#COXINT F G");
+        Import(Path(file), {});
+        ASSERT_EQ(Error(), "") << file;
+        EXPECT_EQ(Names(), (std::vector<std::string>{"#COXINT", "F", "G"})) << file;
+        EXPECT_EQ(Bits("#COXINT"), want) << file;
+        EXPECT_EQ(Levels("F"), levels) << file;
+        EXPECT_EQ(Texts("F"), (std::vector<std::string>{"low", "mid, or so", "h\xC3\xB8y"}));
+        // Without names the levels are labelled with their numbers.
+        EXPECT_EQ(Levels("G"), levels) << file;
+        EXPECT_EQ(Texts("G"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    }
+}
+
 TEST_F(ImportExport, TextsOfImportedFactorsGoOutAgainAndFollowTheVector) {
     WriteText("city.csv", "city,n\n\"New York, NY\",1\nOslo,2\n\"say \"\"hi\"\"\",3\nOslo,4\n,5\n");
     Import(Path("city.csv"), {});
