@@ -343,20 +343,32 @@ bool ParseIsoDate(std::string_view t, double& days) {
 class MissingTexts {
   public:
     explicit MissingTexts(const std::vector<std::string>& extra) {
-        for (const auto& t : DefaultMissingTexts()) texts_.push_back(t);
-        for (const auto& t : extra) texts_.push_back(t);
+        for (const auto& t : DefaultMissingTexts()) Add(t);
+        for (const auto& t : extra) Add(t);
     }
     // Only unquoted texts stand for missing values; an empty field does, quoted or not.
     bool Missing(const Field& field) const {
         size_t n = static_cast<size_t>(field.end - field.begin);
         if (n == 0 && !field.escaped) return true;
-        if (field.quoted) return false;
+        // Most fields are told apart by length or first byte, before any comparison.
+        if (field.quoted || n > longest_ || !first_[static_cast<unsigned char>(*field.begin)]) {
+            return false;
+        }
         std::string_view text(field.begin, n);
         return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
     }
 
   private:
+    void Add(const std::string& text) {
+        if (text.empty()) return;
+        texts_.push_back(text);
+        longest_ = std::max(longest_, text.size());
+        first_[static_cast<unsigned char>(text[0])] = true;
+    }
+
     std::vector<std::string> texts_;
+    size_t longest_ = 0;
+    std::array<bool, 256> first_{};
 };
 
 // ---------------------------------------------------------------------------------------------
