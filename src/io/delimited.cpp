@@ -1048,7 +1048,11 @@ class Reader {
         begin_ = file_.Begin();
         end_ = file_.End();
         if (end_ - begin_ >= 3 && std::memcmp(begin_, "\xEF\xBB\xBF", 3) == 0) begin_ += 3;
-        if (begin_ != end_ && LooksBinary(begin_, end_)) {
+        if (begin_ == end_) {
+            error = shown_ + " holds no data";
+            return false;
+        }
+        if (LooksBinary(begin_, end_)) {
             error = shown_ + " is not a text file";
             return false;
         }
@@ -1228,7 +1232,8 @@ void WriteCell(BlockWriter& writer, const ExportColumn& column, size_t unit,
         return;
     }
     auto index = static_cast<size_t>(level);
-    std::string_view text = index < column.texts.size() ? column.texts[index] : "";
+    std::string_view text =
+        index < column.texts.size() ? std::string_view(column.texts[index]) : "";
     if (!text.empty()) {
         writer.Text(text);
     } else if (level == 0) {
