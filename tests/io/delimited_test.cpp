@@ -321,6 +321,32 @@ TEST_F(Delimited, ResultsDoNotDependOnThreads) {
     EXPECT_EQ(Read(text + "1,2\n" + text, options), "Line 5002 of t.csv has 2 fields, not 6");
 }
 
+// Files written by R (tests/reference/io_delimited.R) read back to the values R printed.
+TEST_F(Delimited, ReadsWhatRWrites) {
+    const std::pair<const char*, const char*> files[] = {
+        {"r_write_csv.csv", "delimiter ',', header row"},
+        {"r_write_csv2.csv", "delimiter ';', decimal comma, header row"},
+        {"r_write_table.tsv", "delimiter tab, header row"}};
+    for (auto [file, detected] : files) {
+        std::string error;
+        ASSERT_TRUE(ReadDelimited(std::string(KORW_TEST_DIR) + "/io/fixtures/" + file, file, {},
+                                  table, error))
+            << error;
+        EXPECT_EQ(table.detected, detected) << file;
+        ASSERT_EQ(table.columns.size(), 5u);
+        EXPECT_EQ(table.columns[0].name, "x");
+        EXPECT_EQ(Values(0), (Floats{1.5f, M, -2.25f, 0.001f, 123456.7f})) << file;
+        EXPECT_EQ(Values(1), (Floats{1, 2, M, 16777216, 5})) << file;
+        EXPECT_EQ(table.columns[1].rounded, 1);
+        EXPECT_EQ(table.columns[1].firstRoundedLine, 5);
+        EXPECT_EQ(table.columns[2].texts, (Strings{"a, c", "b", "say \"hi\""})) << file;
+        EXPECT_EQ(table.columns[2].levels, (std::vector<uint8_t>{0, 2, 1, 0, 3, 2})) << file;
+        EXPECT_EQ(Texts(3), (Strings{"NA", "x", "<missing>", "y", "z"})) << file;
+        EXPECT_TRUE(table.columns[4].date);
+        EXPECT_EQ(Values(4), (Floats{21915, M, 0, -1, 14669})) << file;
+    }
+}
+
 std::string WriteToText(const std::vector<ExportColumn>& columns, char delimiter, bool writeNA) {
     std::FILE* file = std::tmpfile();
     EXPECT_TRUE(WriteDelimited(file, columns, delimiter, writeNA));
