@@ -631,11 +631,6 @@ class TextDictionary {
         }
     }
     const std::vector<std::string_view>& Texts() const { return texts_; }
-    void Clear() {
-        slots_.fill(0);
-        texts_.clear();
-        owned_.clear();
-    }
 
   private:
     std::array<uint16_t, kTextSlots> slots_{};
@@ -657,15 +652,17 @@ constexpr int64_t kSwitchMinimum = 20;
 constexpr int64_t kRowsPerThread = 20000;
 
 struct ChunkColumn {
-    bool texts = false;    // read as texts (levels and dates) rather than numbers
-    bool settled = false;  // the column's kind is known: no turning to texts
+    bool texts = false;     // read as texts (levels and dates) rather than numbers
+    bool settled = false;   // the column's kind is known: no turning to texts
+    int64_t rereadEnd = 0;  // rows of the chunk before this one are to be read again
     int64_t missing = 0, numbers = 0, dates = 0, nonMissing = 0;
     int64_t nonNumbers = 0, firstNonNumberRow = -1;
     std::string firstNonNumberText;
     int64_t rounded = 0, firstRoundedRow = -1;
     int64_t firstBeyondRow = -1;
     std::string firstBeyondText;
-    TextDictionary dictionary;
+    // Made when the column turns to texts: a wide file of numbers needs none.
+    std::unique_ptr<TextDictionary> dictionary;
     bool overflow = false;  // more than kMaxTexts texts in this chunk alone
 
     void Reset(bool asTexts) {
@@ -674,7 +671,8 @@ struct ChunkColumn {
         firstNonNumberRow = firstRoundedRow = firstBeyondRow = -1;
         firstNonNumberText.clear();
         firstBeyondText.clear();
-        dictionary.Clear();
+        rereadEnd = 0;
+        dictionary.reset();
         overflow = false;
     }
 };
@@ -717,14 +715,23 @@ class ChunkParser {
                 return;
             }
         }
+        // Columns that turned to texts read their rows before the turn again, all in one pass.
+        std::vector<size_t> turned;
+        for (size_t kept = 0; kept < columns_.size(); ++kept) {
+            if (columns_[kept].texts) turned.push_back(kept);
+        }
+        Reread(turned);
     }
 
-    // Reads one column of the chunk again, as texts or as numbers.
-    void Reparse(size_t kept, bool asTexts) {
-        columns_[kept].Reset(asTexts);
-        columns_[kept].settled = true;
-        if (asTexts) EnsureLevels(kept);
-        ParseColumn(kept, first_, last_);
+    // Reads columns of the chunk again, each as texts or as numbers as `asTexts` says.
+    void Reparse(const std::vector<size_t>& kept, bool asTexts) {
+        for (size_t k : kept) {
+            columns_[k].Reset(asTexts);
+            columns_[k].settled = true;
+            columns_[k].rereadEnd = last_;
+            if (asTexts) EnsureLevels(k);
+        }
+        Reread(kept);
     }
 
     const RaggedRow& Ragged() const { return ragged_; }
@@ -736,21 +743,32 @@ class ChunkParser {
     const char* RowStart(int64_t row) const {
         return context_.rows->starts[static_cast<size_t>(row + context_.headerRows)];
     }
-    int FileIndex(size_t kept) const {
-        auto it =
-            std::find(context_.keptIndex.begin(), context_.keptIndex.end(), static_cast<int>(kept));
-        return static_cast<int>(it - context_.keptIndex.begin());
-    }
 
-    void ParseColumn(size_t kept, int64_t from, int64_t to) {
-        int index = FileIndex(kept);
-        for (int64_t row = from; row < to; ++row) {
+    // Reads the rows from the chunk's first up to each column's rereadEnd once, for all the
+    // columns at a time, so that a wide file does not read a row once per column.
+    void Reread(const std::vector<size_t>& kept) {
+        if (kept.empty()) return;
+        int64_t to = first_;
+        for (size_t k : kept) to = std::max(to, columns_[k].rereadEnd);
+        std::vector<bool> wanted(context_.output->size(), false);
+        for (size_t k : kept) wanted[k] = true;
+        int lastField = 0;
+        for (int i = 0; i < context_.columns; ++i) {
+            int k = context_.keptIndex[static_cast<size_t>(i)];
+            if (k >= 0 && wanted[static_cast<size_t>(k)]) lastField = i;
+        }
+        for (int64_t row = first_; row < to; ++row) {
             const char* p = RowStart(row);
-            Field field;
             bool last = false;
-            for (int i = 0; i <= index; ++i)
+            for (int i = 0; i <= lastField && !last; ++i) {
+                Field field;
                 p = ReadField(p, context_.end, context_.syntax, field, last);
-            Handle(kept, row, field);
+                int k = context_.keptIndex[static_cast<size_t>(i)];
+                if (k < 0 || !wanted[static_cast<size_t>(k)]) continue;
+                if (row < columns_[static_cast<size_t>(k)].rereadEnd) {
+                    Handle(static_cast<size_t>(k), row, field);
+                }
+            }
         }
     }
 
@@ -774,10 +792,13 @@ class ChunkParser {
         if (column.texts) {
             TextField(column, out, unit, text, field.escaped);
         } else if (!NumberField(column, out, row, text)) {
-            // Too many non-numbers for a number column so far: read the chunk's rows as texts.
+            // Too many non-numbers for a number column so far: texts from this row on, and the
+            // rows before it again at the end of the chunk.
             column.Reset(true);
+            column.rereadEnd = row;
+            column.nonMissing = 1;
             EnsureLevels(kept);
-            ParseColumn(kept, first_, row + 1);
+            TextField(column, out, unit, text, field.escaped);
         }
     }
 
@@ -823,7 +844,8 @@ class ChunkParser {
         bool date = ParseIsoDate(text, days);
         column.dates += date ? 1 : 0;
         out.values[unit] = date ? static_cast<float>(days) : MissingValue;
-        int level = column.overflow ? 0 : column.dictionary.Find(text, own);
+        if (!column.dictionary) column.dictionary = std::make_unique<TextDictionary>();
+        int level = column.overflow ? 0 : column.dictionary->Find(text, own);
         if (level == 0) column.overflow = true;
         out.levels[unit] = static_cast<uint8_t>(level);
     }
@@ -869,8 +891,11 @@ class TableBuilder {
 
     bool Finish(std::vector<std::string>& names, std::string& error) {
         if (RaggedError(error)) return false;
+        std::vector<FinalKind> kinds;
+        for (size_t kept = 0; kept < context_.output->size(); ++kept) kinds.push_back(Kind(kept));
+        RunThreads(chunks_, [&](ChunkParser& chunk) { Align(chunk, kinds); });
         for (size_t kept = 0; kept < context_.output->size(); ++kept) {
-            if (!FinishColumn(kept, names[kept], error)) return false;
+            if (!FinishColumn(kept, kinds[kept], names[kept], error)) return false;
         }
         return true;
     }
@@ -890,14 +915,7 @@ class TableBuilder {
         return false;
     }
 
-    // Re-reads the chunks whose reading of the column disagrees with its kind.
-    void Align(size_t kept, bool asTexts) {
-        for (auto& chunk : chunks_) {
-            if (chunk->Column(kept).texts != asTexts) chunk->Reparse(kept, asTexts);
-        }
-    }
-
-    bool FinishColumn(size_t kept, const std::string& name, std::string& error) {
+    FinalKind Kind(size_t kept) const {
         ColumnTotals totals;
         for (auto& chunk : chunks_) {
             const ChunkColumn& column = chunk->Column(kept);
@@ -905,9 +923,23 @@ class TableBuilder {
             totals.dates += column.dates;
             totals.nonMissing += column.nonMissing;
         }
+        return Decide(totals);
+    }
+
+    // Re-reads the columns whose reading in the chunk disagrees with their kind.
+    static void Align(ChunkParser& chunk, const std::vector<FinalKind>& kinds) {
+        std::vector<size_t> toTexts, toNumbers;
+        for (size_t kept = 0; kept < kinds.size(); ++kept) {
+            bool asTexts = kinds[kept] != FinalKind::Number;
+            if (chunk.Column(kept).texts != asTexts)
+                (asTexts ? toTexts : toNumbers).push_back(kept);
+        }
+        chunk.Reparse(toTexts, true);
+        chunk.Reparse(toNumbers, false);
+    }
+
+    bool FinishColumn(size_t kept, FinalKind kind, const std::string& name, std::string& error) {
         ImportColumn& out = (*context_.output)[kept];
-        FinalKind kind = Decide(totals);
-        Align(kept, kind != FinalKind::Number);
         if (kind == FinalKind::Number) return FinishNumbers(out, kept, name, error);
         if (kind == FinalKind::Date) {
             out.date = true;
@@ -946,8 +978,10 @@ class TableBuilder {
         for (auto& chunk : chunks_) {
             const ChunkColumn& column = chunk->Column(kept);
             overflow = overflow || column.overflow;
-            all.insert(all.end(), column.dictionary.Texts().begin(),
-                       column.dictionary.Texts().end());
+            if (column.dictionary) {
+                const auto& texts = column.dictionary->Texts();
+                all.insert(all.end(), texts.begin(), texts.end());
+            }
         }
         std::sort(all.begin(), all.end());
         all.erase(std::unique(all.begin(), all.end()), all.end());
@@ -956,7 +990,9 @@ class TableBuilder {
             return false;
         }
         for (auto& chunk : chunks_) {
-            const auto& local = chunk->Column(kept).dictionary.Texts();
+            const ChunkColumn& column = chunk->Column(kept);
+            if (!column.dictionary) continue;  // missing values only
+            const auto& local = column.dictionary->Texts();
             std::array<uint8_t, kMaxTexts + 1> map{};
             for (size_t i = 0; i < local.size(); ++i) {
                 auto at = std::lower_bound(all.begin(), all.end(), local[i]) - all.begin();

@@ -264,7 +264,7 @@ TEST_F(Delimited, RefusesWhatIsNoTable) {
     EXPECT_EQ(error, "IO error reading dir");
 }
 
-TEST_F(Delimited, HugeFieldsReadInLinearTime) {
+TEST_F(Delimited, HugeFieldsAndWideRowsReadInLinearTime) {
     std::string big(1000000, 'x');
     EXPECT_EQ(Read("a,b\n\"" + big + "\",1\n" + big + ",2\n"), "");
     ASSERT_EQ(table.columns[0].texts.size(), 1u);
@@ -273,6 +273,17 @@ TEST_F(Delimited, HugeFieldsReadInLinearTime) {
     for (int i = 0; i < 300000; ++i) quotes += "\"\"";
     EXPECT_EQ(Read("a\n\"" + quotes + "\"\n"), "");
     EXPECT_EQ(table.columns[0].texts[0], std::string(300000, '"'));
+    // Wide rows of texts: each column turns to texts, read again with all the others at once.
+    std::string wide;
+    for (int row = 0; row < 30; ++row) {
+        for (int c = 0; c < 20000; ++c)
+            wide += (c > 0 ? "," : "") + std::string(row % 2 ? "a" : "b");
+        wide += "\n";
+    }
+    EXPECT_EQ(Read(wide), "");
+    ASSERT_EQ(table.columns.size(), 20000u);
+    EXPECT_EQ(table.rows, 29);
+    EXPECT_EQ(Texts(19999)[0], "a");
 }
 
 // A mix that turns columns to texts, dates and numbers in different parts of the file.
