@@ -1186,13 +1186,13 @@ class Reader {
 // ---------------------------------------------------------------------------------------------
 // Writing.
 
-constexpr size_t kWriteBlock = 1 << 20;  // bytes gathered before each fwrite
+// Rows each thread turns into text before the blocks are written in order.
+constexpr size_t kWriteBlockRows = 1 << 16;
 
-class BlockWriter {
+// Turns rows into text, RFC 4180 quoting where a text would not read back as itself.
+class RowFormatter {
   public:
-    BlockWriter(std::FILE* file, char delimiter) : file_(file), delimiter_(delimiter) {
-        buffer_.reserve(kWriteBlock + kWriteBlock / 4);
-    }
+    RowFormatter(std::string& buffer, char delimiter) : buffer_(buffer), delimiter_(delimiter) {}
 
     void Text(std::string_view text) {
         if (!NeedsQuotes(text)) {
@@ -1213,14 +1213,7 @@ class BlockWriter {
     }
     void Raw(std::string_view text) { buffer_ += text; }
     void Delimiter() { buffer_ += delimiter_; }
-    void EndRow() {
-        buffer_ += '\n';
-        if (buffer_.size() >= kWriteBlock) Flush();
-    }
-    bool Finish() {
-        Flush();
-        return ok_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
-    }
+    void EndRow() { buffer_ += '\n'; }
 
   private:
     bool NeedsQuotes(std::string_view text) const {
@@ -1233,25 +1226,16 @@ class BlockWriter {
         const auto& missing = DefaultMissingTexts();
         return std::find(missing.begin(), missing.end(), text) != missing.end();
     }
-    void Flush() {
-        if (!buffer_.empty() &&
-            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-            ok_ = false;
-        }
-        buffer_.clear();
-    }
 
-    std::FILE* file_;
+    std::string& buffer_;
     char delimiter_;
-    std::string buffer_;
-    bool ok_ = true;
 };
 
 size_t Units(const ExportColumn& column) {
     return column.kind == ColumnKind::Number ? column.values.size() : column.levels.size();
 }
 
-void WriteCell(BlockWriter& writer, const ExportColumn& column, size_t unit,
+void WriteCell(RowFormatter& writer, const ExportColumn& column, size_t unit,
                std::string_view missing) {
     if (column.kind == ColumnKind::Number) {
         float value = unit < column.values.size() ? column.values[unit] : MissingValue;
@@ -1279,6 +1263,19 @@ void WriteCell(BlockWriter& writer, const ExportColumn& column, size_t unit,
     }
 }
 
+void FormatRows(std::string& buffer, const std::vector<ExportColumn>& columns, char delimiter,
+                bool writeNA, size_t from, size_t to) {
+    RowFormatter writer(buffer, delimiter);
+    std::string_view missing = writeNA ? "NA" : "";
+    for (size_t unit = from; unit < to; ++unit) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (i > 0) writer.Delimiter();
+            WriteCell(writer, columns[i], unit, missing);
+        }
+        writer.EndRow();
+    }
+}
+
 }  // namespace
 
 bool ReadDelimited(const std::string& path, const std::string& shown,
@@ -1292,23 +1289,34 @@ bool ReadDelimited(const std::string& path, const std::string& shown,
 
 bool WriteDelimited(std::FILE* file, const std::vector<ExportColumn>& columns, char delimiter,
                     bool writeNA) {
-    BlockWriter writer(file, delimiter);
+    std::string header;
+    RowFormatter headerRow(header, delimiter);
     for (size_t i = 0; i < columns.size(); ++i) {
-        if (i > 0) writer.Delimiter();
-        writer.Text(columns[i].name);
+        if (i > 0) headerRow.Delimiter();
+        headerRow.Text(columns[i].name);
     }
-    writer.EndRow();
+    headerRow.EndRow();
+    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
     size_t units = 0;
     for (const auto& column : columns) units = std::max(units, Units(column));
-    std::string_view missing = writeNA ? "NA" : "";
-    for (size_t unit = 0; unit < units; ++unit) {
-        for (size_t i = 0; i < columns.size(); ++i) {
-            if (i > 0) writer.Delimiter();
-            WriteCell(writer, columns[i], unit, missing);
+    auto threads = static_cast<size_t>(ThreadCount(0, static_cast<int64_t>(units)));
+    std::vector<std::string> blocks(threads);
+    for (size_t first = 0; first < units && ok; first += threads * kWriteBlockRows) {
+        auto format = [&](size_t block) {
+            blocks[block].clear();
+            size_t from = std::min(units, first + block * kWriteBlockRows);
+            size_t to = std::min(units, from + kWriteBlockRows);
+            FormatRows(blocks[block], columns, delimiter, writeNA, from, to);
+        };
+        std::vector<std::thread> helpers;
+        for (size_t block = 1; block < threads; ++block) helpers.emplace_back(format, block);
+        format(0);
+        for (auto& helper : helpers) helper.join();
+        for (const std::string& block : blocks) {
+            ok = ok && std::fwrite(block.data(), 1, block.size(), file) == block.size();
         }
-        writer.EndRow();
     }
-    return writer.Finish();
+    return ok && std::fflush(file) == 0 && std::ferror(file) == 0;
 }
 
 }  // namespace korw::io
