@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -229,38 +230,10 @@ NumberKind OutOfRange(const char* first, const char* last, bool negative, bool n
     return NumberKind::Number;
 }
 
-// Decimal numbers: sign, digits, the decimal mark, an exponent. `rounded` is set for integers
-// stored inexactly. Hex floats, "nan" and "infinity" are no numbers; "inf" is beyond the range.
-NumberKind ParseNumber(std::string_view text, char decimal, float& value, bool& rounded) {
-    rounded = false;
-    const char* s = text.data();
-    size_t n = text.size(), i = 0;
-    bool negative = n > 0 && s[0] == '-';
-    if (n > 0 && (s[0] == '+' || s[0] == '-')) ++i;
-    size_t digits = i;
-    while (i < n && IsDigit(s[i])) ++i;
-    size_t integerEnd = i, fractionDigits = 0;
-    bool point = i < n && s[i] == decimal;
-    if (point) {
-        size_t start = ++i;
-        while (i < n && IsDigit(s[i])) ++i;
-        fractionDigits = i - start;
-    }
-    if (integerEnd == digits && fractionDigits == 0) {
-        return !point && IsInfinityText(text.substr(digits)) ? NumberKind::Beyond
-                                                             : NumberKind::NotNumber;
-    }
-    bool exponent = i < n && (s[i] == 'e' || s[i] == 'E'), negativeExponent = false;
-    if (exponent) {
-        ++i;
-        negativeExponent = i < n && s[i] == '-';
-        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-        size_t start = i;
-        while (i < n && IsDigit(s[i])) ++i;
-        if (i == start) return NumberKind::NotNumber;
-    }
-    if (i != n) return NumberKind::NotNumber;
-    // from_chars reads no '+' and only a decimal point.
+// Numbers the quick way cannot settle, through from_chars (which reads no '+' and only a
+// decimal point).
+NumberKind SlowDecimal(const char* s, size_t n, bool point, char decimal, bool negative,
+                       bool negativeExponent, float& value) {
     const char* first = s + (s[0] == '+' ? 1 : 0);
     const char* last = s + n;
     char buffer[kNumberBuffer];
@@ -280,8 +253,98 @@ NumberKind ParseNumber(std::string_view text, char decimal, float& value, bool& 
     if (result.ec == std::errc::result_out_of_range) {
         return OutOfRange(first, last, negative, negativeExponent, value);
     }
-    if (!point && !exponent)
+    return NumberKind::Number;
+}
+
+// Decimal mantissas of at most this many digits are exact in double precision (below 2^53).
+constexpr int kFastDigits = 15;
+// Powers of ten up to this one are exact in double precision.
+constexpr int kFastPower = 22;
+// Exponent texts are read up to this size; larger ones overflow or underflow anyway.
+constexpr int kExponentCap = 100000;
+
+// The quick way for the common number: a mantissa and a power of ten both exact in double, so one
+// correctly rounded multiplication or division, then rounding to single precision. That double
+// rounding is right unless the double lands exactly halfway between two floats, which is left,
+// with subnormal and out-of-range results, to from_chars. False when it cannot decide.
+bool FastDecimal(uint64_t mantissa, int power, bool negative, float& value) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (power < -kFastPower || power > kFastPower) return false;
+    auto exact = static_cast<double>(mantissa);
+    double wide = power < 0 ? exact / kPowers[-power] : exact * kPowers[power];
+    if (wide == 0) {
+        value = negative ? -0.0f : 0.0f;
+        return true;
+    }
+    if (wide < FLT_MIN || wide > FLT_MAX) return false;
+    // Halfway between two floats: the 29 bits below single precision's 24 are 1000...0.
+    constexpr uint64_t kLowBits = (uint64_t{1} << 29) - 1, kHalfway = uint64_t{1} << 28;
+    if ((std::bit_cast<uint64_t>(wide) & kLowBits) == kHalfway) return false;
+    value = static_cast<float>(negative ? -wide : wide);
+    return true;
+}
+
+// The digits of a number text as they are scanned: significant digits into a mantissa.
+struct DecimalDigits {
+    uint64_t mantissa = 0;  // the first kFastDigits of them
+    int significant = 0;    // digits from the first nonzero one on
+
+    void Add(char c) {
+        if (significant == 0 && c == '0') return;
+        if (significant < kFastDigits) mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        ++significant;
+    }
+};
+
+// Decimal numbers: sign, digits, the decimal mark, an exponent. `rounded` is set for integers
+// stored inexactly. Hex floats, "nan" and "infinity" are no numbers; "inf" is beyond the range.
+NumberKind ParseNumber(std::string_view text, char decimal, float& value, bool& rounded) {
+    rounded = false;
+    const char* s = text.data();
+    size_t n = text.size(), i = 0;
+    bool negative = n > 0 && s[0] == '-';
+    if (n > 0 && (s[0] == '+' || s[0] == '-')) ++i;
+    size_t digits = i;
+    DecimalDigits decimalDigits;
+    for (; i < n && IsDigit(s[i]); ++i) decimalDigits.Add(s[i]);
+    size_t integerEnd = i, fractionDigits = 0;
+    int power = 0;
+    bool point = i < n && s[i] == decimal;
+    if (point) {
+        size_t start = ++i;
+        for (; i < n && IsDigit(s[i]); ++i) decimalDigits.Add(s[i]);
+        fractionDigits = i - start;
+        // Only used when every digit is in the mantissa (leading zeros as nothing).
+        power = -static_cast<int>(std::min<size_t>(fractionDigits, kExponentCap));
+    }
+    if (integerEnd == digits && fractionDigits == 0) {
+        return !point && IsInfinityText(text.substr(digits)) ? NumberKind::Beyond
+                                                             : NumberKind::NotNumber;
+    }
+    bool exponent = i < n && (s[i] == 'e' || s[i] == 'E'), negativeExponent = false;
+    if (exponent) {
+        ++i;
+        negativeExponent = i < n && s[i] == '-';
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        size_t start = i;
+        int exponentValue = 0;
+        for (; i < n && IsDigit(s[i]); ++i) {
+            exponentValue = std::min(kExponentCap, exponentValue * 10 + (s[i] - '0'));
+        }
+        if (i == start) return NumberKind::NotNumber;
+        power += negativeExponent ? -exponentValue : exponentValue;
+    }
+    if (i != n) return NumberKind::NotNumber;
+    bool exact = decimalDigits.significant <= kFastDigits;
+    if (!exact || !FastDecimal(decimalDigits.mantissa, power, negative, value)) {
+        NumberKind kind = SlowDecimal(s, n, point, decimal, negative, negativeExponent, value);
+        if (kind != NumberKind::Number) return kind;
+    }
+    if (!point && !exponent && decimalDigits.significant > static_cast<int>(kExactIntegerDigits)) {
         rounded = IntegerRounded(text.substr(digits, integerEnd - digits), value);
+    }
     return NumberKind::Number;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -211,6 +212,28 @@ TEST_F(Delimited, NumbersAreSinglePrecision) {
     EXPECT_EQ(Read("x\n1\n3.4028235e38\n-3.5e38\n"),
               "Value -3.5e38 in column x on line 4 is beyond single precision");
     EXPECT_EQ(Read("1\nInf\n"), "Value Inf in column V1 on line 2 is beyond single precision");
+    // Every decimal reads as from_chars rounds it, short or long, near halfway or not.
+    std::mt19937 random(5);
+    std::string text = "x\n";
+    Floats expected;
+    for (int i = 0; i < 30000; ++i) {
+        std::string number = std::to_string(random() % 1000000000);
+        if (i % 3 == 0) number += std::to_string(random() % 100000000);
+        if (i % 2 == 0) number.insert(random() % number.size(), ".");
+        if (i % 5 == 0) number += "e" + std::to_string(static_cast<int>(random() % 60) - 40);
+        if (i % 7 == 0) number = "16777217." + std::string(i % 11, '0') + "1";  // just past halfway
+        float value = 0;
+        auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (result.ec != std::errc()) continue;
+        text += number + "\n";
+        expected.push_back(value);
+    }
+    EXPECT_EQ(Read(text), "");
+    Floats values = Values(0);
+    ASSERT_EQ(values.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<uint32_t>(values[i]), std::bit_cast<uint32_t>(expected[i])) << i;
+    }
     // In a column of texts such a text is a text.
     EXPECT_EQ(Read("t\na\nb\ninf\n"), "");
     EXPECT_EQ(table.columns[0].texts, (Strings{"a", "b", "inf"}));
