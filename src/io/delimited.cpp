@@ -65,9 +65,20 @@ class MappedFile {
 // Fields: RFC 4180 quoting on a delimiter, a run of blanks, or none (one field per line).
 
 struct Syntax {
-    char delimiter = 0;  // 0: no delimiter; ' ' with blankRuns: runs of blanks and tabs
-    bool blankRuns = false;
+    Syntax() : Syntax(0, false) {}
+    Syntax(char delimiterChar, bool runs) : delimiter(delimiterChar), blankRuns(runs) {
+        stops['\n'] = stops['\r'] = true;
+        if (blankRuns) {
+            stops[' '] = stops['\t'] = true;
+        } else if (delimiter != 0) {
+            stops[static_cast<unsigned char>(delimiter)] = true;
+        }
+    }
+
+    char delimiter;  // 0: no delimiter; ' ' with blankRuns: runs of blanks and tabs
+    bool blankRuns;
     char decimal = '.';
+    std::array<bool, 256> stops{};  // bytes that end an unquoted field: one test per byte
 };
 
 struct Field {
@@ -87,9 +98,7 @@ inline bool IsBlank(char c, const Syntax& syntax) {
 }
 
 inline bool EndsUnquoted(char c, const Syntax& syntax) {
-    if (IsLineEnd(c)) return true;
-    if (syntax.blankRuns) return c == ' ' || c == '\t';
-    return c == syntax.delimiter && c != 0;
+    return syntax.stops[static_cast<unsigned char>(c)];
 }
 
 // Counts the line breaks (LF, CRLF or a lone CR) inside quoted text.
@@ -596,9 +605,7 @@ Syntax SniffDelimiter(const char* begin, const char* end, char decimal) {
     int bestAgreeing = 0, bestFields = 1;
     for (const Candidate& candidate : kCandidates) {
         if (candidate.delimiter == ',' && decimal == ',') continue;
-        Syntax syntax;
-        syntax.delimiter = candidate.delimiter;
-        syntax.blankRuns = candidate.blankRuns;
+        Syntax syntax(candidate.delimiter, candidate.blankRuns);
         auto [agreeing, fields] = Agreement(SampleRows(begin, end, syntax), end, syntax);
         if (fields <= 1) continue;
         if (agreeing > bestAgreeing || (agreeing == bestAgreeing && fields > bestFields)) {
@@ -1162,8 +1169,7 @@ class Reader {
     bool ChooseSyntax(std::string& error) {
         char forcedDecimal = options_.decimal;
         if (options_.delimiter != 0) {
-            syntax_.delimiter = options_.delimiter;
-            syntax_.blankRuns = options_.delimiter == ' ';
+            syntax_ = Syntax(options_.delimiter, options_.delimiter == ' ');
         } else {
             syntax_ = SniffDelimiter(begin_, end_, forcedDecimal);
         }
