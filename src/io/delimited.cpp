@@ -138,7 +138,10 @@ inline const char* ReadField(const char* p, const char* end, const Syntax& synta
         if (quote == nullptr) return nullptr;
         field.end = quote;
         p = quote + 1;
+        const char* afterQuote = p;
         while (p < end && IsBlank(*p, syntax)) ++p;
+        // Between fields delimited by blanks, the blanks after the quote end the field.
+        if (syntax.blankRuns && p != afterQuote) p = afterQuote;
         if (p < end && !EndsUnquoted(*p, syntax)) {
             // Text after the closing quote belongs to the field, as lenient readers have it.
             field.escaped = true;
@@ -585,7 +588,8 @@ int CountFields(const char* p, const char* end, const Syntax& syntax) {
     return count;
 }
 
-// The field count most rows agree on and how many do (ties to the larger count).
+// How many rows agree on the field count most rows have, and that count (ties to the larger
+// count). No agreement when the first row has another count: every later row would be refused.
 std::pair<int, int> Agreement(const std::vector<const char*>& rows, const char* end,
                               const Syntax& syntax) {
     std::map<int, int> counts;
@@ -594,6 +598,7 @@ std::pair<int, int> Agreement(const std::vector<const char*>& rows, const char* 
     for (auto [fields, agreeing] : counts) {
         if (agreeing >= best.first) best = {agreeing, fields};
     }
+    if (!rows.empty() && CountFields(rows[0], end, syntax) != best.second) return {0, 1};
     return best;
 }
 

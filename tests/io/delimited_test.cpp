@@ -93,6 +93,13 @@ TEST_F(Delimited, SniffsTheDelimiterAndDecimalMark) {
     EXPECT_EQ(Read("  a   b\n  1    2\n 10   20  \n"), "");
     EXPECT_EQ(table.detected, "delimiter blanks, header row");
     EXPECT_EQ(Values(1), (Floats{2, 20}));
+    EXPECT_EQ(Read("a b c\n\"x y\" 1 2\nz  \"\" 4\n"), "");
+    EXPECT_EQ(Texts(0), (Strings{"x y", "z"}));
+    EXPECT_EQ(Values(1), (Floats{1, M}));
+    // A delimiter that splits the rows below the first but not the first is none.
+    EXPECT_EQ(Read("name\nJohn Smith\nAnn Lee\n"), "");
+    EXPECT_EQ(table.detected, "no delimiter, header row");
+    EXPECT_EQ(Texts(0), (Strings{"John Smith", "Ann Lee"}));
     EXPECT_EQ(Read("1.5\n2\n-3\n"), "");
     EXPECT_EQ(table.detected, "no delimiter, no header row");
     EXPECT_EQ(Values(0), (Floats{1.5f, 2, -3}));
