@@ -715,9 +715,10 @@ class TextDictionary {
 
 // ---------------------------------------------------------------------------------------------
 // Parsing rows in parallel. Each chunk of rows reads every kept column as numbers while that
-// holds, and turns a column to texts (re-reading its rows so far) when non-numbers pass the rate
-// a number column allows; after the chunks, columns whose chunks disagree with the column's kind
-// are re-read in those chunks only.
+// holds, and turns a column to texts when non-numbers pass the rate a number column allows (its
+// earlier rows are read again at the chunk's end, in one pass with every other column that
+// turned). After the chunks, columns whose chunks disagree with the column's kind are read again
+// in those chunks only.
 
 // A number column has fewer than one non-number in this many of its non-missing fields.
 constexpr int64_t kNonNumberRate = 20;
@@ -730,7 +731,7 @@ struct ChunkColumn {
     bool texts = false;     // read as texts (levels and dates) rather than numbers
     bool settled = false;   // the column's kind is known: no turning to texts
     int64_t rereadEnd = 0;  // rows of the chunk before this one are to be read again
-    int64_t missing = 0, numbers = 0, dates = 0, nonMissing = 0;
+    int64_t numbers = 0, dates = 0, nonMissing = 0;
     int64_t nonNumbers = 0, firstNonNumberRow = -1;
     std::string firstNonNumberText;
     int64_t rounded = 0, firstRoundedRow = -1;
@@ -742,7 +743,7 @@ struct ChunkColumn {
 
     void Reset(bool asTexts) {
         texts = asTexts;
-        missing = numbers = dates = nonMissing = nonNumbers = rounded = 0;
+        numbers = dates = nonMissing = nonNumbers = rounded = 0;
         firstNonNumberRow = firstRoundedRow = firstBeyondRow = -1;
         firstNonNumberText.clear();
         firstBeyondText.clear();
@@ -857,7 +858,6 @@ class ChunkParser {
         ImportColumn& out = (*context_.output)[kept];
         auto unit = static_cast<size_t>(row + 1);
         if (context_.missing->Missing(field)) {
-            ++column.missing;
             out.values[unit] = MissingValue;
             if (column.texts) out.levels[unit] = 0;
             return;
