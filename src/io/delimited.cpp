@@ -491,6 +491,47 @@ bool BlankRow(const char* p, const char* end) {
     return p == end || IsLineEnd(*p);
 }
 
+// Where the line at `p` ends (LF, CR or the end of the file).
+const char* LineEnd(const char* p, const char* end, bool hasCR) {
+    auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* lineEnd = newline != nullptr ? newline : end;
+    if (hasCR) {
+        auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lineEnd - p)));
+        if (cr != nullptr) lineEnd = cr;
+    }
+    return lineEnd;
+}
+
+// Whether the quote at `quote` opens a field (blanks before it aside), as ReadField sees it.
+bool StartsField(const char* rowStart, const char* quote, const Syntax& syntax) {
+    const char* p = quote;
+    while (p > rowStart && IsBlank(p[-1], syntax)) --p;
+    if (p == rowStart) return true;
+    if (syntax.blankRuns) return p != quote;
+    return syntax.delimiter != 0 && p[-1] == syntax.delimiter;
+}
+
+// The line end of a row that holds a quote, going from quote to quote: only a quote that opens
+// a field starts quoted text, which may run over line ends (counted in `breaks`). Null when a
+// quote is not closed.
+const char* QuotedRowEnd(const char* rowStart, const char* lineEnd, const char* end,
+                         const Syntax& syntax, bool hasCR, int64_t& breaks) {
+    breaks = 0;
+    for (const char* p = rowStart;;) {
+        auto* quote =
+            static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(lineEnd - p)));
+        if (quote == nullptr) return lineEnd;
+        p = quote + 1;
+        if (!StartsField(rowStart, quote, syntax)) continue;
+        bool doubled = false;
+        const char* close = ClosingQuote(p, end, doubled);
+        if (close == nullptr) return nullptr;
+        breaks += CountBreaks(p, close);
+        p = close + 1;
+        if (close >= lineEnd) lineEnd = LineEnd(p, end, hasCR);
+    }
+}
+
 // One pass over the file finding row starts; rows without a quote are found by memchr alone.
 bool FindRows(const char* begin, const char* end, const Syntax& syntax, Rows& rows,
               int64_t& openQuoteLine) {
@@ -502,17 +543,10 @@ bool FindRows(const char* begin, const char* end, const Syntax& syntax, Rows& ro
             ++line;
             continue;
         }
-        auto* newline =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* lineEnd = newline != nullptr ? newline : end;
-        if (hasCR) {
-            auto* cr =
-                static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lineEnd - p)));
-            if (cr != nullptr) lineEnd = cr;
-        }
+        const char* lineEnd = LineEnd(p, end, hasCR);
         int64_t breaks = 0;
         if (std::memchr(p, '"', static_cast<size_t>(lineEnd - p)) != nullptr) {
-            lineEnd = ScanQuotedRow(p, end, syntax, breaks);
+            lineEnd = QuotedRowEnd(p, lineEnd, end, syntax, hasCR, breaks);
             if (lineEnd == nullptr) {
                 openQuoteLine = line;
                 return false;
