@@ -65,9 +65,20 @@ class MappedFile {
 // Fields: RFC 4180 quoting on a delimiter, a run of blanks, or none (one field per line).
 
 struct Syntax {
-    char delimiter = 0;  // 0: no delimiter; ' ' with blankRuns: runs of blanks and tabs
-    bool blankRuns = false;
+    Syntax() : Syntax(0, false) {}
+    Syntax(char delimiterChar, bool runs) : delimiter(delimiterChar), blankRuns(runs) {
+        stops['\n'] = stops['\r'] = true;
+        if (blankRuns) {
+            stops[' '] = stops['\t'] = true;
+        } else if (delimiter != 0) {
+            stops[static_cast<unsigned char>(delimiter)] = true;
+        }
+    }
+
+    char delimiter;  // 0: no delimiter; ' ' with blankRuns: runs of blanks and tabs
+    bool blankRuns;
     char decimal = '.';
+    std::array<bool, 256> stops{};  // bytes that end an unquoted field: one test per byte
 };
 
 struct Field {
@@ -87,9 +98,7 @@ inline bool IsBlank(char c, const Syntax& syntax) {
 }
 
 inline bool EndsUnquoted(char c, const Syntax& syntax) {
-    if (IsLineEnd(c)) return true;
-    if (syntax.blankRuns) return c == ' ' || c == '\t';
-    return c == syntax.delimiter && c != 0;
+    return syntax.stops[static_cast<unsigned char>(c)];
 }
 
 // Counts the line breaks (LF, CRLF or a lone CR) inside quoted text.
@@ -129,7 +138,10 @@ inline const char* ReadField(const char* p, const char* end, const Syntax& synta
         if (quote == nullptr) return nullptr;
         field.end = quote;
         p = quote + 1;
+        const char* afterQuote = p;
         while (p < end && IsBlank(*p, syntax)) ++p;
+        // Between fields delimited by blanks, the blanks after the quote end the field.
+        if (syntax.blankRuns && p != afterQuote) p = afterQuote;
         if (p < end && !EndsUnquoted(*p, syntax)) {
             // Text after the closing quote belongs to the field, as lenient readers have it.
             field.escaped = true;
@@ -479,6 +491,47 @@ bool BlankRow(const char* p, const char* end) {
     return p == end || IsLineEnd(*p);
 }
 
+// Where the line at `p` ends (LF, CR or the end of the file).
+const char* LineEnd(const char* p, const char* end, bool hasCR) {
+    auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* lineEnd = newline != nullptr ? newline : end;
+    if (hasCR) {
+        auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lineEnd - p)));
+        if (cr != nullptr) lineEnd = cr;
+    }
+    return lineEnd;
+}
+
+// Whether the quote at `quote` opens a field (blanks before it aside), as ReadField sees it.
+bool StartsField(const char* rowStart, const char* quote, const Syntax& syntax) {
+    const char* p = quote;
+    while (p > rowStart && IsBlank(p[-1], syntax)) --p;
+    if (p == rowStart) return true;
+    if (syntax.blankRuns) return p != quote;
+    return syntax.delimiter != 0 && p[-1] == syntax.delimiter;
+}
+
+// The line end of a row that holds a quote, going from quote to quote: only a quote that opens
+// a field starts quoted text, which may run over line ends (counted in `breaks`). Null when a
+// quote is not closed.
+const char* QuotedRowEnd(const char* rowStart, const char* lineEnd, const char* end,
+                         const Syntax& syntax, bool hasCR, int64_t& breaks) {
+    breaks = 0;
+    for (const char* p = rowStart;;) {
+        auto* quote =
+            static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(lineEnd - p)));
+        if (quote == nullptr) return lineEnd;
+        p = quote + 1;
+        if (!StartsField(rowStart, quote, syntax)) continue;
+        bool doubled = false;
+        const char* close = ClosingQuote(p, end, doubled);
+        if (close == nullptr) return nullptr;
+        breaks += CountBreaks(p, close);
+        p = close + 1;
+        if (close >= lineEnd) lineEnd = LineEnd(p, end, hasCR);
+    }
+}
+
 // One pass over the file finding row starts; rows without a quote are found by memchr alone.
 bool FindRows(const char* begin, const char* end, const Syntax& syntax, Rows& rows,
               int64_t& openQuoteLine) {
@@ -490,17 +543,10 @@ bool FindRows(const char* begin, const char* end, const Syntax& syntax, Rows& ro
             ++line;
             continue;
         }
-        auto* newline =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* lineEnd = newline != nullptr ? newline : end;
-        if (hasCR) {
-            auto* cr =
-                static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lineEnd - p)));
-            if (cr != nullptr) lineEnd = cr;
-        }
+        const char* lineEnd = LineEnd(p, end, hasCR);
         int64_t breaks = 0;
         if (std::memchr(p, '"', static_cast<size_t>(lineEnd - p)) != nullptr) {
-            lineEnd = ScanQuotedRow(p, end, syntax, breaks);
+            lineEnd = QuotedRowEnd(p, lineEnd, end, syntax, hasCR, breaks);
             if (lineEnd == nullptr) {
                 openQuoteLine = line;
                 return false;
@@ -576,7 +622,8 @@ int CountFields(const char* p, const char* end, const Syntax& syntax) {
     return count;
 }
 
-// The field count most rows agree on and how many do (ties to the larger count).
+// How many rows agree on the field count most rows have, and that count (ties to the larger
+// count). No agreement when the first row has another count: every later row would be refused.
 std::pair<int, int> Agreement(const std::vector<const char*>& rows, const char* end,
                               const Syntax& syntax) {
     std::map<int, int> counts;
@@ -585,6 +632,7 @@ std::pair<int, int> Agreement(const std::vector<const char*>& rows, const char* 
     for (auto [fields, agreeing] : counts) {
         if (agreeing >= best.first) best = {agreeing, fields};
     }
+    if (!rows.empty() && CountFields(rows[0], end, syntax) != best.second) return {0, 1};
     return best;
 }
 
@@ -596,9 +644,7 @@ Syntax SniffDelimiter(const char* begin, const char* end, char decimal) {
     int bestAgreeing = 0, bestFields = 1;
     for (const Candidate& candidate : kCandidates) {
         if (candidate.delimiter == ',' && decimal == ',') continue;
-        Syntax syntax;
-        syntax.delimiter = candidate.delimiter;
-        syntax.blankRuns = candidate.blankRuns;
+        Syntax syntax(candidate.delimiter, candidate.blankRuns);
         auto [agreeing, fields] = Agreement(SampleRows(begin, end, syntax), end, syntax);
         if (fields <= 1) continue;
         if (agreeing > bestAgreeing || (agreeing == bestAgreeing && fields > bestFields)) {
@@ -703,9 +749,10 @@ class TextDictionary {
 
 // ---------------------------------------------------------------------------------------------
 // Parsing rows in parallel. Each chunk of rows reads every kept column as numbers while that
-// holds, and turns a column to texts (re-reading its rows so far) when non-numbers pass the rate
-// a number column allows; after the chunks, columns whose chunks disagree with the column's kind
-// are re-read in those chunks only.
+// holds, and turns a column to texts when non-numbers pass the rate a number column allows (its
+// earlier rows are read again at the chunk's end, in one pass with every other column that
+// turned). After the chunks, columns whose chunks disagree with the column's kind are read again
+// in those chunks only.
 
 // A number column has fewer than one non-number in this many of its non-missing fields.
 constexpr int64_t kNonNumberRate = 20;
@@ -718,7 +765,7 @@ struct ChunkColumn {
     bool texts = false;     // read as texts (levels and dates) rather than numbers
     bool settled = false;   // the column's kind is known: no turning to texts
     int64_t rereadEnd = 0;  // rows of the chunk before this one are to be read again
-    int64_t missing = 0, numbers = 0, dates = 0, nonMissing = 0;
+    int64_t numbers = 0, dates = 0, nonMissing = 0;
     int64_t nonNumbers = 0, firstNonNumberRow = -1;
     std::string firstNonNumberText;
     int64_t rounded = 0, firstRoundedRow = -1;
@@ -730,7 +777,7 @@ struct ChunkColumn {
 
     void Reset(bool asTexts) {
         texts = asTexts;
-        missing = numbers = dates = nonMissing = nonNumbers = rounded = 0;
+        numbers = dates = nonMissing = nonNumbers = rounded = 0;
         firstNonNumberRow = firstRoundedRow = firstBeyondRow = -1;
         firstNonNumberText.clear();
         firstBeyondText.clear();
@@ -845,7 +892,6 @@ class ChunkParser {
         ImportColumn& out = (*context_.output)[kept];
         auto unit = static_cast<size_t>(row + 1);
         if (context_.missing->Missing(field)) {
-            ++column.missing;
             out.values[unit] = MissingValue;
             if (column.texts) out.levels[unit] = 0;
             return;
@@ -1162,8 +1208,7 @@ class Reader {
     bool ChooseSyntax(std::string& error) {
         char forcedDecimal = options_.decimal;
         if (options_.delimiter != 0) {
-            syntax_.delimiter = options_.delimiter;
-            syntax_.blankRuns = options_.delimiter == ' ';
+            syntax_ = Syntax(options_.delimiter, options_.delimiter == ' ');
         } else {
             syntax_ = SniffDelimiter(begin_, end_, forcedDecimal);
         }

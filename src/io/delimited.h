@@ -24,6 +24,7 @@ struct DelimitedOptions {
 
 // Reads the file at `path` into `table`. `shown` is the name used in messages (as the user typed
 // it). False with `error` set when the file cannot be read as a table; `table` is then empty.
+// Messages name a column that has no header text by its place in the file: V1, V2, ...
 bool ReadDelimited(const std::string& path, const std::string& shown,
                    const DelimitedOptions& options, ImportTable& table, std::string& error);
 

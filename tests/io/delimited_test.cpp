@@ -93,6 +93,13 @@ TEST_F(Delimited, SniffsTheDelimiterAndDecimalMark) {
     EXPECT_EQ(Read("  a   b\n  1    2\n 10   20  \n"), "");
     EXPECT_EQ(table.detected, "delimiter blanks, header row");
     EXPECT_EQ(Values(1), (Floats{2, 20}));
+    EXPECT_EQ(Read("a b c\n\"x y\" 1 2\nz  \"\" 4\n"), "");
+    EXPECT_EQ(Texts(0), (Strings{"x y", "z"}));
+    EXPECT_EQ(Values(1), (Floats{1, M}));
+    // A delimiter that splits the rows below the first but not the first is none.
+    EXPECT_EQ(Read("name\nJohn Smith\nAnn Lee\n"), "");
+    EXPECT_EQ(table.detected, "no delimiter, header row");
+    EXPECT_EQ(Texts(0), (Strings{"John Smith", "Ann Lee"}));
     EXPECT_EQ(Read("1.5\n2\n-3\n"), "");
     EXPECT_EQ(table.detected, "no delimiter, no header row");
     EXPECT_EQ(Values(0), (Floats{1.5f, 2, -3}));
@@ -119,9 +126,14 @@ TEST_F(Delimited, QuotesHoldDelimitersQuotesAndLineBreaks) {
     // Lines inside quotes still count: the bad row starts on line 4.
     EXPECT_EQ(Read("a,b\n\"1\n2\",3\n4\n"), "Line 4 of t.csv has 1 fields, not 2");
     EXPECT_EQ(Read("a,b\n1,2\n3,\"open\n4,5\n"), "Quote opened on line 3 of t.csv is not closed");
-    // A quote inside an unquoted field is data.
+    // A quote inside an unquoted field is data; text after a closing quote joins the field.
     EXPECT_EQ(Read("h,w\n5'3\",1\n"), "");
     EXPECT_EQ(Texts(0), (Strings{"5'3\""}));
+    std::string quotes = "a,b\nx \"y,1\n\"p\" q,2\n  \"r\n\",3\n";
+    EXPECT_EQ(Read(quotes), "");
+    EXPECT_EQ(Texts(0), (Strings{"x \"y", "p q", "r\n"}));
+    EXPECT_EQ(Values(1), (Floats{1, 2, 3}));
+    EXPECT_EQ(Read(quotes + "4\n"), "Line 6 of t.csv has 1 fields, not 2");
 }
 
 TEST_F(Delimited, GuessesTheHeaderRow) {
