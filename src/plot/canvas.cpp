@@ -210,12 +210,28 @@ TextBox MeasureText(double x, double y, const std::string& text, double pixels, 
     return BoxOf(x, y, text, Place(text, pixels, anchor), anchor);
 }
 
-bool Overlap(const TextBox& a, const TextBox& b) {
-    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+bool Overlap(const TextBox& a, const TextBox& b, double gap) {
+    return a.left < b.right + gap && b.left < a.right + gap && a.top < b.bottom + gap &&
+           b.top < a.bottom + gap;
 }
 
 bool InsideBitmap(const TextBox& box) {
     return box.left >= 0 && box.top >= 0 && box.right <= BitmapWidth && box.bottom <= BitmapHeight;
+}
+
+TextBox Moved(TextBox box, double dx, double dy) {
+    box.left += dx, box.right += dx, box.top += dy, box.bottom += dy;
+    return box;
+}
+
+TextBox MovedInside(TextBox box, double margin) {
+    const double dx = box.left < margin                  ? margin - box.left
+                      : box.right > BitmapWidth - margin ? BitmapWidth - margin - box.right
+                                                         : 0;
+    const double dy = box.top < margin                     ? margin - box.top
+                      : box.bottom > BitmapHeight - margin ? BitmapHeight - margin - box.bottom
+                                                           : 0;
+    return Moved(box, dx, dy);
 }
 
 void RecordTextBoxes(std::vector<TextBox>* boxes) {

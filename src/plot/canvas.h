@@ -41,14 +41,19 @@ void ScreenText(double x, double y, const std::string& text, double pixels, Anch
                 int colour);
 
 // The rectangle a text fills on the bitmap: its advance along and the font's ascent and descent
-// across, widened to any ink beyond them (turned for MiddleLeftUpwards). Two texts whose boxes do not meet cannot touch.
+// across, widened to any ink beyond them (turned for MiddleLeftUpwards). Two texts whose boxes do
+// not meet cannot touch.
 struct TextBox {
     double left = 0, top = 0, right = 0, bottom = 0;
     std::string text;
 };
 TextBox MeasureText(double x, double y, const std::string& text, double pixels, Anchor anchor);
-bool Overlap(const TextBox& a, const TextBox& b);
+// True when the boxes meet or come closer than `gap` pixels.
+bool Overlap(const TextBox& a, const TextBox& b, double gap = 0);
 bool InsideBitmap(const TextBox& box);
+TextBox Moved(TextBox box, double dx, double dy);
+// Moved the least distance that brings it `margin` pixels inside the bitmap, where it fits.
+TextBox MovedInside(TextBox box, double margin);
 
 // Test hook: while set, every text written on the bitmap adds its box to `boxes`.
 void RecordTextBoxes(std::vector<TextBox>* boxes);

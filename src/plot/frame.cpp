@@ -21,8 +21,9 @@ constexpr double edgeTolerance = 1e-9;
 constexpr double numberPoints = 10;
 constexpr double titlePointsPerSize = 2.5;
 constexpr double axisTextPointsPerSize = 1.7;
-constexpr int numberGap = 2;   // pixels between a numbered tick and its number
-constexpr int edgeMargin = 2;  // pixels kept free between a number and the edge of the bitmap
+constexpr int numberGap = 2;      // pixels between a numbered tick and its number
+constexpr int numberSpacing = 4;  // pixels at least between two numbers, so each reads alone
+constexpr int edgeMargin = 2;     // pixels kept free between a number and the edge of the bitmap
 
 struct Axis {
     bool horizontal;
@@ -84,24 +85,6 @@ struct Number {
     TextBox box;
 };
 
-TextBox Moved(TextBox box, double dx, double dy) {
-    box.left += dx, box.right += dx, box.top += dy, box.bottom += dy;
-    return box;
-}
-
-// Moves a box the least distance that brings it a margin inside the bitmap (an end number that
-// would stand out over the edge is set near it instead).
-TextBox ShiftedInside(TextBox box) {
-    const double dx = box.left < edgeMargin                  ? edgeMargin - box.left
-                      : box.right > BitmapWidth - edgeMargin ? BitmapWidth - edgeMargin - box.right
-                                                             : 0;
-    const double dy = box.top < edgeMargin ? edgeMargin - box.top
-                      : box.bottom > BitmapHeight - edgeMargin
-                          ? BitmapHeight - edgeMargin - box.bottom
-                          : 0;
-    return Moved(box, dx, dy);
-}
-
 // Every `every`-th number: the multiples of `every` times the step, or counted from the first
 // number when fewer than two of those are on the axis.
 std::vector<TextBox> EveryNth(const std::vector<Number>& numbers, long every) {
@@ -118,7 +101,7 @@ std::vector<TextBox> EveryNth(const std::vector<Number>& numbers, long every) {
 bool StandApart(const std::vector<TextBox>& boxes) {
     for (size_t i = 0; i < boxes.size(); ++i)
         for (size_t j = 0; j < i; ++j)
-            if (Overlap(boxes[i], boxes[j])) return false;
+            if (Overlap(boxes[i], boxes[j], numberSpacing)) return false;
     return true;
 }
 
@@ -137,9 +120,10 @@ std::vector<TextBox> Thinned(const std::vector<Number>& numbers) {
 // A number that meets one drawn before (the lowest y number and the first x number share the
 // corner of the frame) is moved up clear of it; when that makes it meet another, it is left out.
 bool Clear(TextBox& box, const std::vector<TextBox>& before, const std::vector<TextBox>& others) {
-    const auto meets = [&box](const TextBox& other) { return Overlap(box, other); };
+    const auto meets = [&box](const TextBox& other) { return Overlap(box, other, numberSpacing); };
     for (const TextBox& other : before)
-        if (Overlap(box, other)) box = Moved(box, 0, other.top - box.bottom);
+        if (Overlap(box, other, numberSpacing))
+            box = Moved(box, 0, other.top - numberSpacing - box.bottom);
     return InsideBitmap(box) && std::none_of(before.begin(), before.end(), meets) &&
            std::none_of(others.begin(), others.end(), meets);
 }
@@ -190,7 +174,8 @@ void NumberedTicks(const Axis& axis, double step, int decimals, std::vector<Text
                 {i, MeasureText(s.left - gap, py, text, pixels, Anchor::MiddleRight)});
             labels.push_back({double(s.left - gap), py + pixels * 0.3, text});
         }
-        numbers.back().box = ShiftedInside(numbers.back().box);
+        // An end number that would stand out over the edge of the bitmap is set inside it.
+        numbers.back().box = MovedInside(numbers.back().box, edgeMargin);
     }
     ScreenNumbers(numbers, pixels, s.axisColour, placed);
     PSTicks(strokes, step < 0);

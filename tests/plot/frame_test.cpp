@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <random>
 
 #include "data/vectors.h"
@@ -25,30 +24,9 @@ bool IsNumber(const std::string& text) {
 
 // The boxes of the axis numbers that `draw` writes on the bitmap.
 std::vector<TextBox> NumbersDrawn(const std::function<void()>& draw) {
-    std::vector<TextBox> boxes;
-    RecordTextBoxes(&boxes);
-    draw();
-    RecordTextBoxes(nullptr);
+    std::vector<TextBox> boxes = TextsDrawn(draw);
     std::erase_if(boxes, [](const TextBox& b) { return !IsNumber(b.text); });
     return boxes;
-}
-
-std::string Describe(const TextBox& b) {
-    return "\"" + b.text + "\" at [" + std::to_string(b.left) + ", " + std::to_string(b.right) +
-           "] x [" + std::to_string(b.top) + ", " + std::to_string(b.bottom) + "]";
-}
-
-// Every box inside the bitmap and no two meeting; reports the first fault for `what`.
-::testing::AssertionResult Legible(const std::vector<TextBox>& boxes) {
-    for (size_t i = 0; i < boxes.size(); ++i) {
-        if (!InsideBitmap(boxes[i]))
-            return ::testing::AssertionFailure() << Describe(boxes[i]) << " leaves the bitmap";
-        for (size_t j = 0; j < i; ++j)
-            if (Overlap(boxes[i], boxes[j]))
-                return ::testing::AssertionFailure()
-                       << Describe(boxes[i]) << " meets " << Describe(boxes[j]);
-    }
-    return ::testing::AssertionSuccess();
 }
 
 bool OnXAxis(const TextBox& b) {
