@@ -2,6 +2,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -17,6 +18,7 @@ constexpr double numberPoints = 10;  // axis numbers and texts at data points
 
 cairo_surface_t* surface = nullptr;
 cairo_t* context = nullptr;
+std::vector<TextBox>* recordedBoxes = nullptr;
 
 // Frees the bitmap and the font caches of cairo and fontconfig at program end, so that leak
 // checkers see only what the program itself still holds.
@@ -152,38 +154,101 @@ void ScreenMarker(int type, int size, int x, int y, int colour) {
     }
 }
 
+namespace {
+
+// Where a text starts: the offset from its anchor to the start of its baseline, measured along
+// the text (turned with it for MiddleLeftUpwards), and the metrics the offset comes from.
+struct Placement {
+    double dx = 0, dy = 0;
+    cairo_text_extents_t extents{};
+    cairo_font_extents_t font{};
+};
+
+Placement Place(const std::string& text, double pixels, Anchor anchor) {
+    cairo_t* cr = Context();
+    cairo_set_font_size(cr, pixels);
+    Placement p;
+    cairo_text_extents(cr, text.c_str(), &p.extents);
+    cairo_font_extents(cr, &p.font);
+    const double advance = p.extents.x_advance, ascent = p.font.ascent, descent = p.font.descent;
+    switch (anchor) {
+        case Anchor::TopCentre:
+            p.dx = -advance / 2, p.dy = ascent;
+            break;
+        case Anchor::BottomCentre:
+            p.dx = -advance / 2, p.dy = -descent;
+            break;
+        case Anchor::TopLeft:
+            p.dy = ascent;
+            break;
+        case Anchor::MiddleRight:
+            p.dx = -advance, p.dy = (ascent - descent) / 2;
+            break;
+        case Anchor::MiddleLeftUpwards:
+            p.dx = -advance / 2, p.dy = ascent;
+            break;
+    }
+    return p;
+}
+
+TextBox BoxOf(double x, double y, const std::string& text, const Placement& p, Anchor anchor) {
+    // Glyphs may reach past their advance (the advances are whole pixels, the outlines not).
+    const cairo_text_extents_t& ink = p.extents;
+    const double along0 = p.dx + std::min(0.0, ink.x_bearing);
+    const double along1 = p.dx + std::max(ink.x_advance, ink.x_bearing + ink.width);
+    const double across0 = p.dy + std::min(-p.font.ascent, ink.y_bearing);
+    const double across1 = p.dy + std::max(p.font.descent, ink.y_bearing + ink.height);
+    // Turned upwards, the text runs towards smaller y and its top faces left.
+    if (anchor == Anchor::MiddleLeftUpwards)
+        return {x + across0, y - along1, x + across1, y - along0, text};
+    return {x + along0, y + across0, x + along1, y + across1, text};
+}
+
+}  // namespace
+
+TextBox MeasureText(double x, double y, const std::string& text, double pixels, Anchor anchor) {
+    return BoxOf(x, y, text, Place(text, pixels, anchor), anchor);
+}
+
+bool Overlap(const TextBox& a, const TextBox& b, double gap) {
+    return a.left < b.right + gap && b.left < a.right + gap && a.top < b.bottom + gap &&
+           b.top < a.bottom + gap;
+}
+
+bool InsideBitmap(const TextBox& box) {
+    return box.left >= 0 && box.top >= 0 && box.right <= BitmapWidth && box.bottom <= BitmapHeight;
+}
+
+TextBox Moved(TextBox box, double dx, double dy) {
+    box.left += dx, box.right += dx, box.top += dy, box.bottom += dy;
+    return box;
+}
+
+TextBox MovedInside(TextBox box, double margin) {
+    const double dx = box.left < margin                  ? margin - box.left
+                      : box.right > BitmapWidth - margin ? BitmapWidth - margin - box.right
+                                                         : 0;
+    const double dy = box.top < margin                     ? margin - box.top
+                      : box.bottom > BitmapHeight - margin ? BitmapHeight - margin - box.bottom
+                                                           : 0;
+    return Moved(box, dx, dy);
+}
+
+void RecordTextBoxes(std::vector<TextBox>* boxes) {
+    recordedBoxes = boxes;
+}
+
 void ScreenText(double x, double y, const std::string& text, double pixels, Anchor anchor,
                 int colour) {
     if (text.empty()) return;
     cairo_t* cr = Context();
     Colour(colour);
-    cairo_set_font_size(cr, pixels);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    cairo_font_extents_t font;
-    cairo_font_extents(cr, &font);
-    double dx = 0, dy = 0;  // from the anchor to the start of the baseline, along the text
-    switch (anchor) {
-        case Anchor::TopCentre:
-            dx = -extents.x_advance / 2, dy = font.ascent;
-            break;
-        case Anchor::BottomCentre:
-            dx = -extents.x_advance / 2, dy = -font.descent;
-            break;
-        case Anchor::TopLeft:
-            dy = font.ascent;
-            break;
-        case Anchor::MiddleRight:
-            dx = -extents.x_advance, dy = (font.ascent - font.descent) / 2;
-            break;
-        case Anchor::MiddleLeftUpwards:
-            dx = -extents.x_advance / 2, dy = font.ascent;
-            break;
-    }
+    const Placement p = Place(text, pixels, anchor);
+    if (recordedBoxes != nullptr) recordedBoxes->push_back(BoxOf(x, y, text, p, anchor));
     cairo_save(cr);
     cairo_translate(cr, x, y);
     if (anchor == Anchor::MiddleLeftUpwards) cairo_rotate(cr, -M_PI / 2);
-    cairo_move_to(cr, dx, dy);
+    cairo_move_to(cr, p.dx, p.dy);
     cairo_show_text(cr, text.c_str());
     cairo_restore(cr);
 }

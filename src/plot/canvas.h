@@ -9,6 +9,7 @@
 #include <cairo.h>
 
 #include <string>
+#include <vector>
 
 #include "plot/settings.h"
 
@@ -38,6 +39,24 @@ enum class Anchor { TopCentre, BottomCentre, TopLeft, MiddleRight, MiddleLeftUpw
 // Text of `pixels` height; MiddleLeftUpwards writes it turned by 90 degrees, its top to the left.
 void ScreenText(double x, double y, const std::string& text, double pixels, Anchor anchor,
                 int colour);
+
+// The rectangle a text fills on the bitmap: its advance along and the font's ascent and descent
+// across, widened to any ink beyond them (turned for MiddleLeftUpwards). Two texts whose boxes do
+// not meet cannot touch.
+struct TextBox {
+    double left = 0, top = 0, right = 0, bottom = 0;
+    std::string text;
+};
+TextBox MeasureText(double x, double y, const std::string& text, double pixels, Anchor anchor);
+// True when the boxes meet or come closer than `gap` pixels.
+bool Overlap(const TextBox& a, const TextBox& b, double gap = 0);
+bool InsideBitmap(const TextBox& box);
+TextBox Moved(TextBox box, double dx, double dy);
+// Moved the least distance that brings it `margin` pixels inside the bitmap, where it fits.
+TextBox MovedInside(TextBox box, double margin);
+
+// Test hook: while set, every text written on the bitmap adds its box to `boxes`.
+void RecordTextBoxes(std::vector<TextBox>* boxes);
 
 // Font height in pixels for a PostScript size in points, so both pictures match.
 double PixelsForPoints(double points);

@@ -1,5 +1,6 @@
 #include "plot/frame.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -20,7 +21,9 @@ constexpr double edgeTolerance = 1e-9;
 constexpr double numberPoints = 10;
 constexpr double titlePointsPerSize = 2.5;
 constexpr double axisTextPointsPerSize = 1.7;
-constexpr int numberGap = 2;  // pixels between a numbered tick and its number
+constexpr int numberGap = 2;      // pixels between a numbered tick and its number
+constexpr int numberSpacing = 4;  // pixels at least between two numbers, so each reads alone
+constexpr int edgeMargin = 2;     // pixels kept free between a number and the edge of the bitmap
 
 struct Axis {
     bool horizontal;
@@ -75,12 +78,82 @@ void PlainTicks(const Axis& axis, double step) {
     PSTicks(strokes, step < 0);
 }
 
-void NumberedTicks(const Axis& axis, double step, int decimals) {
+// An axis number on the bitmap: its mark index (the value is index times the step) and the box
+// it fills.
+struct Number {
+    long index;
+    TextBox box;
+};
+
+// Every `every`-th number: the multiples of `every` times the step, or counted from the first
+// number when fewer than two of those are on the axis.
+std::vector<TextBox> EveryNth(const std::vector<Number>& numbers, long every) {
+    const auto rest = [every](const Number& n) { return (n.index % every + every) % every; };
+    const auto multiple = [&rest](const Number& n) { return rest(n) == 0; };
+    const long from =
+        std::count_if(numbers.begin(), numbers.end(), multiple) >= 2 ? 0 : rest(numbers.front());
+    std::vector<TextBox> kept;
+    for (const Number& n : numbers)
+        if (rest(n) == from) kept.push_back(n.box);
+    return kept;
+}
+
+bool StandApart(const std::vector<TextBox>& boxes) {
+    for (size_t i = 0; i < boxes.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (Overlap(boxes[i], boxes[j], numberSpacing)) return false;
+    return true;
+}
+
+// The numbers of an axis thinned to every 1st, 2nd, 5th, 10th, 20th, 50th, ..., the first of
+// these that keeps any two apart; the numbers kept are then multiples of a round multiple of the
+// step.
+std::vector<TextBox> Thinned(const std::vector<Number>& numbers) {
+    if (numbers.empty()) return {};
+    for (long power = 1;; power *= 10)
+        for (long f : {1, 2, 5}) {
+            std::vector<TextBox> kept = EveryNth(numbers, f * power);
+            if (kept.size() <= 1 || StandApart(kept)) return kept;
+        }
+}
+
+// A number that meets one drawn before (the lowest y number and the first x number share the
+// corner of the frame) is moved up clear of it; when that makes it meet another, it is left out.
+bool Clear(TextBox& box, const std::vector<TextBox>& before, const std::vector<TextBox>& others) {
+    const auto meets = [&box](const TextBox& other) { return Overlap(box, other, numberSpacing); };
+    for (const TextBox& other : before)
+        if (Overlap(box, other, numberSpacing))
+            box = Moved(box, 0, other.top - numberSpacing - box.bottom);
+    return InsideBitmap(box) && std::none_of(before.begin(), before.end(), meets) &&
+           std::none_of(others.begin(), others.end(), meets);
+}
+
+// Draws the numbers of one axis that stay after thinning and are clear of the numbers already on
+// the bitmap (`placed`, where the numbers drawn here are added).
+void ScreenNumbers(const std::vector<Number>& numbers, double pixels, int colour,
+                   std::vector<TextBox>& placed) {
+    std::vector<TextBox> kept = Thinned(numbers);
+    const std::vector<TextBox> before = placed;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        TextBox box = kept[i];
+        std::vector<TextBox> others = kept;
+        others.erase(others.begin() + static_cast<long>(i));
+        if (!Clear(box, before, others)) continue;
+        kept[i] = box;
+        ScreenText(box.left, box.top, box.text, pixels, Anchor::TopLeft, colour);
+        placed.push_back(box);
+    }
+}
+
+// The numbered marks of an axis. The picture file gets every number at its tick; the bitmap gets
+// them shifted inside its edges and thinned where they would run into each other.
+void NumberedTicks(const Axis& axis, double step, int decimals, std::vector<TextBox>& placed) {
     if (!Drawable(step, axis)) return;
     const PlotSettings& s = Settings();
     const double a = std::fabs(step);
     std::vector<PSSegmentPoints> strokes;
     std::vector<PSLabel> labels;
+    std::vector<Number> numbers;
     const double pixels = PixelsForPoints(numberPoints);
     const int gap = s.labelTickLength + numberGap;
     const long first = static_cast<long>(std::trunc(axis.lower / a)) - 1;
@@ -92,14 +165,19 @@ void NumberedTicks(const Axis& axis, double step, int decimals) {
         const std::string text = AxisNumber(v, decimals);
         if (axis.horizontal) {
             const double px = ScreenX(v);
-            ScreenText(px, s.bottom + gap, text, pixels, Anchor::TopCentre, s.axisColour);
+            numbers.push_back(
+                {i, MeasureText(px, s.bottom + gap, text, pixels, Anchor::TopCentre)});
             labels.push_back({px, s.bottom + gap + pixels * 0.8, text});
         } else {
             const double py = ScreenY(v);
-            ScreenText(s.left - gap, py, text, pixels, Anchor::MiddleRight, s.axisColour);
+            numbers.push_back(
+                {i, MeasureText(s.left - gap, py, text, pixels, Anchor::MiddleRight)});
             labels.push_back({double(s.left - gap), py + pixels * 0.3, text});
         }
+        // An end number that would stand out over the edge of the bitmap is set inside it.
+        numbers.back().box = MovedInside(numbers.back().box, edgeMargin);
     }
+    ScreenNumbers(numbers, pixels, s.axisColour, placed);
     PSTicks(strokes, step < 0);
     if (axis.horizontal)
         PSXNumbers(labels);
@@ -155,10 +233,11 @@ void DrawFrame() {
     ScreenLine(s.left, s.bottom, s.left, s.top, s.frameColour);
     PSFrameRectangle(s.left, s.top, s.right, s.bottom);
     const Axis x{true, s.xLower, s.xUpper}, y{false, s.yLower, s.yUpper};
+    std::vector<TextBox> numbers;  // on the bitmap so far
     PlainTicks(x, s.xTickStep);
-    NumberedTicks(x, s.xLabelStep, AxisDecimals(s.xDecimals, s.xLower, s.xUpper));
+    NumberedTicks(x, s.xLabelStep, AxisDecimals(s.xDecimals, s.xLower, s.xUpper), numbers);
     PlainTicks(y, s.yTickStep);
-    NumberedTicks(y, s.yLabelStep, AxisDecimals(s.yDecimals, s.yLower, s.yUpper));
+    NumberedTicks(y, s.yLabelStep, AxisDecimals(s.yDecimals, s.yLower, s.yUpper), numbers);
     Texts();
 }
 

@@ -156,6 +156,49 @@ double Unit(const Axis& axis, double value) {
     return 2 * (value - axis.lower) / (axis.upper - axis.lower) - 1;
 }
 
+// The lines of the view hint in the top left corner, each with the y of its top.
+struct HintLine {
+    std::string text;
+    double y;
+};
+constexpr double hintX = 4, hintY = 2;
+constexpr double lineSpacing = 1.25;  // font sizes from line to line: one font height and a little
+constexpr double labelSpacing = 6;    // pixels at least between two labels, so each reads alone
+
+std::vector<HintLine> HintLines() {
+    const std::string hint = ViewHint();
+    const size_t newline = hint.find('\n');
+    std::vector<HintLine> lines{{hint.substr(0, newline), hintY}};
+    if (newline != std::string::npos)
+        lines.push_back({hint.substr(newline + 1), hintY + PixelsForPoints(10) * lineSpacing});
+    return lines;
+}
+
+bool Free(const TextBox& box, const std::vector<TextBox>& placed) {
+    return InsideBitmap(box) && std::none_of(placed.begin(), placed.end(),
+                                             [&](const TextBox& p) { return Overlap(box, p); });
+}
+
+// A label goes where it is asked for when that place is free; else, where the box's corners and
+// edges bring labels together, to the nearest free place on rings around it, first away from the
+// centre of the picture. False when there is none (a crowded view may lose a label).
+bool Place(const TextBox& label, const std::vector<TextBox>& placed, TextBox& box) {
+    constexpr double margin = 2, ringStep = 3, farthest = 240;
+    constexpr int directions = 16;
+    const TextBox start = MovedInside(label, margin);
+    const double outward = std::atan2((start.top + start.bottom) / 2 - centreY,
+                                      (start.left + start.right) / 2 - centreX);
+    for (double r = 0; r <= farthest; r += ringStep)
+        for (int k = 0; k < (r == 0 ? 1 : directions); ++k) {
+            // Directions in turn on either side of outwards: 0, +1, -1, +2, -2, ...
+            const double a =
+                outward + (k % 2 == 1 ? 1 : -1) * ((k + 1) / 2) * 2 * M_PI / directions;
+            box = Moved(start, r * std::cos(a), r * std::sin(a));
+            if (Free(box, placed)) return true;
+        }
+    return false;
+}
+
 // The box, its axis names at the far ends and the limits at both ends of each axis.
 void DrawBox(const std::array<Axis, 3>& axes) {
     const int colour = Settings().frameColour;
@@ -172,30 +215,39 @@ void DrawBox(const std::array<Axis, 3>& axes) {
     // do not meet in one corner.
     constexpr std::array<std::array<double, 3>, 3> edges = {{{0, -1, -1}, {1, 0, -1}, {-1, 1, 0}}};
     const double pixels = PixelsForPoints(10);
+    std::vector<TextBox> labels;  // names first: they keep their places before the numbers
     for (int i = 0; i < 3; ++i) {
         std::array<double, 3> at = edges[i];
         at[i] = 1.15;
-        const Screen label = Project(at[0], at[1], at[2]);
-        ScreenText(label.x, label.y - pixels / 2, view.names[i], pixels, Anchor::TopCentre, colour);
+        const Screen p = Project(at[0], at[1], at[2]);
+        labels.push_back(
+            MeasureText(p.x, p.y - pixels / 2, view.names[i], pixels, Anchor::TopCentre));
+    }
+    for (int i = 0; i < 3; ++i) {
         const int decimals = AxisDecimals(-1, axes[i].lower, axes[i].upper);
         for (int s = -1; s <= 1; s += 2) {
-            at = edges[i];
+            std::array<double, 3> at = edges[i];
             at[i] = 0.9 * s;
             const Screen p = Project(at[0], at[1], at[2]);
-            ScreenText(p.x, p.y + 2, AxisNumber(s < 0 ? axes[i].lower : axes[i].upper, decimals),
-                       pixels, Anchor::TopCentre, colour);
+            const std::string text = AxisNumber(s < 0 ? axes[i].lower : axes[i].upper, decimals);
+            labels.push_back(MeasureText(p.x, p.y + 2, text, pixels, Anchor::TopCentre));
         }
+    }
+    std::vector<TextBox> placed;
+    for (const HintLine& line : HintLines())
+        placed.push_back(MeasureText(hintX, line.y, line.text, pixels, Anchor::TopLeft));
+    for (const TextBox& label : labels) {
+        TextBox box;
+        if (!Place(label, placed, box)) continue;
+        ScreenText(box.left, box.top, box.text, pixels, Anchor::TopLeft, colour);
+        placed.push_back(box);
     }
 }
 
 void DrawHint() {
     const double pixels = PixelsForPoints(10);
-    ScreenText(4, 2, "Use cursor keys to rotate, num +/- to zoom/unzoom", pixels, Anchor::TopLeft,
-               0);
-    const std::string hint = ViewHint();
-    const size_t newline = hint.find('\n');
-    if (newline != std::string::npos)
-        ScreenText(4, 2 + pixels * 1.2, hint.substr(newline + 1), pixels, Anchor::TopLeft, 0);
+    for (const HintLine& line : HintLines())
+        ScreenText(hintX, line.y, line.text, pixels, Anchor::TopLeft, 0);
 }
 
 }  // namespace

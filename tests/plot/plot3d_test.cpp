@@ -1,5 +1,7 @@
 #include "plot/plot3d.h"
 
+#include <random>
+
 #include "data/vectors.h"
 #include "plot_test.h"
 
@@ -56,6 +58,42 @@ TEST_F(PlotTest, ThreeDimensionalViewsTurnAndStayOffThePictureFile) {
     EXPECT_EQ(ViewHint(),
               "Use cursor keys to rotate, num +/- to zoom/unzoom\n"
               "Count-axis is vertical to screen, pointing towards you");
+}
+
+// Held and mixed cursor keys, and zooms between half and twice the first size: the hint, the
+// three axis names and the six limits are all drawn, inside the bitmap and apart.
+TEST_F(PlotTest, ThreeDimensionalLabelsStayApartWhileTheViewTurns) {
+    std::mt19937 random(3);
+    std::vector<float> x(30), y(30), z(30);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = static_cast<float>(i) - 10, y[i] = 1000 + 7.5f * static_cast<float>(i * i % 13),
+        z[i] = -0.001f * static_cast<float>(i);
+    Variate("XLONG", x);
+    Variate("Y", y);
+    Variate("Z", z);
+    for (const bool histogram : {false, true}) {
+        ResetView();
+        if (histogram)
+            VarHistogram3d("XLONG", "Y");
+        else
+            Plot3d("XLONG", "Y", "Z", "");
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        int zoom = 0;
+        ViewKey key = ViewKey::Down;
+        for (int turn = 0; turn < 600; ++turn) {
+            // Each key is held for a while, as a user turns the view.
+            if (turn % 20 == 0) key = static_cast<ViewKey>(random() % 4);
+            if (turn % 50 == 49) {
+                const bool in = zoom > -20 && (zoom >= 20 || random() % 2 == 0);
+                zoom += in ? -1 : 1;
+                key = in ? ViewKey::ZoomIn : ViewKey::ZoomOut;
+            }
+            const std::vector<TextBox> boxes = TextsDrawn([key] { TurnView(key); });
+            const size_t hintLines = ViewHint().find('\n') == std::string::npos ? 1 : 2;
+            ASSERT_EQ(boxes.size(), hintLines + 9) << "turn " << turn;
+            ASSERT_TRUE(Legible(boxes)) << "turn " << turn;
+        }
+    }
 }
 
 }  // namespace

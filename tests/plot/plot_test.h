@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,33 @@
 #include "plot/settings.h"
 
 namespace korw::plot::test {
+
+// The boxes of the texts that `draw` writes on the bitmap.
+inline std::vector<TextBox> TextsDrawn(const std::function<void()>& draw) {
+    std::vector<TextBox> boxes;
+    RecordTextBoxes(&boxes);
+    draw();
+    RecordTextBoxes(nullptr);
+    return boxes;
+}
+
+inline std::string Describe(const TextBox& b) {
+    return "\"" + b.text + "\" at [" + std::to_string(b.left) + ", " + std::to_string(b.right) +
+           "] x [" + std::to_string(b.top) + ", " + std::to_string(b.bottom) + "]";
+}
+
+// Every box inside the bitmap and no two meeting; reports the first fault.
+inline ::testing::AssertionResult Legible(const std::vector<TextBox>& boxes) {
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        if (!InsideBitmap(boxes[i]))
+            return ::testing::AssertionFailure() << Describe(boxes[i]) << " leaves the bitmap";
+        for (size_t j = 0; j < i; ++j)
+            if (Overlap(boxes[i], boxes[j]))
+                return ::testing::AssertionFailure()
+                       << Describe(boxes[i]) << " meets " << Describe(boxes[j]);
+    }
+    return ::testing::AssertionSuccess();
+}
 
 class PlotTest : public ::testing::Test {
   protected:
