@@ -10,20 +10,47 @@ for tool in Xvfb xdotool; do
     command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
 root=$(mktemp -d)
-displayfile="$root/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
+xvfb=""
 gui_pid=""
 cleanup() {
     [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$root"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do [ -s "$displayfile" ] && break; sleep 0.1; done
-[ -s "$displayfile" ] || { echo "skipped: Xvfb did not start"; exit 77; }
-DISPLAY=":$(cat "$displayfile")"
+
+# Whether the display answers; xdpyinfo when installed, else xdotool.
+answers() {
+    if command -v xdpyinfo >/dev/null 2>&1; then
+        xdpyinfo -display "$1" >/dev/null 2>&1
+    else
+        DISPLAY=$1 xdotool getdisplaygeometry >/dev/null 2>&1
+    fi
+}
+
+# A display of our own, away from the low numbers other X servers take: a number whose lock
+# file and socket are free, a server that stays up, and a display that accepts connections
+# before anything is started on it. Another number is tried when the server does not come up
+# (another server took the number first).
+start_display() {
+    base=$(( ($$ % 400) + 200 ))
+    for n in $(seq "$base" $((base + 40))); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
+        xvfb=$!
+        for _ in $(seq 100); do
+            kill -0 "$xvfb" 2>/dev/null || break
+            if answers ":$n"; then DISPLAY=":$n"; return 0; fi
+            sleep 0.1
+        done
+        kill "$xvfb" 2>/dev/null
+        wait "$xvfb" 2>/dev/null
+        xvfb=""
+    done
+    return 1
+}
+start_display || { echo "skipped: no virtual display came up: $(cat "$root/xvfb.log")"; exit 77; }
 export DISPLAY
 unset KORW_ROOT
 
