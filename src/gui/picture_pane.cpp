@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QPainter>
+#include <cmath>
 #include <filesystem>
 #include <optional>
 
@@ -53,15 +54,36 @@ void PicturePane::HideStartPicture() {
     update();
 }
 
+QImage PlotImage(double scale) {
+    if (scale <= 1) {
+        cairo_surface_t* surface = plot::Bitmap();
+        const uchar* bits = cairo_image_surface_get_data(surface);
+        if (bits == nullptr) return {};
+        return QImage(bits, cairo_image_surface_get_width(surface),
+                      cairo_image_surface_get_height(surface),
+                      cairo_image_surface_get_stride(surface), QImage::Format_RGB32)
+            .copy();
+    }
+    // Qt's RGB32 is cairo's RGB24: the replay draws straight into the image.
+    QImage image(static_cast<int>(std::ceil(plot::BitmapWidth * scale)),
+                 static_cast<int>(std::ceil(plot::BitmapHeight * scale)), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    cairo_surface_t* target =
+        cairo_image_surface_create_for_data(image.bits(), CAIRO_FORMAT_RGB24, image.width(),
+                                            image.height(), static_cast<int>(image.bytesPerLine()));
+    cairo_t* cr = cairo_create(target);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, plot::Recording(), 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(target);
+    cairo_surface_destroy(target);
+    image.setDevicePixelRatio(scale);
+    return image;
+}
+
 void PicturePane::CopyBitmap() {
-    cairo_surface_t* surface = plot::Bitmap();
-    cairo_surface_flush(surface);
-    const uchar* bits = cairo_image_surface_get_data(surface);
-    int stride = cairo_image_surface_get_stride(surface);
-    if (bits == nullptr) return;
-    image_ = QImage(bits, cairo_image_surface_get_width(surface),
-                    cairo_image_surface_get_height(surface), stride, QImage::Format_RGB32)
-                 .copy();
+    image_ = PlotImage(devicePixelRatioF());
     update();
 }
 
@@ -96,8 +118,10 @@ void PicturePane::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().window());
     if (image_.isNull()) return;
-    // Shown at its own size, never scaled, centred in the area.
-    QPoint at((width() - image_.width()) / 2, (height() - image_.height()) / 2);
+    // Shown at its own size (in pixels of the window), never stretched, centred in the area.
+    QSizeF size = image_.deviceIndependentSize();
+    QPoint at(static_cast<int>((width() - size.width()) / 2),
+              static_cast<int>((height() - size.height()) / 2));
     p.drawImage(at, image_);
 }
 

@@ -59,4 +59,9 @@ class PicturePane : public QWidget {
     Wait wait_;
 };
 
+// The plot as it stands now, drawn for a screen with `scale` device pixels to a pixel: the
+// bitmap itself at 1, else the bitmap's drawing replayed at that scale (640 x 480 pixels in the
+// window, sharper text and lines), the scale set as the image's device pixel ratio.
+QImage PlotImage(double scale);
+
 }  // namespace korw::gui

@@ -549,6 +549,32 @@ class WindowTest : public QObject {
         QTest::keyClick(&window_->Help(), Qt::Key_Escape);
     }
 
+    // On a screen of two device pixels to a pixel the plot is drawn again at that scale: the
+    // same picture (each pixel of the bitmap is, nearly everywhere, the colour of the 2 x 2
+    // block it became), sharper; the saved picture stays 640 x 480.
+    void plotIsDrawnAtTheScreensScale() {
+        Type("pl P P");
+        QImage bitmap = korw::gui::PlotImage(1);
+        QImage sharp = korw::gui::PlotImage(2);
+        QCOMPARE(bitmap.size(), QSize(640, 480));
+        QCOMPARE(sharp.size(), QSize(1280, 960));
+        QCOMPARE(sharp.devicePixelRatio(), 2.0);
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(640, 480));
+        int same = 0, differentBlocks = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                same += sharp.pixel(2 * x, 2 * y) == bitmap.pixel(x, y);
+                differentBlocks += sharp.pixel(2 * x, 2 * y) != sharp.pixel(2 * x + 1, 2 * y + 1);
+            }
+        QVERIFY2(same > 640 * 480 * 98 / 100, qPrintable(QString::number(same)));
+        QVERIFY(differentBlocks > 0);  // finer than the bitmap blown up
+        QCOMPARE(window_->Picture().Image().size(), QSize(640, 480));  // at scale 1 here
+        desktop_.script.dialogAnswers = {"scaled.bmp"};
+        QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        QCOMPARE(QImage(QString::fromStdString(work_ + "/scaled.bmp")).size(), QSize(640, 480));
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+    }
+
     // Escape while a program runs stops it after the present line: the window answers keys
     // between the program's lines.
     void escapeStopsARunningProgram() {
