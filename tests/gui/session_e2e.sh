@@ -1,7 +1,8 @@
 #!/bin/sh
 # End-to-end: korw-gui on a virtual X display, a session typed with xdotool (a new working
-# directory made in the selector, data, a fit kept, a plot, help, the editor, QUIT), then the
-# saved .OUT file checked. Skips (77) when Xvfb or xdotool is not installed.
+# directory made in the selector, data, a fit kept, a plot, help, the editor, a program's
+# picture answered, QUIT), then the saved .OUT file checked. Skips (77) when Xvfb or xdotool is
+# not installed.
 # Usage: session_e2e.sh KORW_GUI [SCREENSHOT_DIR]
 set -u
 gui=$(realpath "$1")
@@ -99,6 +100,15 @@ shot editor
 key Escape                      # leave the editor (asks whether to save)
 shot leave
 key Return                      # Yes
+# A program's picture answered by Space gives the keyboard back: the next line typed runs.
+printf 'PLOT x y\nREMARK done\n' >"$root/work/pic2.KOR"
+typeline "run pic2"
+sleep 0.5
+key space
+typeline "REMARK typed"
+sleep 0.3
+xdotool search --onlyvisible --name 'Save picture' >/dev/null 2>&1 &&
+    fail "the picture kept the keyboard: Return offered to save it"
 key Escape                      # the QUIT question on an empty line
 key Return                      # QUIT
 sleep 0.5
@@ -111,9 +121,11 @@ gui_pid=""
 out="$root/work/KORW1.OUT"
 [ -f "$out" ] || fail "no $out; log: $(cat "$root/gui.log")"
 for expected in "KORW> VARIATE x y 20" "KORW> FITLINEARNORMAL y = 1 + x" \
-    "ANALYSIS OF VARIANCE TABLE" "KORW> PLOT x y" "KORW> EDIT demo" "KORW> QUIT" "End of session"; do
+    "ANALYSIS OF VARIANCE TABLE" "KORW> PLOT x y" "KORW> EDIT demo" \
+    "KORW: REMARK done" "KORW> REMARK typed" "KORW> QUIT" "End of session"; do
     grep -qF "$expected" "$out" || fail "missing in the .OUT file: $expected"
 done
+ls "$root/work"/*.JPG >/dev/null 2>&1 && fail "a picture was saved unasked"
 [ -f "$root/work/demo.KOR" ] || fail "the editor did not save demo.KOR"
 [ -f "$root/KORWOUT.TMP" ] && fail "KORWOUT.TMP left behind"
 head -1 "$root/LASTDIR" | grep -qxF "$root/work" || fail "LASTDIR does not name the working directory"
