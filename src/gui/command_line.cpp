@@ -41,6 +41,7 @@ void CommandLine::ResetBrowsing() {
 }
 
 void CommandLine::SetState(bool failed) {
+    failed_ = failed;
     QPalette p = palette();
     QColor background =
         failed ? QColor(160, 0, 0) : (interp::CommandFileOpen ? QColor(0, 0, 110) : Qt::black);
@@ -102,7 +103,8 @@ void CommandLine::InsertShortKey(std::string entry) {
 }
 
 // Up and Page Up step back through the log, Down and Page Down forward; the text being typed
-// is kept when Up leaves the end of the log and comes back when Down returns past it.
+// is kept when Up leaves the end of the log and comes back when Down returns past it, with its
+// colour. A fetched command has the failure colour only when it failed.
 void CommandLine::Browse(int steps) {
     if (log_ == nullptr) return;
     int count = static_cast<int>(log_->size());
@@ -117,6 +119,7 @@ void CommandLine::Browse(int steps) {
     if (browsed_ < 0) {
         if (steps > 0) return;
         typed_ = text();
+        typedFailed_ = failed_;
         browsed_ = count;
     }
     browsed_ += steps;
@@ -124,11 +127,16 @@ void CommandLine::Browse(int steps) {
     if (browsed_ >= count) {
         browsed_ = -1;
         setText(typed_);
+        SetState(typedFailed_);
+        if (browsed) browsed(-1);
         return;
     }
     std::string line = (*log_)[static_cast<size_t>(browsed_)];
-    if (line.rfind("*** ", 0) == 0) line.erase(0, 4);
+    bool failed = line.rfind("*** ", 0) == 0;
+    if (failed) line.erase(0, 4);
     setText(QString::fromStdString(line));
+    SetState(failed);
+    if (browsed) browsed(browsed_);
 }
 
 void CommandLine::Escape() {

@@ -28,6 +28,7 @@ class CommandLine : public QLineEdit {
     std::function<void(bool onCommand)> help;         // F1, Ctrl+F1
     std::function<bool()> busy;                       // a command or program is running
     std::function<void()> escapeWhileBusy;
+    std::function<void(int line)> browsed;  // the log line Up or Down fetched, -1 for none
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -41,8 +42,10 @@ class CommandLine : public QLineEdit {
     void Escape();
 
     const std::vector<std::string>* log_ = nullptr;
-    int browsed_ = -1;  // the log line shown, -1 at the end of the log
-    QString typed_;     // the text being typed when Up left the end of the log
+    int browsed_ = -1;          // the log line shown, -1 at the end of the log
+    QString typed_;             // the text being typed when Up left the end of the log
+    bool failed_ = false;       // the line shows a failed command (its colour)
+    bool typedFailed_ = false;  // the same for the text being typed
     interp::ShortCompletion shortCompletion_;  // the previous key's completion of a short word
 };
 

@@ -14,6 +14,27 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Whether Qt will find a screen to open the window on. Without one Qt aborts (status 134) with a
+// message written for developers; the user gets one line instead. A platform that needs no
+// display (offscreen, minimal, the framebuffer ones) is left to Qt, as is any platform named
+// that is not ours to judge.
+bool DisplayAvailable() {
+    std::string platform = Set("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    if (platform.rfind("xcb", 0) == 0) return Set("DISPLAY");
+    if (platform.rfind("wayland", 0) == 0) return Set("WAYLAND_DISPLAY");
+    if (!platform.empty()) return true;
+    return Set("DISPLAY") || Set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     auto started = std::chrono::steady_clock::now();
     CLI::App app{"KORW, interactive statistics with the KOR command language (desktop window)",
@@ -29,10 +50,22 @@ int main(int argc, char** argv) {
     app.add_option("arguments", arguments,
                    "FILE.KOR | FILE.KDS | DATAFILE | DIR, then values (DATAFILE: .csv .tsv .tab "
                    ".dta .sav .zsav .por .sas7bdat .xpt, imported)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help succeeds; every wrong option exits with 2 and one line, as korw's do.
+        if (e.get_exit_code() == 0) return app.exit(e);
+        std::cerr << "korw-gui: " << e.what() << " (korw-gui --help lists the options)\n";
+        return 2;
+    }
     if (version) {
         std::cout << "KORW, version JUN2009\n";
         return 0;
+    }
+    if (!DisplayAvailable()) {
+        std::cerr << "korw-gui: no display to open the window on (DISPLAY and WAYLAND_DISPLAY "
+                     "are unset); korw is the terminal console\n";
+        return 1;
     }
     // The root: --root, a directory as first argument, $KORW_ROOT, else ~/.korw.
     if (root.empty() && !arguments.empty() && fs::is_directory(arguments[0])) {

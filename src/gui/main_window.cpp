@@ -4,34 +4,26 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileSystemModel>
-#include <QFontDatabase>
-#include <QHeaderView>
-#include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
-#include <QSplitter>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <filesystem>
-#include <fstream>
 
 #include "console/demos.h"
 #include "console/session_life.h"
 #include "data/errors.h"
 #include "data/files.h"
-#include "data/vectors.h"
 #include "gui/gui_desktop.h"
-#include "interp/command_table.h"
 #include "interp/execute.h"
 #include "interp/output.h"
 #include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
-#include "plot/picture.h"
-#include "plot/plot3d.h"
 #include "plot/postscript.h"
 
 namespace korw::gui {
@@ -41,13 +33,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kQuitQuestion = "QUIT ? (Press Return to quit, Escape to continue)";
-constexpr const char* kSelectorHeading =
-    " Select/create working directory (use cursor arrows, select by Return).";
+constexpr int kStatusMilliseconds = 6000;
 
 const QColor kLime(0, 255, 0);
-const QColor kAqua(0, 255, 255);
-const QColor kTeal(0, 128, 128);
-const QColor kReview(170, 190, 150);
+const QColor kMarkedLogLine(0, 90, 0);
 
 QFont FixedFont() {
     QFont font("Courier New");
@@ -55,18 +44,6 @@ QFont FixedFont() {
     font.setFixedPitch(true);
     font.setPointSize(10);
     return font;
-}
-
-QString Hint(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-bool Plain(const QKeyEvent* e) {
-    return (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-}
-
-bool Ctrl(const QKeyEvent* e) {
-    return (e->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
 }  // namespace
@@ -121,63 +98,50 @@ void MainWindow::BuildWindows() {
     command_->help = [this](bool onCommand) {
         ShowHelp(onCommand ? CommandOfLine(command_->text().toStdString()) : "");
     };
-    command_->busy = [this] { return busy_ > 0; };
+    command_->busy = [this] { return Busy(); };
     command_->escapeWhileBusy = [this] {
         if (interp::ProgramRunning) escape_ = true;
     };
+    command_->browsed = [this](int line) { MarkLogLine(line); };
     layout->addWidget(command_);
 
     stack_ = new QStackedWidget(central);
     layout->addWidget(stack_, 4);
 
-    picture_ = new PicturePane(stack_);
-    picture_->keys = [this](QKeyEvent* e) { return PictureKeys(e); };
+    picture_ = new PicturePane(desktop_, stack_);
+    picture_->left = [this] { BackToCommandLine(); };
     stack_->addWidget(picture_);
 
-    result_ = new TextPane(stack_);
-    result_->setObjectName("ShowFileWindow");
-    result_->setReadOnly(true);
+    result_ = new ResultPane(stack_);
     result_->setFont(fixed);
-    result_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    result_->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
-    result_->keys = [this](QKeyEvent* e) { return ResultKeys(e); };
+    result_->left = [this] { BackToCommandLine(); };
     stack_->addWidget(result_);
 
-    helpPage_ = new QWidget(stack_);
-    auto* helpLayout = new QHBoxLayout(helpPage_);
-    helpLayout->setContentsMargins(0, 0, 0, 0);
-    help_ = new TextPane(helpPage_);
-    help_->setObjectName("HelpPages");
-    help_->setReadOnly(true);
-    help_->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    // The help text is put in the window when help is first asked for, to open faster.
+    help_ = new HelpPane(WindowHelpText(console::HelpText()), stack_);
     QFont bold = fixed;
     bold.setBold(true);
-    help_->setFont(bold);
-    help_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    help_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Colour(*help_, Qt::black, kAqua);
-    helpText_ = console::HelpText();  // shown on the first call for help, to open faster
-    help_->keys = [this](QKeyEvent* e) { return HelpKeys(e); };
-    helpLayout->addWidget(help_, 1);
-    list_ = new ListPane(helpPage_);
-    list_->setObjectName("CommandListBox");
-    list_->setFont(fixed);
-    Colour(*list_, Qt::yellow, kTeal);
-    for (std::string_view name : interp::CommandTable())
-        list_->addItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    list_->setFixedWidth(180);
-    list_->hide();
-    list_->keys = [this](QKeyEvent* e) { return ListKeys(e); };
-    connect(list_, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { ShowHelp(item->text().toStdString()); });
-    helpLayout->addWidget(list_);
-    stack_->addWidget(helpPage_);
+    help_->Text().setFont(bold);
+    help_->List().setFont(fixed);
+    help_->left = [this](const std::string& command) {
+        BackToCommandLine();
+        if (!command.empty() && !editor_->IsOpen())
+            command_->setText(QString::fromStdString(command));
+    };
+    help_->status = [this](const QString& text) { ShowStatus(text); };
+    stack_->addWidget(help_);
 
-    editor_ = new TextPane(stack_);
-    editor_->setObjectName("ProgramEditor");
+    editor_ = new EditorPane(desktop_, stack_);
     editor_->setFont(fixed);
-    editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    editor_->keys = [this](QKeyEvent* e) { return EditorKeys(e); };
+    editor_->run = [this](const std::string& command) { RunFromEditor(command); };
+    editor_->busy = [this] { return Busy(); };
+    editor_->help = [this](const std::string& topic) { ShowHelp(topic); };
+    editor_->showSessionOutput = [this] { ShowFile(interp::SessionOutputFile); };
+    editor_->left = [this] {
+        setWindowTitle(QString::fromStdString("KORW from " + interp::WorkingDirectory));
+        BackToCommandLine();
+    };
+    editor_->status = [this](const QString& text) { ShowStatus(text); };
     stack_->addWidget(editor_);
 
     demo_ = new TextPane(stack_);
@@ -195,32 +159,23 @@ void MainWindow::BuildWindows() {
     picture_->ShowStartPicture();
     stack_->setCurrentWidget(picture_);
     setCentralWidget(central);
+
+    // The status line lies over the foot of the pane area, so that it takes no room from the
+    // panes (the picture needs its 480 lines in the default window).
+    status_ = new QLabel(stack_);
+    status_->setObjectName("StatusLine");
+    status_->setFont(fixed);
+    status_->setMargin(3);
+    Colour(*status_, Qt::black, QColor(255, 255, 160));
+    status_->hide();
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setSingleShot(true);
+    connect(statusTimer_, &QTimer::timeout, status_, &QWidget::hide);
 }
 
 void MainWindow::BuildSelector() {
-    selector_ = new QWidget(stack_);
-    auto* layout = new QVBoxLayout(selector_);
-    auto* heading = new QLabel(kSelectorHeading, selector_);
-    layout->addWidget(heading);
-    dirModel_ = new QFileSystemModel(selector_);
-    dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    dirModel_->setRootPath("/");
-    tree_ = new QTreeView(selector_);
-    tree_->setObjectName("DirectoryListBox1");
-    tree_->setModel(dirModel_);
-    for (int c = 1; c < dirModel_->columnCount(); ++c) tree_->hideColumn(c);
-    tree_->header()->hide();
-    // The tree is read in the background: the working directory comes into view once its
-    // folder has been read.
-    connect(dirModel_, &QFileSystemModel::directoryLoaded, this, [this] {
-        if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex());
-    });
-    layout->addWidget(tree_, 1);
-    dirEdit_ = new QLineEdit(selector_);
-    dirEdit_->setObjectName("WorkDirEdit");
-    layout->addWidget(dirEdit_);
-    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& index) { dirEdit_->setText(dirModel_->filePath(index)); });
+    selector_ = new SelectorPane(stack_);
+    selector_->chosen = [this](const std::string& directory) { SelectorChosen(directory); };
     stack_->addWidget(selector_);
 }
 
@@ -241,22 +196,19 @@ void MainWindow::PlaceWindow() {
 void MainWindow::SetHints(bool on) {
     hintsOn_ = on;
     auto hint = [on](QWidget* w, const std::string& text) {
-        w->setToolTip(on ? Hint(text) : QString());
+        w->setToolTip(on ? QString::fromStdString(text) : QString());
     };
     hint(this, kMainWindowHint);
     std::string commandHint =
         interp::DemoMode ? std::string(console::kDemoCommandHint) : std::string(kCommandHint);
     hint(command_, commandHint);
     hint(log_, commandHint);
-    hint(result_, resultMode_ == ResultMode::File ? kSessionOutputHint : kResultHint);
+    result_->SetHints(on);
     hint(picture_, kPictureHint);
-    hint(help_, kHelpHint);
-    hint(list_, kCommandListHint);
+    hint(&help_->Text(), kHelpHint);
+    hint(&help_->List(), kCommandListHint);
     hint(editor_, kEditorHint);
-    if (selector_ != nullptr) {
-        hint(tree_, DirectoryTreeHint(interp::RootDirectory));
-        hint(dirEdit_, DirectoryEditHint(interp::RootDirectory));
-    }
+    if (selector_ != nullptr) selector_->SetHints(on, interp::RootDirectory);
     if (!on) QToolTip::hideText();
 }
 
@@ -287,12 +239,8 @@ void MainWindow::Activate() {
     if (!options_.workingDirectory.empty()) return StartSessionIn(options_.workingDirectory);
     BuildSelector();
     SetHints(hintsOn_);
-    QModelIndex index = dirModel_->index(QString::fromStdString(settings_.workingDirectory));
-    tree_->setCurrentIndex(index);
-    tree_->scrollTo(index);
-    tree_->expand(index);
-    dirEdit_->setText(QString::fromStdString(settings_.workingDirectory));
-    ShowPane(selector_, tree_);
+    selector_->Open(settings_.workingDirectory);
+    ShowPane(selector_, &selector_->Tree());
 }
 
 void MainWindow::SelectorChosen(const std::string& directory) {
@@ -316,36 +264,68 @@ void MainWindow::StartSessionIn(const std::string& directory) {
     console::StartSession(directory);
     started_ = true;
     SetHints(hintsOn_);
-    if (selector_ != nullptr && stack_->currentWidget() == selector_) ShowPane(picture_, command_);
-    command_->setFocus();
-    if (data::FileExists(directory + "/autoexec.kor")) Execute("run autoexec");
-    if (!startCommand_.empty() && !interp::DemoMode) Execute(startCommand_);
+    ShowPane(picture_, command_);
+    bool autoexec = data::FileExists(directory + "/autoexec.kor");
+    bool start = !startCommand_.empty() && !interp::DemoMode;
+    // A program run at start-up runs with the start-up picture hidden.
+    if (autoexec || start) picture_->HideStartPicture();
+    if (autoexec) Execute("run autoexec");
+    if (start) Execute(startCommand_);
 }
 
 void MainWindow::ShowPane(QWidget* pane, QWidget* focus) {
+    // A plot or picture file has the keyboard only while it is on show.
+    if (pane != picture_) picture_->Close();
     stack_->setCurrentWidget(pane);
     if (focus != nullptr) focus->setFocus();
 }
 
-// After a window is left: the picture area again (the editor while it is open), the focus on
-// the command line.
+// Where the keyboard goes when a pane is left: to the editor while it is open, else to the
+// command line, the picture area on show below it.
 void MainWindow::BackToCommandLine() {
-    if (!editorFile_.empty()) return ShowPane(editor_, editor_);
+    if (editor_->IsOpen()) return ShowPane(editor_, editor_);
     ShowPane(picture_, command_);
 }
 
-std::string MainWindow::CommandOfLine(const std::string& line) const {
-    size_t begin = line.find_first_not_of(' ');
-    if (begin == std::string::npos) return "";
-    std::string word = line.substr(begin, line.find(' ', begin) - begin);
-    return interp::MatchCommand(data::UpperName(word));
+void MainWindow::ShowStatus(const QString& text) {
+    if (text.isEmpty()) {
+        statusTimer_->stop();
+        return status_->hide();
+    }
+    status_->setText(text);
+    int height = status_->sizeHint().height();
+    status_->setGeometry(0, stack_->height() - height, stack_->width(), height);
+    status_->raise();
+    status_->show();
+    statusTimer_->start(kStatusMilliseconds);
+}
+
+QString MainWindow::Status() const {
+    return status_->isVisible() || statusTimer_->isActive() ? status_->text() : QString();
+}
+
+void MainWindow::MarkLogLine(int line) {
+    markedLine_ = line;
+    QList<QTextEdit::ExtraSelection> marks;
+    QTextBlock block = log_->document()->findBlockByNumber(line);
+    if (line >= 0 && block.isValid()) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(block);
+        mark.format.setBackground(kMarkedLogLine);
+        mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+        marks.append(mark);
+        log_->setTextCursor(QTextCursor(block));
+        log_->ensureCursorVisible();
+    }
+    log_->setExtraSelections(marks);
 }
 
 void MainWindow::Execute(const std::string& typed) {
-    if (busy_ > 0 || !started_) return;
+    if (Busy() || !started_) return;
     std::string text = typed == kQuitQuestion ? "QUIT" : typed;
     ++busy_;
     command_->SetState(false);
+    ShowStatus(QString());
     bool ok = false;
     try {
         ok = interp::RunTypedCommand(text, true);
@@ -355,10 +335,13 @@ void MainWindow::Execute(const std::string& typed) {
     --busy_;
     command_->setReadOnly(false);
     command_->ResetBrowsing();
+    MarkLogLine(-1);
     // A failed command stays in the line (as the command showed it) for correction.
     if (ok || interp::DemoMode) command_->clear();
     command_->SetState(!ok && !interp::DemoMode);
-    if (stack_->currentWidget() == picture_ && !pictureShown_) command_->setFocus();
+    // The keyboard stays with a pane the command opened (a picture, the editor, a file);
+    // otherwise it comes back to the command line.
+    if (stack_->currentWidget() == picture_ && !picture_->Active()) command_->setFocus();
     if (closeRequested_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
@@ -379,288 +362,65 @@ bool MainWindow::TakeEscape() {
 
 void MainWindow::RequestClose() {
     closeRequested_ = true;
-    if (busy_ == 0) QTimer::singleShot(0, this, [this] { close(); });
+    if (!Busy()) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-// ---- results, files and pictures ----
+// ---- the panes the interpreter opens ----
 
 bool MainWindow::Review(const std::string& file) {
-    resultMode_ = ResultMode::Review;
-    Colour(*result_, Qt::black, kReview);
-    if (hintsOn_) result_->setToolTip(kResultHint);
-    ShowPane(result_, result_);
-    QEventLoop loop;
-    reviewLoop_ = &loop;
-    reviewAnswer_ = -1;
-    // Return or Escape may come while a long text is still being loaded.
-    LoadTextInBlocks(*result_, file, [this] { return reviewAnswer_ >= 0 || closing_; });
-    if (reviewAnswer_ < 0 && !closing_) reviewAnswer_ = loop.exec();
-    int keep = reviewAnswer_;
-    reviewLoop_ = nullptr;
-    resultMode_ = ResultMode::None;
-    result_->clear();
-    Colour(*result_, Qt::black, Qt::white);
-    if (!editorFile_.empty())
-        ShowPane(editor_, editor_);
-    else
-        ShowPane(picture_, pictureShown_ ? static_cast<QWidget*>(picture_) : command_);
-    return keep == 1;
-}
-
-bool MainWindow::ResultKeys(QKeyEvent* e) {
-    if (e->key() == Qt::Key_P && Ctrl(e)) return PrintText(*result_), true;
-    bool ret = (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && Plain(e);
-    bool esc = e->key() == Qt::Key_Escape;
-    if (!ret && !esc) return false;
-    if (resultMode_ == ResultMode::Review && reviewLoop_ != nullptr) {
-        reviewAnswer_ = ret ? 1 : 0;
-        reviewLoop_->exit(reviewAnswer_);
-        return true;
-    }
-    if (resultMode_ == ResultMode::File) {
-        resultMode_ = ResultMode::None;
-        BackToCommandLine();
-    }
-    return true;
+    if (closing_) return false;
+    bool keep = result_->Review(file, [this] { ShowPane(result_, result_); });
+    BackToCommandLine();
+    return keep;
 }
 
 void MainWindow::ShowFile(const std::string& file) {
-    resultMode_ = ResultMode::File;
-    Colour(*result_, Qt::black, Qt::white);
-    bool session = file == interp::SessionOutputFile;
-    if (hintsOn_)
-        result_->setToolTip(session ? kSessionOutputHint
-                                    : "Press Escape or Return to leave\nPrint (All or selected "
-                                      "portion) by Ctrl-P.");
-    ShowPane(result_, result_);
-    LoadTextInBlocks(*result_, file, [this] { return resultMode_ != ResultMode::File; });
-    if (session) result_->moveCursor(QTextCursor::End);
+    result_->ShowFile(file, file == interp::SessionOutputFile,
+                      [this] { ShowPane(result_, result_); });
 }
 
 void MainWindow::ShowPicture(bool threeD) {
-    threeD_ = threeD;
-    imageShown_ = false;
-    pictureShown_ = true;
-    picture_->ShowBitmap();
-    ShowPane(picture_, picture_);
-    // In a program the picture waits for a key, unless it goes into a PostScript file.
-    if (interp::ProgramRunning && !plot::psRequested && !closing_) {
-        QEventLoop loop;
-        pictureLoop_ = &loop;
-        int key = loop.exec();
-        pictureLoop_ = nullptr;
-        if (key == Qt::Key_Return) SavePictureAs();
-        if (!editorFile_.empty()) ShowPane(editor_, editor_);
+    // Typed: the picture keeps the keyboard until Escape. In a program it waits for a key
+    // (unless it goes into a PostScript file) and then gives the keyboard back.
+    if (!interp::ProgramRunning) return picture_->ShowPlot(threeD), ShowPane(picture_, picture_);
+    if (plot::psRequested || closing_) {
+        picture_->ShowPlot(threeD, false);
+        return ShowPane(picture_, nullptr);  // the keyboard stays where it is
     }
+    ShowPane(picture_, picture_);
+    picture_->ShowPlot(threeD);
+    picture_->WaitForKey();
+    BackToCommandLine();
 }
 
 // SHOW of a picture file: shown in the picture area until Return or Escape.
 void MainWindow::ShowImage(const std::string& file) {
     if (!picture_->ShowFile(data::ResolveExisting(file)))
         return interp::SetCommandError(file + " could not be loaded");
-    pictureShown_ = true;
-    imageShown_ = true;
-    threeD_ = false;
     ShowPane(picture_, picture_);
 }
 
-bool MainWindow::PictureKeys(QKeyEvent* e) {
-    int key = e->key();
-    if (pictureLoop_ != nullptr) {
-        if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt) return true;
-        pictureLoop_->exit(key == Qt::Key_Enter ? Qt::Key_Return : key);
-        return true;
-    }
-    if (!pictureShown_) return false;
-    if (imageShown_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) key = Qt::Key_Escape;
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        SavePictureAs();
-        return true;
-    }
-    if (key == Qt::Key_Escape) {
-        pictureShown_ = false;
-        imageShown_ = false;
-        picture_->ShowStartPicture();
-        BackToCommandLine();
-        return true;
-    }
-    if (!threeD_) return false;
-    std::optional<plot::ViewKey> turn;
-    if (key == Qt::Key_Up) turn = plot::ViewKey::Up;
-    if (key == Qt::Key_Down) turn = plot::ViewKey::Down;
-    if (key == Qt::Key_Left) turn = plot::ViewKey::Left;
-    if (key == Qt::Key_Right) turn = plot::ViewKey::Right;
-    if (key == Qt::Key_Plus) turn = plot::ViewKey::ZoomIn;
-    if (key == Qt::Key_Minus) turn = plot::ViewKey::ZoomOut;
-    if (!turn) return false;
-    if (plot::TurnView(*turn)) picture_->ShowBitmap();
-    return true;
-}
-
-void MainWindow::SavePictureAs() {
-    interp::FileDialog dialog{
-        "Save picture as ...",    "JPEG Image File (*.jpg)|*.jpg|Bitmaps (*.bmp)|*.bmp", ".JPG",
-        interp::WorkingDirectory, plot::DefaultPictureName(interp::WorkingDirectory),    true};
-    dialog.name = fs::path(dialog.name).filename().string();
-    std::optional<std::string> name = desktop_.SaveDialog(dialog);
-    if (!name) return;
-    // Only the two picture types of the dialog are written.
-    std::string ext = data::UpperName(fs::path(*name).extension().string());
-    if (ext != ".JPG" && ext != ".BMP") {
-        desktop_.Beep();
-        return desktop_.ErrorBox("Unknown picture type " + *name);
-    }
-    if (!plot::SavePicture(*name)) {
-        desktop_.Beep();
-        return desktop_.ErrorBox("Failed to save " + *name);
-    }
-    try {
-        if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + *name + " ***");
-    } catch (const data::Fault&) {
-        desktop_.ErrorBox(interp::FaultText(data::FaultKind::InputOutput));
-    }
-}
-
-// ---- help and the command list ----
-
 void MainWindow::ShowHelp(const std::string& topic) {
-    if (!helpText_.empty()) {
-        help_->setPlainText(QString::fromStdString(helpText_));
-        helpText_.clear();
-    }
-    ShowPane(helpPage_, help_);
-    if (topic.empty()) return;
-    QTextDocument* doc = help_->document();
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-        if (b.text().trimmed().toUpper().toStdString() != topic) continue;
-        QTextCursor cursor(b);
-        help_->moveCursor(QTextCursor::End);
-        help_->setTextCursor(cursor);
-        help_->ensureCursorVisible();
-        return;
-    }
+    ShowPane(help_, nullptr);
+    help_->ShowTopic(topic);
 }
-
-bool MainWindow::Search(QPlainTextEdit& pane, bool ask) {
-    if (ask || lastSearch_.isEmpty()) {
-        bool ok = false;
-        QString phrase =
-            QInputDialog::getText(this, "Find", "Find what:", QLineEdit::Normal, lastSearch_, &ok);
-        if (!ok || phrase.trimmed().isEmpty()) return false;
-        lastSearch_ = phrase;
-    }
-    if (SearchForward(pane, lastSearch_)) return true;
-    desktop_.Beep();
-    return false;
-}
-
-bool MainWindow::HelpKeys(QKeyEvent* e) {
-    int key = e->key();
-    if (key == Qt::Key_Escape) {
-        list_->hide();
-        BackToCommandLine();
-        return true;
-    }
-    if (key == Qt::Key_F && Ctrl(e)) return Search(*help_, true), true;
-    if ((key == Qt::Key_L && Ctrl(e)) ||
-        ((key == Qt::Key_Return || key == Qt::Key_Enter) && Plain(e)))
-        return Search(*help_, false), true;
-    if (key == Qt::Key_P && Ctrl(e)) return PrintText(*help_), true;
-    if (key == Qt::Key_F1 && Plain(e)) {
-        list_->show();
-        if (list_->currentRow() < 0) list_->setCurrentRow(0);
-        list_->setFocus();
-        return true;
-    }
-    return false;
-}
-
-bool MainWindow::ListKeys(QKeyEvent* e) {
-    int key = e->key();
-    QListWidgetItem* item = list_->currentItem();
-    if (key == Qt::Key_Escape) {
-        list_->hide();
-        help_->setFocus();
-        return true;
-    }
-    if (item == nullptr) return false;
-    std::string name = item->text().toStdString();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F1 ||
-        key == Qt::Key_Right) {
-        ShowHelp(name);
-        return true;
-    }
-    if (key == Qt::Key_Backspace || key == Qt::Key_Left) {
-        list_->hide();
-        ShowPane(picture_, command_);
-        command_->setText(QString::fromStdString(name + " "));
-        return true;
-    }
-    return false;
-}
-
-// ---- the program editor ----
 
 std::string MainWindow::EditFile(const std::string& file) {
-    std::string path;
-    std::string error = interp::PrepareProgramFile(file, path);
-    if (!error.empty() || path.empty()) return error;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return path + " could not be loaded";
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    editor_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    editor_->document()->setModified(false);
-    editorFile_ = fs::absolute(path).string();
+    std::string error = editor_->Open(file);
+    if (!error.empty() || !editor_->IsOpen()) return error;
     setWindowTitle(QString::fromStdString("KORW from " + interp::WorkingDirectory + " - " +
-                                          fs::path(path).filename().string()));
+                                          fs::path(editor_->File()).filename().string()));
     ShowPane(editor_, editor_);
     return "";
 }
 
-// The text is written with the blanks at the ends of its lines removed.
-bool MainWindow::SaveEditor() {
-    std::ofstream out(editorFile_, std::ios::binary | std::ios::trunc);
-    QStringList lines = editor_->toPlainText().split('\n');
-    if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();  // the last line's end
-    for (QString& line : lines) {
-        while (line.endsWith(' ')) line.chop(1);
-        out << line.toStdString() << "\n";
-    }
-    out.close();
-    if (!out) {
-        desktop_.Beep();
-        desktop_.ErrorBox("Failed to save " + editorFile_);
-        return false;
-    }
-    editor_->document()->setModified(false);
-    return true;
-}
-
-// F9: the whole program, or only the selected lines, saved and run; a failing line is selected
-// afterwards.
-void MainWindow::RunEditor() {
-    if (data::UpperName(fs::path(editorFile_).extension().string()) != ".KOR" || busy_ > 0) return;
-    QTextCursor selection = editor_->textCursor();
-    QString fullText = editor_->toPlainText();
-    int start = selection.selectionStart(), end = selection.selectionEnd();
-    int firstLine = 0;
-    bool modified = editor_->document()->isModified();
-    interp::RunSelectionOnly = selection.hasSelection();
-    if (interp::RunSelectionOnly) {
-        firstLine = editor_->document()->findBlock(start).blockNumber();
-        editor_->setPlainText(selection.selectedText().replace(QChar(0x2029), '\n'));
-        modified = true;
-    }
-    if (modified) SaveEditor();
-    editor_->setReadOnly(true);
-    Colour(*editor_, Qt::black, QColor(220, 220, 220));
-    std::string stem =
-        (fs::path(editorFile_).parent_path() / fs::path(editorFile_).stem()).string();
-    failedLine_.reset();
+// F9 in the editor: the program runs as a command of its own, its error in a box; the
+// keyboard is back in the editor afterwards.
+void MainWindow::RunFromEditor(const std::string& command) {
     ++busy_;
     interp::EditorActive = true;
     try {
-        interp::ExecuteCommand("RUN " + stem);
+        interp::ExecuteCommand(command);
         // A program file that cannot be opened has had its box already.
         if (!interp::CommandError.empty() && interp::CommandError.rfind("Can not open ", 0) != 0) {
             desktop_.Beep();
@@ -672,106 +432,12 @@ void MainWindow::RunEditor() {
     }
     interp::EditorActive = false;
     --busy_;
-    editor_->setReadOnly(false);
-    Colour(*editor_, Qt::black, Qt::white);
-    if (interp::RunSelectionOnly) {
-        interp::RunSelectionOnly = false;
-        editor_->setPlainText(fullText);
-        SaveEditor();
-        QTextCursor restored(editor_->document());
-        restored.setPosition(start);
-        restored.setPosition(end, QTextCursor::KeepAnchor);
-        editor_->setTextCursor(restored);
-    }
-    if (failedLine_) SelectProgramLine(firstLine + *failedLine_);
-    failedLine_.reset();
-    if (!editorFile_.empty()) ShowPane(editor_, editor_);
+    BackToCommandLine();
     if (closeRequested_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-// Selects the logical program line that holds the given physical line (1-based in the file
-// after `firstLine` lines): lines before it that end with "\" belong to it as well.
-void MainWindow::SelectProgramLine(int line) {
-    QTextDocument* doc = editor_->document();
-    QTextBlock last = doc->findBlockByNumber(line - 1);
-    if (!last.isValid()) return;
-    QTextBlock first = last;
-    for (QTextBlock b = first.previous(); b.isValid() && b.text().trimmed().endsWith('\\');
-         b = b.previous())
-        first = b;
-    QTextCursor cursor(doc);
-    cursor.setPosition(first.position());
-    cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
-    editor_->setTextCursor(cursor);
-}
-
-void MainWindow::LeaveEditor() {
-    if (editor_->document()->isModified() &&
-        desktop_.Confirm("Save changes to " + editorFile_ + "?"))
-        SaveEditor();
-    editorFile_.clear();
-    setWindowTitle(QString::fromStdString("KORW from " + interp::WorkingDirectory));
-    ShowPane(picture_, command_);
-}
-
-bool MainWindow::EditorKeys(QKeyEvent* e) {
-    int key = e->key();
-    if (busy_ > 0) return key == Qt::Key_Escape;
-    switch (key) {
-        case Qt::Key_Escape:
-            LeaveEditor();
-            return true;
-        case Qt::Key_F1: {
-            if (e->modifiers() & Qt::ShiftModifier) return false;
-            std::string topic;
-            if (Ctrl(e)) topic = CommandOfLine(editor_->textCursor().block().text().toStdString());
-            ShowHelp(topic);
-            return true;
-        }
-        case Qt::Key_F2:
-            if (!Plain(e)) return false;
-            SaveEditor();
-            return true;
-        case Qt::Key_F9:
-            if (!Plain(e)) return false;
-            RunEditor();
-            return true;
-        case Qt::Key_F10:
-            if (!Plain(e)) return false;
-            ShowFile(interp::SessionOutputFile);
-            return true;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            if (!Ctrl(e)) return false;
-            {
-                QTextCursor c = editor_->textCursor();
-                c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-                c.removeSelectedText();
-            }
-            return true;
-        case Qt::Key_F:
-            return Ctrl(e) ? (Search(*editor_, true), true) : false;
-        case Qt::Key_L:
-            return Ctrl(e) ? (Search(*editor_, false), true) : false;
-        case Qt::Key_P:
-            return Ctrl(e) ? (PrintText(*editor_), true) : false;
-        default:
-            return false;
-    }
-}
-
-void MainWindow::NoteProgramError(const std::string& text) {
-    // The location the program runner appends: " (line n)" or " (loop k, line n)".
-    size_t at = text.rfind("line ");
-    if (at == std::string::npos || text.empty() || text.back() != ')') return;
-    try {
-        failedLine_ = std::stoi(text.substr(at + 5));
-    } catch (const std::exception&) {
-    }
-}
-
 void MainWindow::ShowProgramNotice(const std::string& notice) {
-    if (!editorFile_.empty()) return;
+    if (editor_->IsOpen()) return;
     command_->setText(QString::fromStdString(notice));
     command_->setReadOnly(true);
     QApplication::processEvents();
@@ -800,33 +466,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     // Escape while a program runs stops it after its present line (a picture waiting for a
     // key takes the key itself).
-    if (e->key() == Qt::Key_Escape && interp::ProgramRunning && pictureLoop_ == nullptr &&
-        QApplication::activeModalWidget() == nullptr) {
+    if (e->key() == Qt::Key_Escape && interp::ProgramRunning && !picture_->Waiting() &&
+        !result_->Reviewing() && QApplication::activeModalWidget() == nullptr) {
         escape_ = true;
         return true;
     }
-    if (selector_ == nullptr) return QMainWindow::eventFilter(watched, event);
-    if (watched == tree_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-        SelectorChosen(dirModel_->filePath(tree_->currentIndex()).toStdString());
-        return true;
-    }
-    if (watched == tree_ && e->key() == Qt::Key_Escape) {
-        dirEdit_->setFocus();
-        return true;
-    }
-    if (watched == dirEdit_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-        SelectorChosen(dirEdit_->text().toStdString());
-        return true;
-    }
-    if (watched == dirEdit_ && e->key() == Qt::Key_Escape) {
-        tree_->setFocus();
-        return true;
-    }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-    QMainWindow::keyPressEvent(event);
 }
 
 // ---- closing ----
@@ -851,14 +496,11 @@ bool MainWindow::CloseSession() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     // A command still running (a program, results under review) ends first: the program is
     // stopped by the Escape flag, the review by suppression, and the close follows.
-    if (busy_ > 0) {
+    if (Busy()) {
         closeRequested_ = true;
         escape_ = true;
-        if (reviewLoop_ != nullptr) {
-            reviewAnswer_ = 0;
-            reviewLoop_->exit(0);
-        }
-        if (pictureLoop_ != nullptr) pictureLoop_->exit(Qt::Key_Escape);
+        result_->Cancel();
+        picture_->Cancel();
         event->ignore();
         return;
     }

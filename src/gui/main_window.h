@@ -1,24 +1,26 @@
-// The main window of korw-gui: the command log, the command line, and one area below them that
-// shows in turn the picture, the results under review, a file, the help with the command list,
-// the program editor, the demonstration text and the working-directory selector.
+// The main window of korw-gui: the command log and the command line, and one area below them
+// that shows one pane at a time: the picture, the results under review or a file, the help with
+// the command list, the program editor, the demonstration text and the working-directory
+// selector. Each pane owns its keys and its wait for an answer, and says when it is left; the
+// window only switches between the panes, gives the keyboard back and runs commands.
 #pragma once
 
-#include <QEventLoop>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QStackedWidget>
-#include <QTreeView>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "gui/command_line.h"
+#include "gui/editor_pane.h"
+#include "gui/help_pane.h"
 #include "gui/picture_pane.h"
+#include "gui/result_pane.h"
+#include "gui/selector_pane.h"
 #include "gui/text_panes.h"
 #include "gui/window_settings.h"
 
-class QFileSystemModel;
+class QLabel;
+class QTimer;
 
 namespace korw::gui {
 
@@ -51,27 +53,31 @@ class MainWindow : public QMainWindow {
     void LogCommand(const std::string& line);
     bool TakeEscape();
     // An error box while the editor's program runs: its line is selected afterwards.
-    void NoteProgramError(const std::string& text);
+    void NoteProgramError(const std::string& text) { editor_->NoteProgramError(text); }
     void RequestClose();
 
     // For the tests and the desktop: the windows by role.
     CommandLine& Command() { return *command_; }
     TextPane& Log() { return *log_; }
-    TextPane& Result() { return *result_; }
-    TextPane& Help() { return *help_; }
-    ListPane& CommandList() { return *list_; }
-    TextPane& Editor() { return *editor_; }
+    ResultPane& Result() { return *result_; }
+    TextPane& Help() { return help_->Text(); }
+    ListPane& CommandList() { return help_->List(); }
+    EditorPane& Editor() { return *editor_; }
     PicturePane& Picture() { return *picture_; }
+    SelectorPane* Selector() { return selector_; }
     QWidget* Shown() const { return stack_->currentWidget(); }
     bool SessionStarted() const { return started_; }
     bool HintsOn() const { return hintsOn_; }
+    // The text of the status line under the panes (what F2 and a failed search report).
+    QString Status() const;
+    // The log line that Up or Down fetched and marks, -1 when none is.
+    int MarkedLogLine() const { return markedLine_; }
 
     // Runs a typed command as Return does.
     void Execute(const std::string& text);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -80,23 +86,15 @@ class MainWindow : public QMainWindow {
     void PlaceWindow();
     void SetHints(bool on);
     void StartSessionIn(const std::string& directory);
+    void SelectorChosen(const std::string& directory);
     void ShowPane(QWidget* pane, QWidget* focus);
     void BackToCommandLine();
-    void SavePictureAs();
     void ShowHelp(const std::string& topic);
-    bool HelpKeys(QKeyEvent* event);
-    bool ListKeys(QKeyEvent* event);
-    bool ResultKeys(QKeyEvent* event);
-    bool PictureKeys(QKeyEvent* event);
-    bool EditorKeys(QKeyEvent* event);
-    bool SaveEditor();
-    void RunEditor();
-    void SelectProgramLine(int line);
-    void LeaveEditor();
-    bool Search(QPlainTextEdit& pane, bool ask);
-    void SelectorChosen(const std::string& directory);
+    void RunFromEditor(const std::string& command);
+    void MarkLogLine(int line);
+    void ShowStatus(const QString& text);
     bool CloseSession();
-    std::string CommandOfLine(const std::string& line) const;
+    bool Busy() const { return busy_ > 0; }
 
     GuiOptions options_;
     GuiDesktop& desktop_;
@@ -105,39 +103,23 @@ class MainWindow : public QMainWindow {
     bool started_ = false;
     bool closeRequested_ = false;
     bool closing_ = false;
-    bool escape_ = false;
-    int busy_ = 0;
+    bool escape_ = false;  // Escape pressed while a program runs, taken between its lines
+    int busy_ = 0;         // commands running (a program's picture or review nests them)
     std::string startCommand_;
-    std::string helpText_;
 
     TextPane* log_ = nullptr;
     std::vector<std::string> logLines_;
+    int markedLine_ = -1;
     CommandLine* command_ = nullptr;
     QStackedWidget* stack_ = nullptr;
     PicturePane* picture_ = nullptr;
-    TextPane* result_ = nullptr;
-    QWidget* helpPage_ = nullptr;
-    TextPane* help_ = nullptr;
-    ListPane* list_ = nullptr;
-    TextPane* editor_ = nullptr;
+    ResultPane* result_ = nullptr;
+    HelpPane* help_ = nullptr;
+    EditorPane* editor_ = nullptr;
     TextPane* demo_ = nullptr;
-    QWidget* selector_ = nullptr;
-    QTreeView* tree_ = nullptr;
-    QLineEdit* dirEdit_ = nullptr;
-    QFileSystemModel* dirModel_ = nullptr;
-
-    enum class ResultMode { None, Review, File };
-    ResultMode resultMode_ = ResultMode::None;
-    QEventLoop* reviewLoop_ = nullptr;
-    int reviewAnswer_ = -1;  // 1 Return, 0 Escape, -1 not yet
-    QEventLoop* pictureLoop_ = nullptr;
-    bool threeD_ = false;
-    bool pictureShown_ = false;
-    bool imageShown_ = false;  // a picture file of SHOW, not the plot bitmap
-    std::string editorFile_;
-    std::string savedCommandText_;
-    QString lastSearch_;
-    std::optional<int> failedLine_;
+    SelectorPane* selector_ = nullptr;
+    QLabel* status_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
     friend class GuiDesktop;
 };
 

@@ -1,6 +1,8 @@
 #include "gui/text_panes.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -28,6 +30,45 @@ void TextPane::keyPressEvent(QKeyEvent* event) {
 void ListPane::keyPressEvent(QKeyEvent* event) {
     if (keys && keys(event)) return;
     QListWidget::keyPressEvent(event);
+}
+
+void Wait::Begin() {
+    armed_ = true;
+    answer_.reset();
+}
+
+int Wait::Run() {
+    if (!answer_) {
+        QEventLoop loop;
+        loop_ = &loop;
+        loop.exec();
+        loop_ = nullptr;
+    }
+    armed_ = false;
+    return answer_.value_or(0);
+}
+
+void Wait::Answer(int answer) {
+    if (!armed_ || answer_) return;
+    answer_ = answer;
+    if (loop_ != nullptr) loop_->exit(answer);
+}
+
+void FindInPane(QPlainTextEdit& pane, QString& last, bool ask,
+                const std::function<void(const QString&)>& status) {
+    if (ask || last.isEmpty()) {
+        bool ok = false;
+        QString phrase =
+            QInputDialog::getText(&pane, "Find", "Find what:", QLineEdit::Normal, last, &ok);
+        if (!ok || phrase.trimmed().isEmpty()) return;
+        last = phrase;
+    }
+    if (SearchForward(pane, last)) {
+        if (status) status(QString());
+        return;
+    }
+    QApplication::beep();
+    if (status) status("\"" + last.simplified() + "\" not found below the cursor");
 }
 
 bool SearchForward(QPlainTextEdit& pane, const QString& phrase) {

@@ -6,7 +6,10 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <functional>
+#include <optional>
 #include <string>
+
+class QEventLoop;
 
 namespace korw::gui {
 
@@ -31,10 +34,32 @@ class ListPane : public QListWidget {
     void keyPressEvent(QKeyEvent* event) override;
 };
 
+// A caller's wait for a pane's answer (a key, a choice): Begin arms it, Run waits in a nested
+// event loop until Answer, or returns at once when the answer came between the two.
+class Wait {
+  public:
+    void Begin();
+    int Run();
+    void Answer(int answer);  // nothing unless armed
+    bool Waiting() const { return armed_; }
+    bool Answered() const { return answer_.has_value(); }
+
+  private:
+    bool armed_ = false;
+    std::optional<int> answer_;
+    QEventLoop* loop_ = nullptr;
+};
+
 // Searches forwards from the caret (or the end of the selection), ignoring case and taking any
 // run of blanks in the phrase as any run of white space; the match is selected. False when
 // there is none.
 bool SearchForward(QPlainTextEdit& pane, const QString& phrase);
+
+// The find dialog (when `ask` or nothing was searched before) and the search from the caret
+// for `last`, which keeps the phrase for the next search. A found phrase is selected;
+// otherwise the window beeps and the status line says so.
+void FindInPane(QPlainTextEdit& pane, QString& last, bool ask,
+                const std::function<void(const QString&)>& status);
 
 // Prints the selected part, or the whole text when nothing is selected, through the print
 // dialog.

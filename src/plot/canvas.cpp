@@ -1,5 +1,6 @@
 #include "plot/canvas.h"
 
+#include <cairo-tee.h>
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
@@ -16,17 +17,25 @@ namespace {
 constexpr double pointsPerPixel = 16.0 / 640 * 72 / 2.54;
 constexpr double numberPoints = 10;  // axis numbers and texts at data points
 
-cairo_surface_t* surface = nullptr;
+cairo_surface_t* surface = nullptr;    // the bitmap
+cairo_surface_t* recording = nullptr;  // the same drawing as operations, since the last clear
+cairo_surface_t* tee = nullptr;        // draws on both
 cairo_t* context = nullptr;
 std::vector<TextBox>* recordedBoxes = nullptr;
+
+cairo_surface_t* NewRecording() {
+    const cairo_rectangle_t extents{0, 0, BitmapWidth, BitmapHeight};
+    return cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
+}
 
 // Frees the bitmap and the font caches of cairo and fontconfig at program end, so that leak
 // checkers see only what the program itself still holds.
 void ReleaseBitmap() {
     if (context != nullptr) cairo_destroy(context);
-    if (surface != nullptr) cairo_surface_destroy(surface);
+    for (cairo_surface_t* s : {tee, recording, surface})
+        if (s != nullptr) cairo_surface_destroy(s);
     context = nullptr;
-    surface = nullptr;
+    surface = recording = tee = nullptr;
     cairo_debug_reset_static_data();
     FcFini();
 }
@@ -35,7 +44,10 @@ cairo_t* Context() {
     if (context == nullptr) {
         std::atexit(ReleaseBitmap);
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, BitmapWidth, BitmapHeight);
-        context = cairo_create(surface);
+        recording = NewRecording();
+        tee = cairo_tee_surface_create(surface);
+        cairo_tee_surface_add(tee, recording);
+        context = cairo_create(tee);
         cairo_set_antialias(context, CAIRO_ANTIALIAS_NONE);
         cairo_set_line_width(context, 1);
         cairo_font_options_t* options = cairo_font_options_create();
@@ -78,8 +90,14 @@ void StrokeBetween(double x1, double y1, double x2, double y2) {
 
 cairo_surface_t* Bitmap() {
     Context();
-    cairo_surface_flush(surface);
+    cairo_surface_flush(tee);
     return surface;
+}
+
+cairo_surface_t* Recording() {
+    Context();
+    cairo_surface_flush(tee);
+    return recording;
 }
 
 Rgb Pixel(int x, int y) {
@@ -94,6 +112,10 @@ Rgb Pixel(int x, int y) {
 
 void ClearBitmap() {
     cairo_t* cr = Context();
+    cairo_tee_surface_remove(tee, recording);
+    cairo_surface_destroy(recording);
+    recording = NewRecording();
+    cairo_tee_surface_add(tee, recording);
     Colour(White);
     cairo_paint(cr);
     Colour(0);

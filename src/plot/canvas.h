@@ -21,6 +21,10 @@ inline constexpr int BitmapHeight = 480;
 // The bitmap (created on first use). The surface stays owned by this module.
 cairo_surface_t* Bitmap();
 Rgb Pixel(int x, int y);
+// The drawing on the bitmap since it was last cleared, as cairo operations in bitmap pixels, so
+// that a window on a screen with several device pixels to a pixel can replay the picture at its
+// scale and have it sharp. Owned by this module, valid until the next clear.
+cairo_surface_t* Recording();
 
 // Paints the bitmap white; the pen is black again.
 void ClearBitmap();

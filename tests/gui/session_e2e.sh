@@ -1,7 +1,8 @@
 #!/bin/sh
 # End-to-end: korw-gui on a virtual X display, a session typed with xdotool (a new working
-# directory made in the selector, data, a fit kept, a plot, help, the editor, QUIT), then the
-# saved .OUT file checked. Skips (77) when Xvfb or xdotool is not installed.
+# directory made in the selector, data, a fit kept, a plot, help, the editor, a program's
+# picture answered, QUIT), then the saved .OUT file checked. Skips (77) when Xvfb or xdotool is
+# not installed.
 # Usage: session_e2e.sh KORW_GUI [SCREENSHOT_DIR]
 set -u
 gui=$(realpath "$1")
@@ -10,20 +11,47 @@ for tool in Xvfb xdotool; do
     command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
 root=$(mktemp -d)
-displayfile="$root/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
+xvfb=""
 gui_pid=""
 cleanup() {
     [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$root"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do [ -s "$displayfile" ] && break; sleep 0.1; done
-[ -s "$displayfile" ] || { echo "skipped: Xvfb did not start"; exit 77; }
-DISPLAY=":$(cat "$displayfile")"
+
+# Whether the display answers; xdpyinfo when installed, else xdotool.
+answers() {
+    if command -v xdpyinfo >/dev/null 2>&1; then
+        xdpyinfo -display "$1" >/dev/null 2>&1
+    else
+        DISPLAY=$1 xdotool getdisplaygeometry >/dev/null 2>&1
+    fi
+}
+
+# A display of our own, away from the low numbers other X servers take: a number whose lock
+# file and socket are free, a server that stays up, and a display that accepts connections
+# before anything is started on it. Another number is tried when the server does not come up
+# (another server took the number first).
+start_display() {
+    base=$(( ($$ % 400) + 200 ))
+    for n in $(seq "$base" $((base + 40))); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
+        xvfb=$!
+        for _ in $(seq 100); do
+            kill -0 "$xvfb" 2>/dev/null || break
+            if answers ":$n"; then DISPLAY=":$n"; return 0; fi
+            sleep 0.1
+        done
+        kill "$xvfb" 2>/dev/null
+        wait "$xvfb" 2>/dev/null
+        xvfb=""
+    done
+    return 1
+}
+start_display || { echo "skipped: no virtual display came up: $(cat "$root/xvfb.log")"; exit 77; }
 export DISPLAY
 unset KORW_ROOT
 
@@ -72,6 +100,15 @@ shot editor
 key Escape                      # leave the editor (asks whether to save)
 shot leave
 key Return                      # Yes
+# A program's picture answered by Space gives the keyboard back: the next line typed runs.
+printf 'PLOT x y\nREMARK done\n' >"$root/work/pic2.KOR"
+typeline "run pic2"
+sleep 0.5
+key space
+typeline "REMARK typed"
+sleep 0.3
+xdotool search --onlyvisible --name 'Save picture' >/dev/null 2>&1 &&
+    fail "the picture kept the keyboard: Return offered to save it"
 key Escape                      # the QUIT question on an empty line
 key Return                      # QUIT
 sleep 0.5
@@ -84,9 +121,11 @@ gui_pid=""
 out="$root/work/KORW1.OUT"
 [ -f "$out" ] || fail "no $out; log: $(cat "$root/gui.log")"
 for expected in "KORW> VARIATE x y 20" "KORW> FITLINEARNORMAL y = 1 + x" \
-    "ANALYSIS OF VARIANCE TABLE" "KORW> PLOT x y" "KORW> EDIT demo" "KORW> QUIT" "End of session"; do
+    "ANALYSIS OF VARIANCE TABLE" "KORW> PLOT x y" "KORW> EDIT demo" \
+    "KORW: REMARK done" "KORW> REMARK typed" "KORW> QUIT" "End of session"; do
     grep -qF "$expected" "$out" || fail "missing in the .OUT file: $expected"
 done
+ls "$root/work"/*.JPG >/dev/null 2>&1 && fail "a picture was saved unasked"
 [ -f "$root/work/demo.KOR" ] || fail "the editor did not save demo.KOR"
 [ -f "$root/KORWOUT.TMP" ] && fail "KORWOUT.TMP left behind"
 head -1 "$root/LASTDIR" | grep -qxF "$root/work" || fail "LASTDIR does not name the working directory"

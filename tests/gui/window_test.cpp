@@ -3,16 +3,22 @@
 #include <sys/wait.h>
 
 #include <QElapsedTimer>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "console/session_life.h"
 #include "gui/gui_desktop.h"
+#include "gui/help_pane.h"
 #include "gui/main_window.h"
+#include "gui/selector_pane.h"
 #include "gui/window_settings.h"
 #include "interp/state.h"
 
@@ -68,6 +74,26 @@ class WindowTest : public QObject {
         if (tries < 200)
             QTimer::singleShot(
                 5, this, [this, answer, tries, typing] { Answer(answer, tries + 1, typing); });
+    }
+
+    QWidget* Focus() { return QApplication::focusWidget(); }
+    QWidget* CommandWidget() { return &window_->Command(); }
+
+    // Presses `key` on whatever has the keyboard once a program waits on its picture.
+    void AnswerPicture(Qt::Key key, int tries = 0) {
+        if (window_->Picture().Waiting()) return QTest::keyClick(Focus(), key);
+        if (tries < 400)
+            QTimer::singleShot(5, this, [this, key, tries] { AnswerPicture(key, tries + 1); });
+    }
+
+    // Answers the find dialog with a phrase once it is up.
+    void AnswerFind(const QString& phrase, int tries = 0) {
+        if (auto* d = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            d->setTextValue(phrase);
+            return d->accept();
+        }
+        if (tries < 400)
+            QTimer::singleShot(5, this, [this, phrase, tries] { AnswerFind(phrase, tries + 1); });
     }
 
     QString LastLogLine() {
@@ -313,6 +339,242 @@ class WindowTest : public QObject {
         QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
     }
 
+    // After a program's picture is answered the keyboard is back on the command line: what is
+    // typed next reaches it, and Return runs it instead of offering to save the picture.
+    void programPictureGivesTheKeyboardBack() {
+        Type("v P 5");
+        Type(" P = #");
+        std::ofstream(work_ + "/pic2.KOR") << "PLOT P P\nREMARK done\n";
+        desktop_.script.dialogTitles.clear();
+        AnswerPicture(Qt::Key_Space);
+        Type("ru pic2");
+        QCOMPARE(LastLogLine(), QString("RUN pic2"));
+        QVERIFY(SessionOutput().find("KORW: REMARK done") != std::string::npos);
+        QCOMPARE(Focus(), CommandWidget());
+        QVERIFY(!window_->Picture().Active());
+        QTest::keyClicks(Focus(), "REMARK typed");
+        QTest::keyClick(Focus(), Qt::Key_Return);
+        QCOMPARE(LastLogLine(), QString("REMARK typed"));
+        QVERIFY(desktop_.script.dialogTitles.empty());
+
+        // Run from the editor, the keyboard goes back to the editor, Return first saving.
+        Type("ed pic2");
+        desktop_.script.dialogAnswers = {""};
+        AnswerPicture(Qt::Key_Return);
+        QTest::keyClick(&window_->Editor(), Qt::Key_F9);
+        QCOMPARE(desktop_.script.dialogTitles, std::vector<std::string>{"Save picture as ..."});
+        QCOMPARE(window_->Shown(), static_cast<QWidget*>(&window_->Editor()));
+        QCOMPARE(Focus(), static_cast<QWidget*>(&window_->Editor()));
+        QTest::keyClick(&window_->Editor(), Qt::Key_Escape);
+        QCOMPARE(Focus(), CommandWidget());
+    }
+
+    // Every way out of every pane gives the keyboard back: to the command line, or to the
+    // editor while it is open, or within the pane (the command list back to the help text).
+    void everyWayOutGivesTheKeyboardBack() {
+        QWidget* picture = &window_->Picture();
+        QWidget* result = &window_->Result();
+        QWidget* help = &window_->Help();
+        QWidget* list = &window_->CommandList();
+        QWidget* editor = &window_->Editor();
+        // A typed plot keeps the keyboard until Escape.
+        Type("pl P P");
+        QCOMPARE(Focus(), picture);
+        QTest::keyClick(picture, Qt::Key_Escape);
+        QCOMPARE(Focus(), CommandWidget());
+        QCOMPARE(window_->Shown(), picture);
+        // A picture file is left by Return as by Escape.
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QVERIFY(image.save(QString::fromStdString(work_ + "/blue.bmp"), "BMP"));
+        Type("sho blue.bmp");
+        QCOMPARE(Focus(), picture);
+        QTest::keyClick(picture, Qt::Key_Return);
+        QCOMPARE(Focus(), CommandWidget());
+        // The session output file: Return and Escape both leave it.
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            Type("sho");
+            QCOMPARE(window_->Shown(), result);
+            QCOMPARE(Focus(), result);
+            QTest::keyClick(result, key);
+            QCOMPARE(Focus(), CommandWidget());
+            QCOMPARE(window_->Shown(), picture);
+        }
+        // Help: F1, the list by F1, back to the text by Escape, out by Escape; Backspace in
+        // the list leaves with the command name in the line.
+        QTest::keyClick(CommandWidget(), Qt::Key_F1);
+        QCOMPARE(Focus(), help);
+        QTest::keyClick(help, Qt::Key_F1);
+        QCOMPARE(Focus(), list);
+        QTest::keyClick(list, Qt::Key_Escape);
+        QCOMPARE(Focus(), help);
+        QTest::keyClick(help, Qt::Key_Escape);
+        QCOMPARE(Focus(), CommandWidget());
+        QCOMPARE(window_->Shown(), picture);
+        window_->Command().setText("summ");
+        QTest::keyClick(CommandWidget(), Qt::Key_F1, Qt::ControlModifier);
+        QCOMPARE(window_->Help().textCursor().block().text().trimmed(), QString("SUMMARY"));
+        QTest::keyClick(help, Qt::Key_F1);
+        window_->CommandList().setCurrentRow(2);
+        QString name = window_->CommandList().currentItem()->text();
+        QTest::keyClick(list, Qt::Key_Backspace);
+        QCOMPARE(Focus(), CommandWidget());
+        QCOMPARE(window_->Command().text(), name + " ");
+        window_->Command().clear();
+        // From the editor, help and the session output go back to the editor.
+        Type("ed pic2");
+        QCOMPARE(Focus(), editor);
+        QTest::keyClick(editor, Qt::Key_F1, Qt::ControlModifier);
+        QCOMPARE(window_->Help().textCursor().block().text().trimmed(), QString("PLOT"));
+        QTest::keyClick(help, Qt::Key_Escape);
+        QCOMPARE(Focus(), editor);
+        QTest::keyClick(editor, Qt::Key_F10);
+        QCOMPARE(Focus(), result);
+        QTest::keyClick(result, Qt::Key_Escape);
+        QCOMPARE(Focus(), editor);
+        QTest::keyClick(editor, Qt::Key_F1);
+        QTest::keyClick(help, Qt::Key_F1);
+        QTest::keyClick(list, Qt::Key_Left);  // no command line while the editor is open
+        QCOMPARE(Focus(), editor);
+        QVERIFY(window_->Command().text().isEmpty());
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QCOMPARE(Focus(), CommandWidget());
+        // Results under review, then a plot and a review after it: the picture is closed.
+        Type("pl P P");
+        window_->Command().setFocus();
+        Type("li P", Qt::Key_Escape);
+        QCOMPARE(Focus(), CommandWidget());
+        QVERIFY(!window_->Picture().Active());
+    }
+
+    // The directory selector: Escape moves between the tree and the name, Return in either
+    // hands the directory back.
+    void selectorHandsBackTheDirectory() {
+        korw::gui::SelectorPane selector;
+        std::vector<std::string> chosen;
+        selector.chosen = [&](const std::string& d) { chosen.push_back(d); };
+        selector.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&selector));
+        selector.activateWindow();
+        selector.Open(work_);
+        QCOMPARE(Focus(), static_cast<QWidget*>(&selector.Tree()));
+        QCOMPARE(selector.Name().text(), QString::fromStdString(work_));
+        QTest::keyClick(&selector.Tree(), Qt::Key_Escape);
+        QCOMPARE(Focus(), static_cast<QWidget*>(&selector.Name()));
+        QTest::keyClick(&selector.Name(), Qt::Key_Escape);
+        QCOMPARE(Focus(), static_cast<QWidget*>(&selector.Tree()));
+        QTest::keyClick(&selector.Tree(), Qt::Key_Return);
+        selector.Name().setText(QString::fromStdString(work_ + "/new"));
+        QTest::keyClick(&selector.Name(), Qt::Key_Enter);
+        QCOMPARE(chosen, (std::vector<std::string>{work_, work_ + "/new"}));
+        window_->activateWindow();
+        window_->Command().setFocus();
+    }
+
+    // Up and Down mark the log line they fetched; the line is red only for a command that
+    // failed, and the text being typed comes back with its own colour.
+    void browsingMarksTheFetchedLine() {
+        CommandLine& line = window_->Command();
+        auto red = [&line] { return line.palette().color(QPalette::Base) == QColor(160, 0, 0); };
+        Type("li nosuch");
+        QVERIFY(red());
+        int last = static_cast<int>(window_->Log().blockCount()) - 1;
+        QTest::keyClick(&line, Qt::Key_Up);
+        QCOMPARE(window_->MarkedLogLine(), last);
+        QCOMPARE(window_->Log().textCursor().block().text(), QString("*** LIST nosuch"));
+        QVERIFY(red());
+        QTest::keyClick(&line, Qt::Key_Up);
+        QCOMPARE(window_->MarkedLogLine(), last - 1);
+        QCOMPARE(window_->Log().extraSelections().size(), 1);
+        QVERIFY(!line.text().startsWith("***"));
+        QVERIFY(!red());
+        QTest::keyClick(&line, Qt::Key_Down);
+        QTest::keyClick(&line, Qt::Key_Down);
+        QCOMPARE(window_->MarkedLogLine(), -1);
+        QVERIFY(window_->Log().extraSelections().isEmpty());
+        QCOMPARE(line.text(), QString("LIST nosuch"));
+        QVERIFY(red());
+        QTest::keyClick(&line, Qt::Key_Up);
+        QTest::keyClick(&line, Qt::Key_Up);
+        line.clear();
+        Type("REMARK ok");  // running a command ends the browsing and its mark
+        QCOMPARE(window_->MarkedLogLine(), -1);
+        QVERIFY(!red());
+    }
+
+    // F2 in the editor and a search that finds nothing say so in the status line.
+    void editorAndSearchReportInTheStatusLine() {
+        Type("ed pic2");
+        window_->Editor().moveCursor(QTextCursor::End);
+        QTest::keyClicks(&window_->Editor(), "REMARK more");
+        QTest::keyClick(&window_->Editor(), Qt::Key_F2);
+        QCOMPARE(window_->Status(), QString("Saved pic2.KOR"));
+        QVERIFY(ReadFile(work_ + "/pic2.KOR").find("REMARK more") != std::string::npos);
+        window_->Editor().moveCursor(QTextCursor::Start);
+        AnswerFind("done");
+        QTest::keyClick(&window_->Editor(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(window_->Editor().textCursor().selectedText(), QString("done"));
+        QTest::keyClick(&window_->Editor(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(window_->Status(), QString("\"done\" not found below the cursor"));
+        QTest::keyClick(&window_->Editor(), Qt::Key_Escape);
+        // The help text's search too.
+        QTest::keyClick(CommandWidget(), Qt::Key_F1);
+        AnswerFind("no  such   phrase");
+        QTest::keyClick(&window_->Help(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(window_->Status(), QString("\"no such phrase\" not found below the cursor"));
+        QTest::keyClick(&window_->Help(), Qt::Key_Escape);
+        // A command clears the line.
+        Type("REMARK ok");
+        QVERIFY(window_->Status().isEmpty());
+    }
+
+    // The help window describes the window's keys; the rest of the text is the terminal's.
+    void helpDescribesTheWindow() {
+        std::string terminal = korw::console::HelpText();
+        std::string window = korw::gui::WindowHelpText(terminal);
+        QVERIFY(terminal.find("Keys of the command line (terminal version") != std::string::npos);
+        QVERIFY(window.find("Keys of the command line (terminal version") == std::string::npos);
+        QVERIFY(window.find("this text is shown in a pager") == std::string::npos);
+        QVERIFY(window.find("Keys of the window (korw-gui)") != std::string::npos);
+        QVERIFY(window.find("Ctrl+K") == std::string::npos);
+        size_t from = terminal.find("\nStarting KORW\n");
+        QVERIFY(from != std::string::npos);
+        QCOMPARE(window.substr(window.find("\nStarting KORW\n")), terminal.substr(from));
+        QCOMPARE(window.substr(0, 200), terminal.substr(0, 200));
+        // A text without the terminal's parts is left as it is.
+        QCOMPARE(korw::gui::WindowHelpText("KORW help\nSUMMARY\n"),
+                 std::string("KORW help\nSUMMARY\n"));
+        QTest::keyClick(CommandWidget(), Qt::Key_F1);
+        QVERIFY(window_->Help().toPlainText().contains("Keys of the window (korw-gui)"));
+        QTest::keyClick(&window_->Help(), Qt::Key_Escape);
+    }
+
+    // On a screen of two device pixels to a pixel the plot is drawn again at that scale: the
+    // same picture (each pixel of the bitmap is, nearly everywhere, the colour of the 2 x 2
+    // block it became), sharper; the saved picture stays 640 x 480.
+    void plotIsDrawnAtTheScreensScale() {
+        Type("pl P P");
+        QImage bitmap = korw::gui::PlotImage(1);
+        QImage sharp = korw::gui::PlotImage(2);
+        QCOMPARE(bitmap.size(), QSize(640, 480));
+        QCOMPARE(sharp.size(), QSize(1280, 960));
+        QCOMPARE(sharp.devicePixelRatio(), 2.0);
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(640, 480));
+        int same = 0, differentBlocks = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                same += sharp.pixel(2 * x, 2 * y) == bitmap.pixel(x, y);
+                differentBlocks += sharp.pixel(2 * x, 2 * y) != sharp.pixel(2 * x + 1, 2 * y + 1);
+            }
+        QVERIFY2(same > 640 * 480 * 98 / 100, qPrintable(QString::number(same)));
+        QVERIFY(differentBlocks > 0);  // finer than the bitmap blown up
+        QCOMPARE(window_->Picture().Image().size(), QSize(640, 480));  // at scale 1 here
+        desktop_.script.dialogAnswers = {"scaled.bmp"};
+        QTest::keyClick(&window_->Picture(), Qt::Key_Return);
+        QCOMPARE(QImage(QString::fromStdString(work_ + "/scaled.bmp")).size(), QSize(640, 480));
+        QTest::keyClick(&window_->Picture(), Qt::Key_Escape);
+    }
+
     // Escape while a program runs stops it after the present line: the window answers keys
     // between the program's lines.
     void escapeStopsARunningProgram() {
@@ -440,6 +702,24 @@ class WindowTest : public QObject {
         QVERIFY(lastDir.rfind(work_ + "\n", 0) == 0);
         QVERIFY(lastDir.find("\n820\n600\n0\n") != std::string::npos);
         delete window_;
+        window_ = nullptr;
+    }
+
+    // A program named at start-up runs with the start-up picture hidden.
+    void startProgramRunsWithThePictureHidden() {
+        std::ofstream(work_ + "/start.KOR") << "REMARK started\n";
+        korw::gui::GuiOptions options;
+        options.root = root_.path().toStdString();
+        options.arguments = {work_ + "/start.KOR"};
+        desktop_.script.dialogAnswers = {""};
+        MainWindow window(options, desktop_);
+        window_ = &window;
+        window.show();
+        window.Activate();
+        QVERIFY(SessionOutput().find("KORW: REMARK started") != std::string::npos);
+        QVERIFY(window.Picture().Image().isNull());
+        QCOMPARE(window.Shown(), static_cast<QWidget*>(&window.Picture()));
+        window.close();
         window_ = nullptr;
     }
 };
