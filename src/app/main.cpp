@@ -5,14 +5,18 @@
 #include <vector>
 
 #include "console/batch.h"
+#include "console/machine.h"
 #include "console/terminal.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"KORW, interactive statistics with the KOR command language", "korw"};
-    bool batch = false, selectDir = false, version = false, demo = false;
+    bool batch = false, selectDir = false, version = false, demo = false, machine = false;
     korw::console::BatchOptions options;
     std::vector<std::string> arguments;
     app.add_flag("--batch", batch, "Run FILE.KOR, or the commands of stdin (-), then close");
+    app.add_flag("--machine", machine,
+                 "One session for a driving program (the Jupyter kernel): requests on stdin, "
+                 "answers framed as JSON lines on stdout");
     app.add_option("--root", options.root, "Root directory of the session files")
         ->check(CLI::ExistingDirectory);
     app.add_flag("--yes", options.yes, "Answer Yes to every confirmation (batch mode)");
@@ -44,6 +48,13 @@ int main(int argc, char** argv) {
         (selectDir || (batch ? arguments != std::vector<std::string>{"-"} : !arguments.empty()))) {
         std::cerr << "korw: --demo takes no FILE, DIR or --select-dir (batch mode: only -)\n";
         return 2;
+    }
+    if (machine) {
+        if (batch || demo || selectDir || !arguments.empty()) {
+            std::cerr << "korw: --machine takes only --root and --out\n";
+            return 2;
+        }
+        return korw::console::RunMachine({options.root, options.out});
     }
     if (!batch) {
         korw::console::TerminalOptions terminal{options.root, selectDir, demo, arguments};
