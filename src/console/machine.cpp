@@ -191,11 +191,16 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 // The results of a request without the echo of its commands, the marks of a program's start and
-// end, and the error lines (the answer carries the error).
+// end, and the error lines (the answer carries the error). A remark is carried by its echo, so
+// the echo of REMARK gives its text.
 std::string Results(const std::string& text) {
     std::istringstream in(text);
     std::string out;
     for (std::string line; std::getline(in, line);) {
+        if (StartsWith(line, "KORW> REMARK ") || StartsWith(line, "KORW: REMARK ")) {
+            out += line.substr(13) + "\n";
+            continue;
+        }
         if (StartsWith(line, "KORW> ") || StartsWith(line, "KORW: ") ||
             StartsWith(line, " *** ERROR - ") || line == " *** START OF PROGRAM ***" ||
             line == " *** END OF PROGRAM ***" || line == " *** PROGRAM INTERRUPTED ***")
