@@ -54,28 +54,74 @@ std::string Base64Decode(std::string_view text) {
     return out;
 }
 
-// Kitty: one placement of 8 x 6 RGBA pixels on 4 x 3 cells, the pixels sent in chunks.
-TEST(InlinePictureBytes, KittySendsThePixelsAsRgba) {
-    std::string bytes = TinyPicture().Encode(PictureMode::Kitty);
-    const std::string head = "\033_Ga=T,f=32,s=8,v=6,c=4,r=3,m=1\033\\\033_Gm=1;";
-    ASSERT_EQ(bytes.substr(0, head.size()), head);
-    EXPECT_EQ(bytes.substr(bytes.size() - 8), "\033_Gm=0\033\\");
-    std::string body = bytes.substr(head.size(), bytes.find('\033', head.size()) - head.size());
-    std::string rgba = Base64Decode(body);
-    ASSERT_EQ(rgba.size(), 8u * 6 * 4);
-    EXPECT_EQ(rgba.substr(0, 4), std::string("\xff\x00\x00\xff", 4));       // top left red
-    EXPECT_EQ(rgba.substr(7 * 4, 4), std::string("\x00\x00\xff\xff", 4));   // top right blue
-    EXPECT_EQ(rgba.substr(40 * 4, 4), std::string("\xff\x00\x00\xff", 4));  // bottom left red
+// The PNG file a kitty or iTerm2 picture carries, read back to its pixels.
+std::vector<uint32_t> PngPixels(const std::string& png) {
+    struct Reader {
+        const std::string& bytes;
+        size_t at = 0;
+    } reader{png};
+    cairo_surface_t* image = cairo_image_surface_create_from_png_stream(
+        [](void* closure, unsigned char* data, unsigned int length) {
+            auto* r = static_cast<Reader*>(closure);
+            if (r->at + length > r->bytes.size()) return CAIRO_STATUS_READ_ERROR;
+            std::memcpy(data, r->bytes.data() + r->at, length);
+            r->at += length;
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &reader);
+    std::vector<uint32_t> pixels;
+    if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
+        auto* data = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(image));
+        int n = cairo_image_surface_get_stride(image) / 4 * cairo_image_surface_get_height(image);
+        pixels.assign(data, data + n);
+    }
+    cairo_surface_destroy(image);
+    return pixels;
 }
 
-// iTerm2: one OSC 1337 file of 4 x 3 cells, ended by BEL, holding an image file.
-TEST(InlinePictureBytes, ItermSendsAnInlineFile) {
-    std::string bytes = TinyPicture().Encode(PictureMode::Iterm);
-    const std::string head = "\033]1337;File=inline=1;width=4;height=3;preserveAspectRatio=0:";
+// Kitty: one placement on 4 x 3 cells of a PNG sent in chunks of at most 4096 characters,
+// the terminal asked not to answer (q=2).
+TEST(InlinePictureBytes, KittySendsAPngInChunks) {
+    TinyPicture tiny;
+    std::string bytes = tiny.Encode(PictureMode::Kitty);
+    const std::string head = "\033_Ga=T,f=100,q=2,c=4,r=3,m=0;";
+    ASSERT_EQ(bytes.substr(0, head.size()), head);
+    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\033\\");
+    std::string png = Base64Decode(bytes.substr(head.size(), bytes.size() - 2 - head.size()));
+    EXPECT_EQ(PngPixels(png), tiny.pixels);
+
+    // A picture of 640 x 480 takes several chunks: m=1 on all but the last.
+    std::vector<uint32_t> noise(640 * 480);
+    uint32_t seed = 1;
+    for (uint32_t& p : noise) p = 0xFF000000u | ((seed = seed * 1103515245u + 12345u) >> 8);
+    std::string big = EncodePicture(reinterpret_cast<const unsigned char*>(noise.data()), 640, 480,
+                                    640 * 4, PictureMode::Kitty, tiny.cells, false);
+    std::string joined;
+    size_t chunks = 0;
+    for (size_t at = 0; at < big.size(); ++chunks) {
+        size_t data = big.find(';', at) + 1, end = big.find("\033\\", data);
+        bool last = big.compare(data - 4, 4, "m=0;") == 0;
+        EXPECT_EQ(last, end + 2 == big.size());
+        EXPECT_LE(end - data, 4096u);
+        joined += big.substr(data, end - data);
+        at = end + 2;
+    }
+    EXPECT_GT(chunks, 2u);
+    EXPECT_EQ(PngPixels(Base64Decode(joined)), noise);
+}
+
+// iTerm2: one OSC 1337 file of 4 x 3 cells holding the PNG, ended by BEL.
+TEST(InlinePictureBytes, ItermSendsAnInlinePng) {
+    TinyPicture tiny;
+    std::string bytes = tiny.Encode(PictureMode::Iterm);
+    const std::string head = "\033]1337;File=inline=1;size=";
     ASSERT_EQ(bytes.substr(0, head.size()), head);
     EXPECT_EQ(bytes.back(), '\a');
-    std::string file = Base64Decode(bytes.substr(head.size()));
-    EXPECT_EQ(file.substr(0, 4), std::string("II*\0", 4));  // a little-endian TIFF
+    size_t colon = bytes.find(':');
+    std::string png = Base64Decode(bytes.substr(colon + 1, bytes.size() - colon - 2));
+    EXPECT_EQ(bytes.substr(head.size(), colon - head.size()),
+              std::to_string(png.size()) + ";width=4;height=3;preserveAspectRatio=0");
+    EXPECT_EQ(PngPixels(png), tiny.pixels);
 }
 
 // Sixel: one DCS string of 8 x 6 pixels; the first four columns are drawn in a red register,
@@ -141,6 +187,8 @@ TEST(InlinePictureBytes, SymbolsAreBlockElementsInColour) {
 TEST(InlinePictureBytes, TmuxPassthroughWrapsEachSequence) {
     EXPECT_EQ(TmuxPassthrough("\033_Gm=1;AA\033\\\033_Gm=0\033\\"),
               "\033Ptmux;\033\033_Gm=1;AA\033\033\\\033\\\033Ptmux;\033\033_Gm=0\033\033\\\033\\");
+    std::string kitty = TinyPicture().Encode(PictureMode::Kitty, true);
+    EXPECT_EQ(kitty.substr(0, 14), "\033Ptmux;\033\033_Ga=T");
     EXPECT_EQ(TmuxPassthrough("\033]1337;File=x\a"), "\033Ptmux;\033\033]1337;File=x\a\033\\");
     EXPECT_EQ(TmuxPassthrough("a\033[38;2;1;2;3mb\n"), "a\033Ptmux;\033\033[38;2;1;2;3m\033\\b\n");
     std::string sixel = TinyPicture().Encode(PictureMode::Sixel, true);
