@@ -304,18 +304,20 @@ int ReadKeySequence() {
     unsigned char seq[2];
     if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[0], 1) != 1) return kEscape;
     if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[1], 1) != 1) return kEscape;
-    DrainPending();
-    if (seq[0] != '[' && seq[0] != 'O') return 0;
-    switch (seq[1]) {
-        case 'A':
-            return kUp;
-        case 'B':
-            return kDown;
-        case 'C':
-            return kRight;
-        case 'D':
-            return kLeft;
+    // An arrow key is complete: the keys after it (a held key's repeats) stay to be read.
+    if (seq[0] == '[' || seq[0] == 'O') {
+        switch (seq[1]) {
+            case 'A':
+                return kUp;
+            case 'B':
+                return kDown;
+            case 'C':
+                return kRight;
+            case 'D':
+                return kLeft;
+        }
     }
+    DrainPending();
     return 0;
 }
 
