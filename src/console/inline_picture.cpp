@@ -525,6 +525,12 @@ bool InlinePictures::Show(cairo_surface_t* image) {
 void InlinePictures::Redraw(cairo_surface_t* image) {
     if (!detection_ || shown_.rows == 0) return;
     std::string out = "\r\033[" + std::to_string(shown_.rows) + "A\0337";
+    // kitty keeps every picture it was sent: the one under the cursor (the top left corner of
+    // the previous drawing) goes, pixels and all, so that a long turn does not pile them up.
+    if (detection_->mode == PictureMode::Kitty) {
+        std::string remove = "\033_Ga=d,d=C,q=2\033\\";
+        out += detection_->tmux ? TmuxPassthrough(remove) : remove;
+    }
     out += Draw(image, shown_);
     out += "\0338\033[" + std::to_string(shown_.rows) + "B\r";
     std::cout << out << std::flush;
