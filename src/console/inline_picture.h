@@ -1,6 +1,7 @@
 // Pictures drawn inline in the terminal: a PNG through the kitty graphics protocol or iTerm2's
-// inline images, or through chafa sixel, or else Unicode block elements with 24-bit colours. The terminal is
-// asked what it can show (so that this works over SSH), the answers cached for the session.
+// inline images, or through chafa sixel, or else Unicode block elements with 24-bit colours. The
+// terminal is asked what it can show (so that this works over SSH), the answers cached for the
+// session.
 #pragma once
 
 #include <cairo.h>
