@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ pkg-config ccache clang-format libgtest-dev libcli11-dev \
 libreadline-dev libcairo2-dev libfontconfig-dev libjpeg62-turbo-dev fonts-liberation2 tmux \
-qt6-base-dev xvfb xdotool imagemagick libreadstat-dev \
+qt6-base-dev xvfb xdotool imagemagick libreadstat-dev libchafa-dev xterm \
 python3-ipykernel python3-jupyter-kernel-test python3-nbconvert jupyter-client"
 missing=""
 for p in $packages; do

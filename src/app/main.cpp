@@ -1,10 +1,12 @@
 // korw: parses the command line and starts the chosen front end.
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "console/batch.h"
+#include "console/inline_picture.h"
 #include "console/machine.h"
 #include "console/terminal.h"
 
@@ -21,7 +23,15 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingDirectory);
     app.add_flag("--yes", options.yes, "Answer Yes to every confirmation (batch mode)");
     app.add_option("--out", options.out, "Keep the session output as this file at the end");
-    app.add_flag("--pictures", options.pictures, "Save every picture under its default name");
+    // --pictures alone keeps the pictures of a batch run; --pictures=MODE chooses how the
+    // terminal console shows them.
+    std::string pictures, pictureType;
+    app.add_flag("--pictures", pictures,
+                 "Batch: save every picture under its default name. Terminal: "
+                 "--pictures=auto|kitty|iterm|sixel|symbols|off shows pictures so");
+    app.add_option("--picture-type", pictureType,
+                   "Batch: save pictures as png, jpg (the default) or bmp (implies --pictures)")
+        ->check(CLI::IsMember({"png", "jpg", "bmp"}, CLI::ignore_case));
     app.add_flag("--select-dir", selectDir, "Choose the working directory at start-up");
     app.add_flag("--demo", demo,
                  "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");
@@ -38,6 +48,12 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : 2;
     }
 
+    if (pictures == "true") pictures = "keep";  // the bare flag
+    if (!pictures.empty() && pictures != "keep" && !korw::console::ParsePictureMode(pictures)) {
+        std::cerr << "korw: --pictures=" << pictures
+                  << " is not one of auto, kitty, iterm, sixel, symbols, off\n";
+        return 2;
+    }
     if (version) {
         std::cout << "KORW, version JUN2009\n";
         return 0;
@@ -57,12 +73,24 @@ int main(int argc, char** argv) {
         return korw::console::RunMachine({options.root, options.out});
     }
     if (!batch) {
+        if (!pictures.empty() && pictures != "keep")
+            korw::console::SetPictureModeOption(*korw::console::ParsePictureMode(pictures));
         korw::console::TerminalOptions terminal{options.root, selectDir, demo, arguments};
         return korw::console::RunTerminal(terminal);
     }
     if (arguments.empty()) {
         std::cerr << "korw: --batch needs FILE.KOR or - (commands from stdin)\n";
         return 2;
+    }
+    if (!pictures.empty() && pictures != "keep") {
+        std::cerr << "korw: --pictures=MODE is for the terminal console; a batch run takes "
+                     "--pictures alone, and --picture-type=png|jpg|bmp\n";
+        return 2;
+    }
+    options.pictures = !pictures.empty() || !pictureType.empty();
+    if (!pictureType.empty()) {
+        options.pictureType = ".";
+        for (char c : pictureType) options.pictureType += static_cast<char>(std::toupper(c));
     }
     options.demo = demo;
     options.input = arguments.front();

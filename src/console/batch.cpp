@@ -156,7 +156,7 @@ int RunBatch(const BatchOptions& options) {
     PrepareRoot(fs::absolute(root).lexically_normal().string());
     data::ObserveFile(interp::SessionOutputFile, CopyToStdout);
 
-    BatchDesktop desktop(options.yes, options.pictures);
+    BatchDesktop desktop(options.yes, options.pictures, options.pictureType);
     CatchStopSignals();
     interp::TheDesktop = &desktop;
     int status = 1;

@@ -8,13 +8,14 @@
 namespace korw::console {
 
 struct BatchOptions {
-    std::string root;                 // empty: a private temporary root, removed at the end
-    bool yes = false;                 // confirmations answered Yes instead of No
-    std::string out;                  // keep the session output under this name
-    bool pictures = false;            // save every picture under its default name
-    bool demo = false;                // work in the root's DEMOS folder (demonstration mode)
-    std::string input = "-";          // "-" for stdin, else FILE.KOR (or FILE.KDS)
-    std::vector<std::string> values;  // appended to the start command
+    std::string root;                  // empty: a private temporary root, removed at the end
+    bool yes = false;                  // confirmations answered Yes instead of No
+    std::string out;                   // keep the session output under this name
+    bool pictures = false;             // save every picture under its default name
+    std::string pictureType = ".JPG";  // the type pictures are saved as: ".JPG", ".PNG", ".BMP"
+    bool demo = false;                 // work in the root's DEMOS folder (demonstration mode)
+    std::string input = "-";           // "-" for stdin, else FILE.KOR (or FILE.KDS)
+    std::vector<std::string> values;   // appended to the start command
 };
 
 // Runs the session; the exit status is 0 when every command succeeded, else 1.

@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <iostream>
+#include <string>
+#include <utility>
 
 #include "data/files.h"
 #include "interp/output.h"
@@ -59,10 +61,20 @@ bool BatchDesktop::Confirm(const std::string& text) {
     return yes_;
 }
 
-// With --pictures every picture is kept under its default name, as if Return was pressed.
+// With --pictures every picture is kept under its default name, as if Return was pressed:
+// KORW<n> with the smallest n no picture file of the type has. Without it the first picture of
+// the session says how to keep them, on stderr so that the session output stays as it is.
 void BatchDesktop::ShowPicture(bool) {
-    if (!pictures_) return;
-    std::string name = plot::DefaultPictureName();
+    if (!pictures_) {
+        if (!std::exchange(pictureNoteShown_, true))
+            std::cerr << "korw: pictures are not kept in batch mode unless --pictures is given "
+                         "(saved as KORW1.JPG, ...; --picture-type=png|jpg|bmp chooses the "
+                         "type)\n";
+        return;
+    }
+    std::string name;
+    for (int n = 1; name.empty() || data::FileExists(name); ++n)
+        name = "KORW" + std::to_string(n) + pictureType_;
     if (!plot::SavePicture(name)) return ErrorBox("Can not save the picture as " + name);
     if (interp::EchoOn) interp::AppendOutputLine(" *** Picture saved as " + name + " ***");
 }

@@ -2,6 +2,9 @@
 // dialogs are cancelled and every result is accepted.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "interp/desktop.h"
 
 namespace korw::console {
@@ -14,7 +17,9 @@ bool StopSignalled();
 
 class BatchDesktop : public interp::Desktop {
   public:
-    BatchDesktop(bool yes, bool pictures) : yes_(yes), pictures_(pictures) {}
+    // `pictureType` is the extension pictures are kept with: ".JPG", ".PNG" or ".BMP".
+    BatchDesktop(bool yes, bool pictures, std::string pictureType = ".JPG")
+        : yes_(yes), pictures_(pictures), pictureType_(std::move(pictureType)) {}
 
     void Beep() override {}
     void ErrorBox(const std::string& text) override;
@@ -37,6 +42,8 @@ class BatchDesktop : public interp::Desktop {
   private:
     bool yes_;
     bool pictures_;
+    std::string pictureType_;
+    bool pictureNoteShown_ = false;
     bool closing_ = false;
 };
 

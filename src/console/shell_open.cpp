@@ -1,5 +1,6 @@
 #include "console/shell_open.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@ namespace korw::console {
 
 // The program runs in a grandchild: the child forks it and ends at once and is reaped here, so
 // no started program stays a zombie of ours.
-void StartDetached(std::vector<std::string> args) {
+void StartDetached(std::vector<std::string> args, bool quiet) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -20,6 +21,11 @@ void StartDetached(std::vector<std::string> args) {
     if (child == 0) {
         ::setsid();
         if (::fork() == 0) {
+            int null = quiet ? ::open("/dev/null", O_WRONLY) : -1;
+            if (null >= 0) {
+                ::dup2(null, STDOUT_FILENO);
+                ::dup2(null, STDERR_FILENO);
+            }
             ::execvp(argv[0], argv.data());
             ::_exit(127);
         }

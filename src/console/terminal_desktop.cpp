@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "console/demos.h"
+#include "console/inline_picture.h"
 #include "console/shell_open.h"
 #include "data/files.h"
 #include "data/vectors.h"
@@ -30,6 +31,7 @@
 #include "interp/output.h"
 #include "interp/programs.h"
 #include "interp/state.h"
+#include "plot/canvas.h"
 #include "plot/picture.h"
 #include "plot/plot3d.h"
 #include "plot/postscript.h"
@@ -302,19 +304,27 @@ int ReadKeySequence() {
     unsigned char seq[2];
     if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[0], 1) != 1) return kEscape;
     if (::poll(&p, 1, 30) <= 0 || ::read(STDIN_FILENO, &seq[1], 1) != 1) return kEscape;
-    DrainPending();
-    if (seq[0] != '[' && seq[0] != 'O') return 0;
-    switch (seq[1]) {
-        case 'A':
-            return kUp;
-        case 'B':
-            return kDown;
-        case 'C':
-            return kRight;
-        case 'D':
-            return kLeft;
+    // An arrow key is complete: the keys after it (a held key's repeats) stay to be read.
+    if (seq[0] == '[' || seq[0] == 'O') {
+        switch (seq[1]) {
+            case 'A':
+                return kUp;
+            case 'B':
+                return kDown;
+            case 'C':
+                return kRight;
+            case 'D':
+                return kLeft;
+        }
     }
+    DrainPending();
     return 0;
+}
+
+// Whether a key waits to be read.
+static bool KeyPending() {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 int ReadKey() {
@@ -547,10 +557,24 @@ void ShowText(const std::string& text, const std::string& topic) {
 
 namespace {
 
-// The picture as a PNG in the temporary directory, opened in the desktop's image viewer.
+constexpr const char* kPictureHint =
+    "\033[36mPress Return to save, Escape to quit. V views the picture.";
+constexpr const char* kThreeDHint = " For 3-d graphics: Cursor keys rotate. Num +/- zoom/unzoom.";
+
+// The picture as a PNG in the temporary directory, opened in the desktop's image viewer. With
+// no desktop to show it in (over SSH, on a console) one line says how to keep it instead of the
+// opener's complaints, which go nowhere in any case.
 void ViewPicture(std::string& viewed) {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
+        std::cout << "\r\033[KNo desktop to view the picture in: press Return to save it as "
+                     "a .JPG or .BMP file.\n"
+                  << kPictureHint << std::flush;
+        return;
+    }
     if (viewed.empty()) viewed = "/tmp/korw-picture-" + std::to_string(::getpid()) + ".png";
-    if (plot::SavePicture(viewed)) StartDetached({"xdg-open", viewed});
+    if (plot::SavePicture(viewed)) StartDetached({"xdg-open", viewed}, true);
 }
 
 void SavePictureAs(TerminalDesktop& desktop) {
@@ -571,14 +595,14 @@ void SavePictureAs(TerminalDesktop& desktop) {
 
 }  // namespace
 
-// The picture waits for a key: Return offers to save it, Escape closes it, V shows it in the
-// image viewer; a 3-d picture turns with the arrow keys and zooms with + and -. In a program
-// any other key closes it too and the program goes on.
+// The picture is drawn below the command when the terminal can show it, then waits for a key:
+// Return offers to save it, Escape closes it, V shows it in the image viewer; a 3-d picture
+// turns with the arrow keys and zooms with + and -, drawn again in place. In a program any
+// other key closes it too and the program goes on.
 void TerminalDesktop::ShowPicture(bool threeD) {
     if (interp::ProgramRunning && plot::psRequested) return;
-    std::cout << "\033[36mPress Return to save, Escape to quit. V views the picture."
-              << (threeD ? " For 3-d graphics: Cursor keys rotate. Num +/- zoom/unzoom." : "")
-              << "\033[0m" << std::flush;
+    pictures_.Show(plot::Bitmap());
+    std::cout << kPictureHint << (threeD ? kThreeDHint : "") << kPlain << std::flush;
     std::string viewed;
     for (;;) {
         int key = ReadKeySequence();
@@ -602,10 +626,22 @@ void TerminalDesktop::ShowPicture(bool threeD) {
         if (key == kRight) turn = plot::ViewKey::Right;
         if (key == '+') turn = plot::ViewKey::ZoomIn;
         if (key == '-') turn = plot::ViewKey::ZoomOut;
-        if (turn && plot::TurnView(*turn) && !viewed.empty()) plot::SavePicture(viewed);
+        if (!turn || !plot::TurnView(*turn)) continue;
+        if (!viewed.empty()) plot::SavePicture(viewed);
+        // Keys that came while the picture was drawn are turns of a held key: only the last
+        // drawing counts, so the picture keeps up with the key instead of lagging behind.
+        if (!KeyPending()) pictures_.Redraw(plot::Bitmap());
     }
     std::cout << "\r\033[K" << std::flush;
     if (!viewed.empty()) ::unlink(viewed.c_str());
+}
+
+// A picture file is drawn in the terminal when it can show pictures, else opened on the desktop.
+void TerminalDesktop::ShowImage(const std::string& file) {
+    cairo_surface_t* image = LoadPictureFile(file);
+    bool shown = image != nullptr && pictures_.Show(image);
+    if (image != nullptr) cairo_surface_destroy(image);
+    if (!shown) ShellOpen(file, "");
 }
 
 void TerminalDesktop::ShowFile(const std::string& file) {

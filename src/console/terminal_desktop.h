@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/inline_picture.h"
 #include "interp/desktop.h"
 
 namespace korw::console {
@@ -30,6 +31,7 @@ class TerminalDesktop : public interp::Desktop {
     void ShowFile(const std::string& file) override;
     std::string EditFile(const std::string& file) override;
     void ShowPicture(bool threeD) override;
+    void ShowImage(const std::string& file) override;
     void ShowProgramNotice(const std::string& notice) override;
     void ShowDemoText(const std::string& text) override;
     void ShowDemoMenu() override;
@@ -40,6 +42,7 @@ class TerminalDesktop : public interp::Desktop {
   private:
     bool closing_ = false;
     bool demoHintShown_ = false;
+    InlinePictures pictures_;
 };
 
 // The text with its control characters (but line feeds and tabs) written visibly, ESC as "^[",
