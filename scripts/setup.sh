@@ -5,7 +5,8 @@ set -eu
 packages="cmake ninja-build g++ pkg-config ccache clang-format libgtest-dev libcli11-dev \
 libreadline-dev libcairo2-dev libfontconfig-dev libjpeg62-turbo-dev fonts-liberation2 tmux \
 qt6-base-dev xvfb xdotool imagemagick libreadstat-dev libchafa-dev xterm \
-python3-ipykernel python3-jupyter-kernel-test python3-nbconvert jupyter-client"
+python3-ipykernel python3-jupyter-kernel-test python3-nbconvert jupyter-client dpkg-dev file \
+lintian bash-completion shared-mime-info"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
