@@ -10,13 +10,13 @@
 #include <string_view>
 
 #include "console/batch_desktop.h"
-#include "console/session_life.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
 #include "interp/execute.h"
 #include "interp/programs.h"
 #include "interp/state.h"
+#include "session/session_life.h"
 
 namespace korw::console {
 
@@ -89,24 +89,24 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
             return 1;
         }
         workingDirectory = file.parent_path().string();
-        startCommand = StartCommandFor(file.string(), options.values);
+        startCommand = session::StartCommandFor(file.string(), options.values);
     }
-    if (SessionOutputExists()) {
+    if (session::SessionOutputExists()) {
         std::string text;
-        for (const std::string& line : SessionActiveQuestion()) text += line + "\n";
+        for (const std::string& line : session::SessionActiveQuestion()) text += line + "\n";
         if (!desktop.Confirm(text)) return 1;
     }
     std::string message;
-    if (!CreateTemporaryOutput(message)) {
+    if (!session::CreateTemporaryOutput(message)) {
         desktop.ErrorBox(message);
         return 1;
     }
     try {
-        StartSession(workingDirectory);
+        session::StartSession(workingDirectory);
     } catch (const data::Fault&) {
         // A start that fails (a full disk) must not leave the root looking busy to every later
         // session: the files it made are removed.
-        RemoveSessionFiles(false);
+        session::RemoveSessionFiles(false);
         throw;
     }
     stream.Flush();
@@ -126,16 +126,16 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
     }
 
     // The end-of-session lines reach stdout before the files are removed.
-    if (FinishLibrarySession()) {
+    if (session::FinishLibrarySession()) {
         stream.Flush();
-        bool kept = options.out.empty() || KeepOutput(fs::absolute(options.out).string());
+        bool kept = options.out.empty() || session::KeepOutput(fs::absolute(options.out).string());
         if (!kept) {
             desktop.ErrorBox("Can not save the session output as " + options.out);
             allOk = false;
         }
         // An output that could not be saved stays in a root of the user's as KORWOUT.TMP.
         if (kept || options.root.empty())
-            RemoveSessionFiles(!options.root.empty());
+            session::RemoveSessionFiles(!options.root.empty());
         else
             data::RemoveFile(interp::TemporaryOutput);
     }
@@ -153,7 +153,7 @@ int RunBatch(const BatchOptions& options) {
                   << " as root directory\n";
         return 1;
     }
-    PrepareRoot(fs::absolute(root).lexically_normal().string());
+    session::PrepareRoot(fs::absolute(root).lexically_normal().string());
     data::ObserveFile(interp::SessionOutputFile, CopyToStdout);
 
     BatchDesktop desktop(options.yes, options.pictures, options.pictureType);

@@ -16,7 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "console/session_life.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -28,6 +27,7 @@
 #include "interp/programs.h"
 #include "interp/state.h"
 #include "plot/picture.h"
+#include "session/session_life.h"
 
 namespace korw::console {
 
@@ -294,7 +294,7 @@ class Machine {
     // The section of the help text headed by the name, a line of "=" under it, up to the next
     // such heading.
     static std::string HelpSection(const std::string& name) {
-        std::istringstream in(HelpText());
+        std::istringstream in(session::HelpText());
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         auto heading = [&lines](size_t i) {
@@ -386,13 +386,13 @@ int RunSession(const MachineOptions& options, std::FILE* protocol, const std::st
     interp::TheDesktop = &desktop;
     Machine machine(protocol, desktop, cells);
     std::string message;
-    if (SessionOutputExists() || !CreateTemporaryOutput(message)) {
+    if (session::SessionOutputExists() || !session::CreateTemporaryOutput(message)) {
         machine.Answer("{\"ready\":false,\"error\":" +
                        Json(message.empty() ? "Another session uses the root directory" : message) +
                        "}");
         return 1;
     }
-    StartSession(fs::current_path().string());
+    session::StartSession(fs::current_path().string());
     if (data::FileExists(interp::WorkingDirectory + "/autoexec.kor"))
         interp::RunTypedCommand("run autoexec", false);
     machine.Answer("{\"ready\":true,\"version\":" + Json(interp::kVersion) +
@@ -400,10 +400,10 @@ int RunSession(const MachineOptions& options, std::FILE* protocol, const std::st
     Serve(machine, desktop);
     desktop.StartRequest();  // the last pictures go
     bool kept = true;
-    if (FinishLibrarySession()) {
-        kept = options.out.empty() || KeepOutput(fs::absolute(options.out).string());
+    if (session::FinishLibrarySession()) {
+        kept = options.out.empty() || session::KeepOutput(fs::absolute(options.out).string());
         if (kept || options.root.empty())
-            RemoveSessionFiles(!options.root.empty());
+            session::RemoveSessionFiles(!options.root.empty());
         else
             data::RemoveFile(interp::TemporaryOutput);
     }
@@ -432,7 +432,7 @@ int RunMachine(const MachineOptions& options) {
                   << " as root directory\n";
         return 1;
     }
-    PrepareRoot(fs::absolute(root).lexically_normal().string());
+    session::PrepareRoot(fs::absolute(root).lexically_normal().string());
     data::ObserveFile(interp::SessionOutputFile, Capture);
     CatchSignals();
     int status = 1;

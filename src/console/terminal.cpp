@@ -14,7 +14,6 @@
 #include <iostream>
 #include <map>
 
-#include "console/session_life.h"
 #include "console/terminal_desktop.h"
 #include "data/errors.h"
 #include "data/files.h"
@@ -24,6 +23,7 @@
 #include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
+#include "session/session_life.h"
 
 namespace korw::console {
 
@@ -302,7 +302,7 @@ int HelpKey(int, int) {
             std::string(rl_line_buffer).substr(0, std::strcspn(rl_line_buffer, " "))));
         topic = word;
     }
-    ShowText(HelpText(), topic);
+    ShowText(session::HelpText(), topic);
     // The pager puts the cursor back at the end of the command line, or below the text when
     // it printed it: the line is drawn again from its start.
     std::fputs("\r\033[K", stdout);
@@ -461,18 +461,18 @@ void CommandLoop() {
 }
 
 void CloseTerminalSession(bool writeLastDir) {
-    if (!FinishLibrarySession()) return;
+    if (!session::FinishLibrarySession()) return;
     interp::FileDialog dialog{"Save sessions output file as ...",
                               "KORW output file (*.OUT)|*.OUT",
                               ".OUT",
                               interp::WorkingDirectory,
-                              DefaultOutputName(interp::WorkingDirectory),
+                              session::DefaultOutputName(interp::WorkingDirectory),
                               true};
     while (std::optional<std::string> name = desktop->SaveDialog(dialog)) {
-        if (KeepOutput(*name)) break;
+        if (session::KeepOutput(*name)) break;
         desktop->ErrorBox("Can not save " + *name);
     }
-    RemoveSessionFiles(writeLastDir);
+    session::RemoveSessionFiles(writeLastDir);
 }
 
 }  // namespace
@@ -485,7 +485,7 @@ int RunTerminal(const TerminalOptions& options) {
         std::cerr << "korw: cannot use " << root << " as root directory\n";
         return 1;
     }
-    PrepareRoot(root);
+    session::PrepareRoot(root);
     TerminalDesktop terminal;
     desktop = &terminal;
     interp::TheDesktop = &terminal;
@@ -501,17 +501,17 @@ int RunTerminal(const TerminalOptions& options) {
     if (!options.demo && !args.empty() && fs::is_regular_file(args[0])) {
         fs::path file = fs::absolute(args[0]);
         workingDirectory = file.parent_path().string();
-        startCommand = StartCommandFor(file.string(), {args.begin() + 1, args.end()});
+        startCommand = session::StartCommandFor(file.string(), {args.begin() + 1, args.end()});
     } else {
         workingDirectory = ChooseWorkingDirectory(options);
     }
-    if (SessionOutputExists()) {
+    if (session::SessionOutputExists()) {
         std::string text;
-        for (const std::string& line : SessionActiveQuestion()) text += line + "\n";
+        for (const std::string& line : session::SessionActiveQuestion()) text += line + "\n";
         if (!terminal.Confirm(text)) return 1;
     }
     std::string message;
-    if (!CreateTemporaryOutput(message)) {
+    if (!session::CreateTemporaryOutput(message)) {
         terminal.ErrorBox(message);
         return 1;
     }
@@ -523,7 +523,7 @@ int RunTerminal(const TerminalOptions& options) {
     }
     std::cout << "KORW, version " << interp::kVersion << ". Working directory " << workingDirectory
               << "\n";
-    StartSession(workingDirectory);
+    session::StartSession(workingDirectory);
     try {
         if (data::FileExists(workingDirectory + "/autoexec.kor")) RunCommand("run autoexec", false);
         if (!startCommand.empty() && !interp::DemoMode) RunCommand(startCommand, false);

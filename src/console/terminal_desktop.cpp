@@ -22,9 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "console/demos.h"
 #include "console/inline_picture.h"
-#include "console/shell_open.h"
 #include "data/files.h"
 #include "data/vectors.h"
 #include "interp/execute.h"
@@ -35,6 +33,8 @@
 #include "plot/picture.h"
 #include "plot/plot3d.h"
 #include "plot/postscript.h"
+#include "session/demos.h"
+#include "session/shell_open.h"
 
 extern char** environ;
 
@@ -444,7 +444,7 @@ std::optional<std::string> TerminalDesktop::SaveDialog(const interp::FileDialog&
 }
 
 void TerminalDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    OpenWithDesktop(file, arguments);
+    session::OpenWithDesktop(file, arguments);
 }
 
 bool TerminalDesktop::CopyFile(const std::string& from, const std::string& to) {
@@ -504,12 +504,12 @@ void TerminalDesktop::ShowDemoText(const std::string& text) {
 // README is printed rather than paged so that it stays in view while Up picks a demonstration
 // from the six lines added to the command log.
 void TerminalDesktop::ShowDemoMenu() {
-    ShowDemoText(DemoReadme());
+    ShowDemoText(session::DemoReadme());
     for (int n = 1; n <= 6; ++n) ::add_history(("OPENCOMMANDFILE " + std::to_string(n)).c_str());
     ::using_history();  // Up starts from the newest line, OPENCOMMANDFILE 6
     if (!demoHintShown_) {
         demoHintShown_ = true;
-        std::cout << "\033[36m" << kDemoCommandHint << kPlain << "\n" << std::flush;
+        std::cout << "\033[36m" << session::kDemoCommandHint << kPlain << "\n" << std::flush;
     }
 }
 
@@ -574,7 +574,7 @@ void ViewPicture(std::string& viewed) {
         return;
     }
     if (viewed.empty()) viewed = "/tmp/korw-picture-" + std::to_string(::getpid()) + ".png";
-    if (plot::SavePicture(viewed)) StartDetached({"xdg-open", viewed}, true);
+    if (plot::SavePicture(viewed)) session::StartDetached({"xdg-open", viewed}, true);
 }
 
 void SavePictureAs(TerminalDesktop& desktop) {

@@ -5,10 +5,10 @@
 #include <QMessageBox>
 #include <filesystem>
 
-#include "console/shell_open.h"
 #include "data/files.h"
 #include "gui/main_window.h"
 #include "interp/state.h"
+#include "session/shell_open.h"
 
 namespace korw::gui {
 
@@ -155,7 +155,7 @@ std::optional<std::string> GuiDesktop::SaveDialog(const interp::FileDialog& dial
 // A program is started with its arguments, any other file opened by the desktop (xdg-open),
 // as in the terminal.
 void GuiDesktop::ShellOpen(const std::string& file, const std::string& arguments) {
-    console::OpenWithDesktop(file, arguments);
+    session::OpenWithDesktop(file, arguments);
 }
 
 bool GuiDesktop::CopyFile(const std::string& from, const std::string& to) {

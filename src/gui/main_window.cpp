@@ -14,8 +14,6 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
-#include "console/demos.h"
-#include "console/session_life.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "gui/gui_desktop.h"
@@ -25,6 +23,8 @@
 #include "interp/shortkeys.h"
 #include "interp/state.h"
 #include "plot/postscript.h"
+#include "session/demos.h"
+#include "session/session_life.h"
 
 namespace korw::gui {
 
@@ -53,7 +53,7 @@ MainWindow::MainWindow(const GuiOptions& options, GuiDesktop& desktop)
     // The creation sequence: an empty shortkey table, the root's session files, the help text,
     // then the window's place from LASTDIR.
     interp::ClearShortKeys();
-    console::PrepareRoot(options_.root);
+    session::PrepareRoot(options_.root);
     BuildWindows();
     settings_ = ReadLastDir(interp::RootDirectory);
     hintsOn_ = settings_.hintsOn;
@@ -118,7 +118,7 @@ void MainWindow::BuildWindows() {
     stack_->addWidget(result_);
 
     // The help text is put in the window when help is first asked for, to open faster.
-    help_ = new HelpPane(WindowHelpText(console::HelpText()), stack_);
+    help_ = new HelpPane(WindowHelpText(session::HelpText()), stack_);
     QFont bold = fixed;
     bold.setBold(true);
     help_->Text().setFont(bold);
@@ -200,7 +200,7 @@ void MainWindow::SetHints(bool on) {
     };
     hint(this, kMainWindowHint);
     std::string commandHint =
-        interp::DemoMode ? std::string(console::kDemoCommandHint) : std::string(kCommandHint);
+        interp::DemoMode ? std::string(session::kDemoCommandHint) : std::string(kCommandHint);
     hint(command_, commandHint);
     hint(log_, commandHint);
     result_->SetHints(on);
@@ -213,9 +213,9 @@ void MainWindow::SetHints(bool on) {
 }
 
 void MainWindow::Activate() {
-    if (console::SessionOutputExists()) {
+    if (session::SessionOutputExists()) {
         std::string question;
-        for (const std::string& line : console::SessionActiveQuestion())
+        for (const std::string& line : session::SessionActiveQuestion())
             question += (question.empty() ? "" : "\n") + line;
         if (!desktop_.Confirm(question)) {
             interp::SessionClosing = true;
@@ -223,7 +223,7 @@ void MainWindow::Activate() {
         }
     }
     std::string message;
-    if (!console::CreateTemporaryOutput(message)) {
+    if (!session::CreateTemporaryOutput(message)) {
         desktop_.ErrorBox(message);
         interp::SessionClosing = true;
         return RequestClose();
@@ -233,7 +233,7 @@ void MainWindow::Activate() {
     std::error_code ec;
     if (!args.empty() && fs::is_regular_file(args[0], ec)) {
         fs::path file = fs::absolute(args[0]);
-        startCommand_ = console::StartCommandFor(file.string(), {args.begin() + 1, args.end()});
+        startCommand_ = session::StartCommandFor(file.string(), {args.begin() + 1, args.end()});
         return StartSessionIn(file.parent_path().string());
     }
     if (!options_.workingDirectory.empty()) return StartSessionIn(options_.workingDirectory);
@@ -261,7 +261,7 @@ void MainWindow::SelectorChosen(const std::string& directory) {
 void MainWindow::StartSessionIn(const std::string& directory) {
     setWindowTitle(QString::fromStdString("KORW from " + directory));
     settings_.workingDirectory = directory;
-    console::StartSession(directory);
+    session::StartSession(directory);
     started_ = true;
     SetHints(hintsOn_);
     ShowPane(picture_, command_);
@@ -449,7 +449,7 @@ void MainWindow::ShowDemoText(const std::string& text) {
 }
 
 void MainWindow::ShowDemoMenu() {
-    demo_->setPlainText(QString::fromStdString(console::DemoReadme()));
+    demo_->setPlainText(QString::fromStdString(session::DemoReadme()));
     for (int n = 1; n <= 6; ++n) LogCommand("OPENCOMMANDFILE " + std::to_string(n));
     ShowPane(demo_, command_);
 }
@@ -478,18 +478,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool MainWindow::CloseSession() {
     if ((selector_ != nullptr && stack_->currentWidget() == selector_) || !started_) return false;
-    if (!console::FinishLibrarySession()) return false;
+    if (!session::FinishLibrarySession()) return false;
     interp::FileDialog dialog{"Save sessions output file as ...",
                               "KORW output file (*.OUT)|*.OUT",
                               ".OUT",
                               interp::WorkingDirectory,
-                              console::DefaultOutputName(interp::WorkingDirectory),
+                              session::DefaultOutputName(interp::WorkingDirectory),
                               true};
     while (std::optional<std::string> name = desktop_.SaveDialog(dialog)) {
-        if (console::KeepOutput(*name)) break;
+        if (session::KeepOutput(*name)) break;
         desktop_.ErrorBox("Can not save " + *name);
     }
-    console::RemoveSessionFiles(false);
+    session::RemoveSessionFiles(false);
     return true;
 }
 

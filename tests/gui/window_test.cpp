@@ -14,13 +14,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "console/session_life.h"
 #include "gui/gui_desktop.h"
 #include "gui/help_pane.h"
 #include "gui/main_window.h"
 #include "gui/selector_pane.h"
 #include "gui/window_settings.h"
 #include "interp/state.h"
+#include "session/session_life.h"
 
 using korw::gui::CommandLine;
 using korw::gui::GuiDesktop;
@@ -530,7 +530,7 @@ class WindowTest : public QObject {
 
     // The help window describes the window's keys; the rest of the text is the terminal's.
     void helpDescribesTheWindow() {
-        std::string terminal = korw::console::HelpText();
+        std::string terminal = korw::session::HelpText();
         std::string window = korw::gui::WindowHelpText(terminal);
         QVERIFY(terminal.find("Keys of the command line (terminal version") != std::string::npos);
         QVERIFY(window.find("Keys of the command line (terminal version") == std::string::npos);

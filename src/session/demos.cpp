@@ -1,15 +1,15 @@
-#include "console/demos.h"
+#include "session/demos.h"
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "console/session_life.h"
 #include "data/files.h"
 #include "data/vectors.h"
 #include "interp/state.h"
+#include "session/session_life.h"
 
-namespace korw::console {
+namespace korw::session {
 
 namespace fs = std::filesystem;
 
@@ -81,4 +81,4 @@ std::string DemoReadme() {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-}  // namespace korw::console
+}  // namespace korw::session

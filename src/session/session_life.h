@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace korw::console {
+namespace korw::session {
 
 // The directory of the help text and the demonstration files: the executable's directory
 // when it holds KORWHELP.TXT or the folder demos (the build tree), else the installed share
@@ -56,4 +56,4 @@ bool KeepOutput(const std::string& name);
 // Removes KORW.TMP and KORWOUT.TMP and, when asked, writes LASTDIR.
 void RemoveSessionFiles(bool writeLastDir);
 
-}  // namespace korw::console
+}  // namespace korw::session

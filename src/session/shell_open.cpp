@@ -1,4 +1,4 @@
-#include "console/shell_open.h"
+#include "session/shell_open.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 
 #include "data/files.h"
 
-namespace korw::console {
+namespace korw::session {
 
 // The program runs in a grandchild: the child forks it and ends at once and is reaped here, so
 // no started program stays a zombie of ours.
@@ -47,4 +47,4 @@ void OpenWithDesktop(const std::string& file, const std::string& arguments) {
     StartDetached({"xdg-open", exists ? path : file});
 }
 
-}  // namespace korw::console
+}  // namespace korw::session

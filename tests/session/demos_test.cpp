@@ -1,4 +1,4 @@
-#include "console/demos.h"
+#include "session/demos.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 #include "data/files.h"
 
-namespace korw::console {
+namespace korw::session {
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,7 +50,7 @@ class DemoFolder : public ::testing::Test {
 
     // Every demonstration file holding `text`, VERSION.TXT the current version.
     static void FillFolder(const std::string& dir, const std::string& text) {
-        for (const std::string& name : DemoFileNames())
+        for (const std::string& name : session::DemoFileNames())
             Write(dir + "/" + name, name == "VERSION.TXT" ? "JUN2009\n" : text);
     }
     static void Write(const std::string& file, const std::string& text) {
@@ -67,7 +67,7 @@ class DemoFolder : public ::testing::Test {
 };
 
 TEST_F(DemoFolder, TheFixedSetOfTwentyOneFiles) {
-    const std::vector<std::string>& names = DemoFileNames();
+    const std::vector<std::string>& names = session::DemoFileNames();
     ASSERT_EQ(names.size(), 21u);
     EXPECT_EQ(names.front(), "VERSION.TXT");
     EXPECT_EQ(names.back(), "COX.KOR");
@@ -80,32 +80,32 @@ TEST_F(DemoFolder, AMissingFileReplacesTheWholeSet) {
     FillFolder(target, "old");
     fs::remove(target + "/D5-3.KOR");
     Write(target + "/mine.KDS", "the user's own");
-    EXPECT_FALSE(DemosComplete(target));
-    EXPECT_TRUE(InstallDemos(source, target, desktop));
-    for (const std::string& name : DemoFileNames())
+    EXPECT_FALSE(session::DemosComplete(target));
+    EXPECT_TRUE(session::InstallDemos(source, target, desktop));
+    for (const std::string& name : session::DemoFileNames())
         EXPECT_EQ(Read(target + "/" + name), name == "VERSION.TXT" ? "JUN2009\n" : "new") << name;
     EXPECT_EQ(Read(target + "/mine.KDS"), "the user's own");  // only the 18 are touched
     EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_TRUE(DemosComplete(target));
+    EXPECT_TRUE(session::DemosComplete(target));
 }
 
 TEST_F(DemoFolder, AnOutdatedVersionReplacesTheSet) {
     FillFolder(target, "old");
     Write(target + "/VERSION.TXT", "MAY2009\nJUN2009\n");  // only the first line counts
-    EXPECT_FALSE(DemosComplete(target));
-    EXPECT_TRUE(InstallDemos(source, target, desktop));
+    EXPECT_FALSE(session::DemosComplete(target));
+    EXPECT_TRUE(session::InstallDemos(source, target, desktop));
     EXPECT_EQ(Read(target + "/README"), "new");
     EXPECT_EQ(Read(target + "/VERSION.TXT"), "JUN2009\n");
 
     Write(target + "/VERSION.TXT", "");
-    EXPECT_FALSE(DemosComplete(target));
+    EXPECT_FALSE(session::DemosComplete(target));
 }
 
 TEST_F(DemoFolder, ACompleteSetIsLeftAlone) {
     FillFolder(target, "edited by the user");
     Write(target + "/VERSION.TXT", "JUN2009\r\n");  // a line end written on Windows
-    EXPECT_TRUE(DemosComplete(target));
-    EXPECT_TRUE(InstallDemos(source, target, desktop));
+    EXPECT_TRUE(session::DemosComplete(target));
+    EXPECT_TRUE(session::InstallDemos(source, target, desktop));
     EXPECT_EQ(Read(target + "/1.KOR"), "edited by the user");
     EXPECT_EQ(Read(target + "/VERSION.TXT"), "JUN2009\r\n");
 }
@@ -114,34 +114,34 @@ TEST_F(DemoFolder, NamesMatchWithoutRegardToCase) {
     FillFolder(target, "old");
     fs::rename(target + "/README", target + "/readme");
     fs::rename(target + "/D6.KDS", target + "/d6.kds");
-    EXPECT_TRUE(DemosComplete(target));
+    EXPECT_TRUE(session::DemosComplete(target));
 
     // Outdated: the lower-case files are replaced, not doubled.
     Write(target + "/VERSION.TXT", "JAN2001\n");
-    EXPECT_TRUE(InstallDemos(source, target, desktop));
+    EXPECT_TRUE(session::InstallDemos(source, target, desktop));
     EXPECT_FALSE(fs::exists(target + "/README") && fs::exists(target + "/readme"));
     EXPECT_EQ(Read(data::ResolveExisting(target + "/README")), "new");
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()),
-              static_cast<std::ptrdiff_t>(DemoFileNames().size()));
+              static_cast<std::ptrdiff_t>(session::DemoFileNames().size()));
 }
 
 TEST_F(DemoFolder, AFileThatCannotBeCopiedEndsWithItsMessage) {
     fs::remove(source + "/D6.KDS");
-    EXPECT_FALSE(InstallDemos(source, target, desktop));
+    EXPECT_FALSE(session::InstallDemos(source, target, desktop));
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0], "Failed to copy D6.KDS from " + source);
-    EXPECT_FALSE(DemosComplete(target));
+    EXPECT_FALSE(session::DemosComplete(target));
 }
 
 TEST(DemoDirectory, IsTheRootsDemosFolderInAnyCase) {
-    EXPECT_TRUE(IsDemoDirectory("/home/u/.korw/DEMOS", "/home/u/.korw"));
-    EXPECT_TRUE(IsDemoDirectory("/home/u/.korw/demos/", "/home/u/.korw"));
-    EXPECT_TRUE(IsDemoDirectory("/HOME/U/.KORW/Demos", "/home/u/.korw"));
-    EXPECT_TRUE(IsDemoDirectory("/r/./DEMOS", "/r/"));
-    EXPECT_FALSE(IsDemoDirectory("/home/u/.korw/MISC", "/home/u/.korw"));
-    EXPECT_FALSE(IsDemoDirectory("/home/u/.korw/DEMOS/sub", "/home/u/.korw"));
-    EXPECT_FALSE(IsDemoDirectory("/other/DEMOS", "/home/u/.korw"));
+    EXPECT_TRUE(session::IsDemoDirectory("/home/u/.korw/DEMOS", "/home/u/.korw"));
+    EXPECT_TRUE(session::IsDemoDirectory("/home/u/.korw/demos/", "/home/u/.korw"));
+    EXPECT_TRUE(session::IsDemoDirectory("/HOME/U/.KORW/Demos", "/home/u/.korw"));
+    EXPECT_TRUE(session::IsDemoDirectory("/r/./DEMOS", "/r/"));
+    EXPECT_FALSE(session::IsDemoDirectory("/home/u/.korw/MISC", "/home/u/.korw"));
+    EXPECT_FALSE(session::IsDemoDirectory("/home/u/.korw/DEMOS/sub", "/home/u/.korw"));
+    EXPECT_FALSE(session::IsDemoDirectory("/other/DEMOS", "/home/u/.korw"));
 }
 
 }  // namespace
-}  // namespace korw::console
+}  // namespace korw::session

@@ -7,7 +7,7 @@
 
 #include "interp/desktop.h"
 
-namespace korw::console {
+namespace korw::session {
 
 // The 18 files of a complete demonstration folder.
 const std::vector<std::string>& DemoFileNames();
@@ -37,4 +37,4 @@ extern const char* const kDemoCommandHint;
 // The text of README in the working directory, empty when it cannot be read.
 std::string DemoReadme();
 
-}  // namespace korw::console
+}  // namespace korw::session

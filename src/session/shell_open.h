@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace korw::console {
+namespace korw::session {
 
 // Starts a program detached from us (argv[0] searched in PATH when it has no "/"); nothing is
 // awaited and nothing is left behind to reap. A `quiet` program's output and messages are
@@ -15,4 +15,4 @@ void StartDetached(std::vector<std::string> args, bool quiet = false);
 // by the desktop's own choice of program (xdg-open, which takes just the file).
 void OpenWithDesktop(const std::string& file, const std::string& arguments);
 
-}  // namespace korw::console
+}  // namespace korw::session

@@ -1,4 +1,4 @@
-#include "console/session_life.h"
+#include "session/session_life.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "compute/compute.h"
-#include "console/demos.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -18,8 +17,9 @@
 #include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
+#include "session/demos.h"
 
-namespace korw::console {
+namespace korw::session {
 
 namespace fs = std::filesystem;
 
@@ -208,4 +208,4 @@ void RemoveSessionFiles(bool writeLastDir) {
     if (writeLastDir) WriteLastDir();
 }
 
-}  // namespace korw::console
+}  // namespace korw::session
