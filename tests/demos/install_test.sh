@@ -25,3 +25,21 @@ for f in README W-H-DATA.KDS D5-7.KOR; do
     cmp "$prefix/share/korw/demos/$f" "$prefix/root/DEMOS/$f" || fail "DEMOS/$f not installed"
 done
 echo "$out" | grep -q "DEMONSTRATION 1: DATA ENTRY" || fail "no demonstration text"
+
+# The Jupyter kernel spec, under any prefix: it names no path of the build or of the prefix, and
+# its kernel finds the installed korw beside it.
+spec="$prefix/share/jupyter/kernels/korw"
+for f in kernel.json korw_kernel.py logo-32x32.png logo-64x64.png; do
+    [ -f "$spec/$f" ] || fail "share/jupyter/kernels/korw/$f missing"
+done
+grep -q '"/usr/bin/python3", "{resource_dir}/korw_kernel.py"' "$spec/kernel.json" ||
+    fail "kernel.json does not start the kernel through {resource_dir}"
+! grep -q "$prefix\|$build" "$spec/kernel.json" || fail "kernel.json names a build or install path"
+found=$(env -u KORW_EXECUTABLE PATH=/usr/bin:/bin python3 -c "
+import os, shutil
+text = open('$spec/korw_kernel.py').read()
+source = text[text.index('def find_korw'):text.index('def output_name')]
+ns = {'__file__': '$spec/korw_kernel.py', 'os': os, 'shutil': shutil}
+exec(source, ns)
+print(ns['find_korw']())")
+[ "$found" = "$prefix/bin/korw" ] || fail "the kernel finds $found, not the installed korw"
