@@ -70,13 +70,15 @@ class MachineMode(unittest.TestCase):
         self.assertEqual((a["status"], a["error"]), ("error", "Invalid identifier NOSUCH (line 1)"))
         a = self.m.ask("command PLOT x x\n")
         self.assertEqual(len(a["pictures"]), 1)
-        # A three-dimensional plot is shown in its first view; nothing waits for a key.
+        with open(a["pictures"][0], "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        # The pictures of a request go at the next one; a three-dimensional plot is shown in its
+        # first view, and nothing waits for a key.
         self.m.ask("command VARIATE z 3\n")
+        self.assertFalse(os.path.exists(a["pictures"][0]))
         self.m.ask("command z=#*#\n")
         three = self.m.ask("command PLOT x z x\n")
         self.assertEqual((three["status"], len(three["pictures"])), ("ok", 1))
-        with open(a["pictures"][0], "rb") as f:
-            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
         # Confirmations are answered No; files are not opened or edited.
         self.assertEqual(self.m.ask("command SHELL x.txt\n")["status"], "error")
         self.assertEqual(self.m.ask("command EDIT prog\n")["status"], "error")
