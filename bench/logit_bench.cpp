@@ -16,6 +16,7 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "kernel_timing.h"
 #include "models/models.h"
 
 namespace {
@@ -87,6 +88,7 @@ int main() {
                 korw::models::ResDF() > 0 ? kUnits - korw::models::ResDF() : 0);
     std::printf("  FITLOGITLINEAR %.3f s, %d iterations, -2log(Likelihood) %.4f\n", seconds.count(),
                 iterations, korw::models::Deviance());
+    korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
     double rSeconds = 0, rDeviance = 0;
     int rIterations = 0;
     std::string r = RResult(kUnits);
