@@ -17,9 +17,9 @@ namespace korw::models::detail {
 
 namespace {
 
-// Units per block: a block of 20 dense columns (330 kB with its weighted copies) stays in the
+// Units per block: a block of 20 dense columns (160 kB with its weighted copies) stays in the
 // second-level cache.
-constexpr size_t kBlockUnits = 2048;
+constexpr size_t kBlockUnits = 1024;
 // Units per slice, and at most this many slices: enough slices to keep two cores equally busy,
 // few enough that their partial matrices cost little to add up. A fit of up to kSliceUnits
 // units is one slice, summed in unit order.
