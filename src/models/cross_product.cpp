@@ -17,9 +17,6 @@ namespace korw::models::detail {
 
 namespace {
 
-// Units per block: a block of 20 dense columns (160 kB with its weighted copies) stays in the
-// second-level cache.
-constexpr size_t kBlockUnits = 1024;
 // Units per slice, and at most this many slices: enough slices to keep two cores equally busy,
 // few enough that their partial matrices cost little to add up. A fit of up to kSliceUnits
 // units is one slice, summed in unit order.
@@ -144,7 +141,7 @@ struct SliceWork {
     std::vector<size_t> dense, sparse;
     std::vector<double> d, s, weighted;
     std::vector<size_t> rowStart;  // Packed(c, 0) of every column c
-    explicit SliceWork(const Design& design) : d(kBlockUnits), s(kBlockUnits) {
+    SliceWork(const Design& design, int scores) : d(kBlockUnits), s(scores * kBlockUnits) {
         for (int c = 0; c <= design.columns; ++c) rowStart.push_back(Packed(c, 0));
         for (size_t k = 0; k < design.terms.size(); ++k)
             (design.terms[k].factors.empty() ? dense : sparse).push_back(k);
@@ -153,7 +150,7 @@ struct SliceWork {
 };
 
 // m += the block's X'DX; the products of two terms are formed as (d x_later) x_earlier.
-void AddBlock(const Design& design, const Block& block, SliceWork& w, bool withScore,
+void AddBlock(const Design& design, const Block& block, SliceWork& w, int scores,
               std::vector<double>& m) {
     const size_t n = block.count;
     const int p = design.columns;
@@ -171,7 +168,8 @@ void AddBlock(const Design& design, const Block& block, SliceWork& w, bool withS
             if (cb > ca) continue;
             m[Packed(ca, cb)] += Dot(dx(a), x(b), n);
         }
-        if (withScore) m[Packed(p, ca)] += Dot(w.s.data(), x(a), n);
+        for (int j = 0; j < scores; ++j)
+            m[Packed(p + j, ca)] += Dot(&w.s[j * kBlockUnits], x(a), n);
     }
     for (size_t t : w.sparse) {
         const int32_t* c = &block.column[t * kBlockUnits];
@@ -196,9 +194,10 @@ void AddBlock(const Design& design, const Block& block, SliceWork& w, bool withS
             const double* ve = x(e);
             for (size_t i = 0; i < n; ++i) m[row[c[i]] + ce[i]] += dv[i] * ve[i];
         }
-        if (withScore) {
-            size_t line = Packed(p, 0);
-            for (size_t i = 0; i < n; ++i) m[line + c[i]] += w.s[i] * v[i];
+        for (int j = 0; j < scores; ++j) {
+            size_t line = Packed(p + j, 0);
+            const double* s = &w.s[j * kBlockUnits];
+            for (size_t i = 0; i < n; ++i) m[line + c[i]] += s[i] * v[i];
         }
     }
 }
@@ -236,21 +235,21 @@ bool MakeDesign(const std::vector<Term>& terms, Design& design) {
 }
 
 void AccumulateCrossProducts(const Design& design, const UnitList& units,
-                             const BlockWeights& weights, bool withScore, std::vector<double>& m) {
+                             const BlockWeights& weights, int scores, std::vector<double>& m) {
     int slices = SliceCount(units.count);
     std::vector<std::vector<double>> partial(slices);
     RunSlices(slices, [&](int slice) {
         std::vector<double>& sum = partial[slice];
         sum.assign(m.size(), 0.0);
         Block block(design.terms.size());
-        SliceWork work(design);
+        SliceWork work(design, scores);
         size_t end = SliceStart(slice + 1, slices, units.count);
         for (size_t begin = SliceStart(slice, slices, units.count); begin < end;
              begin += kBlockUnits) {
             block.count = std::min(kBlockUnits, end - begin);
             FillBlock(design, units, begin, block);
-            weights(begin, block.count, work.d.data(), withScore ? work.s.data() : nullptr);
-            AddBlock(design, block, work, withScore, sum);
+            weights(begin, block.count, work.d.data(), work.s.data());
+            AddBlock(design, block, work, scores, sum);
         }
     });
     for (const std::vector<double>& sum : partial)
@@ -285,14 +284,25 @@ void LinearPredictor(const Design& design, const UnitList& units, const std::vec
 }
 
 double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part) {
-    int slices = SliceCount(count);
-    std::vector<double> sums(slices, 0.0);
-    RunSlices(slices, [&](int slice) {
-        sums[slice] = part(SliceStart(slice, slices, count), SliceStart(slice + 1, slices, count));
-    });
     double total = 0;
-    for (double s : sums) total += s;
+    SumsInSlices(
+        count, 1, [&](size_t begin, size_t end, double* sums) { sums[0] = part(begin, end); },
+        &total);
     return total;
+}
+
+void SumsInSlices(size_t count, int sums,
+                  const std::function<void(size_t begin, size_t end, double* sums)>& part,
+                  double* total) {
+    int slices = SliceCount(count);
+    std::vector<double> bySlice(static_cast<size_t>(slices) * sums, 0.0);
+    RunSlices(slices, [&](int slice) {
+        part(SliceStart(slice, slices, count), SliceStart(slice + 1, slices, count),
+             &bySlice[static_cast<size_t>(slice) * sums]);
+    });
+    std::fill(total, total + sums, 0.0);
+    for (int slice = 0; slice < slices; ++slice)
+        for (int k = 0; k < sums; ++k) total[k] += bySlice[static_cast<size_t>(slice) * sums + k];
 }
 
 void SetKernelThreads(int threads) {

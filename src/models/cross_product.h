@@ -43,14 +43,19 @@ struct UnitList {
     size_t count = 0;
 };
 
-// Fills d[0..count) (the weights of X'DX) and, when s is not null, s[0..count) (the factors of
-// the score X's) for the units at positions begin..begin + count.
+// Units per block: a block of 20 dense columns (160 kB with its weighted copies) stays in the
+// second-level cache.
+constexpr size_t kBlockUnits = 1024;
+
+// Fills d[0..count) (the weights of X'DX) and the factors of each score vector X's_j,
+// s[j * kBlockUnits + i], for the units at positions begin..begin + count.
 using BlockWeights = std::function<void(size_t begin, size_t count, double* d, double* s)>;
 
-// Adds X'DX to the packed symmetric matrix m of order design.columns (+ 1 with the score,
-// which then fills the last row). Every design value of the units must be present.
+// Adds X'DX and `scores` score vectors X's_j to the packed symmetric matrix m of order
+// design.columns + scores: score j in row design.columns + j. Every design value of the units
+// must be present.
 void AccumulateCrossProducts(const Design& design, const UnitList& units,
-                             const BlockWeights& weights, bool withScore, std::vector<double>& m);
+                             const BlockWeights& weights, int scores, std::vector<double>& m);
 
 // eta[i] = offset + x_i'beta at every position i (offset null: none); each unit sums its
 // terms in term order.
@@ -60,6 +65,10 @@ void LinearPredictor(const Design& design, const UnitList& units, const std::vec
 // The sum over positions 0..count of what `part` returns for consecutive ranges [begin, end),
 // each summed in order and added slice after slice.
 double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part);
+// The same for `sums` sums at once: part(begin, end, sums) fills sums[0..sums) of its range.
+void SumsInSlices(size_t count, int sums,
+                  const std::function<void(size_t begin, size_t end, double* sums)>& part,
+                  double* total);
 
 // The number of threads the kernel uses (at least 1); results do not depend on it.
 void SetKernelThreads(int threads);

@@ -337,7 +337,7 @@ bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<do
             else
                 NewtonWeights<false>(g, eta, begin, count, d, s);
         },
-        true, m);
+        1, m);
     return true;
 }
 

@@ -138,7 +138,7 @@ bool Accumulate(std::vector<double>& m) {
         [&](size_t begin, size_t count, double* d, double*) {
             for (size_t i = 0; i < count; ++i) d[i] = w != nullptr ? w[list[begin + i]] : 1.0;
         },
-        false, m);
+        0, m);
     return true;
 }
 

@@ -85,7 +85,7 @@ TEST_F(CrossProductTest, KernelMatchesUnitByUnitSums) {
                     s[i] = 1 - WeightAt(begin + i);
                 }
             },
-            true, m);
+            1, m);
         std::vector<double> beta(p), eta(units.count), expectedEta(units.count);
         for (int k = 0; k < p; ++k) beta[k] = 0.1 * (k % 5) - 0.2;
         std::vector<float> offset(kUnits + 1, 0.25f);
