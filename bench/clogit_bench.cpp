@@ -18,6 +18,7 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "kernel_timing.h"
 #include "models/models.h"
 #include "special/clogit.h"
 
@@ -122,6 +123,7 @@ int main() {
                 kGroupSize);
     std::printf("  FITCLOGIT %.3f s, %d iterations, -2log(Likelihood) %.4f, peak memory %.1f MiB\n",
                 seconds.count(), iterations, korw::models::Deviance(), PeakKiB() / 1024.0);
+    korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
     double rSeconds = 0, rDeviance = 0, rPeak = 0;
     std::string r = RResult(n);
     if (std::sscanf(r.c_str(), "%lf %lf %lf", &rSeconds, &rDeviance, &rPeak) == 3) {

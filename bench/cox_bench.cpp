@@ -19,6 +19,7 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "kernel_timing.h"
 #include "models/models.h"
 #include "special/cox.h"
 
@@ -110,6 +111,7 @@ int main() {
     std::string out = korw::bench::TakeOutput(kOutFile);
     int iterations = korw::bench::IterationsIn(out);
     std::printf("FITCOXMODEL %s on %d units, %d strata\n", model.c_str(), kUnits, kStrata);
+    korw::bench::PrintKernelMultiple(best, iterations, korw::bench::KernelSeconds());
     std::printf("  KORW %.4f s (best of %d), %d iterations, -2log(Likelihood) %.4f, peak %.1f MB\n",
                 best, kRepeats, iterations, korw::models::Deviance(),
                 korw::bench::PeakMegabytes(RUSAGE_SELF));

@@ -18,6 +18,7 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "kernel_timing.h"
 #include "models/models.h"
 #include "special/negbin.h"
 
@@ -100,6 +101,7 @@ int main() {
         "  FITNEGBIN %.3f s, %d iterations, -2log(Likelihood) %.4f, alpha %.5f, peak %.0f MB\n",
         seconds.count(), iterations, korw::models::Deviance(), korw::models::Parameter(p),
         korw::bench::PeakMegabytes(RUSAGE_SELF));
+    korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds(1));
     double rSeconds = 0, rDeviance = 0, rTheta = 0;
     int rIterations = 0;
     std::string r = RResult(kUnits);

@@ -20,6 +20,7 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "kernel_timing.h"
 #include "models/models.h"
 #include "special/nonlin.h"
 
@@ -80,6 +81,7 @@ double TimedFit(const std::string& model, const std::string& start) {
     std::printf("  FITNONLINEAR from %-12s %.3f s, %d iterations, %s\n",
                 start.empty() ? "eta = 0" : start.c_str(), seconds.count(), iterations,
                 test.c_str());
+    korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
     return seconds.count();
 }
 

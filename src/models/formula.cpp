@@ -65,19 +65,28 @@ bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing) {
 
 bool CheckDesignValues(const float* weight) {
     const FitRecord& fit = Fit();
-    for (int32_t u = 1; u <= fit.nUnits; ++u) {
-        if (!data::UnitIncluded(u) || (weight != nullptr && weight[u] <= 0)) continue;
-        for (const Term& term : fit.terms) {
-            for (int x : term.variates) {
-                const data::Vector& v = Entry(x);
-                if (v.variate[u] != data::MissingValue) continue;
-                ReportError("Variate " + v.name + " has a missing value at unit " +
-                            std::to_string(u));
-                return false;
+    const uint8_t* present = data::RestrictList().data();
+    int32_t last = std::min(fit.nUnits, data::MaxLength());
+    // The first unit with a missing value, and the first of the terms' variates missing there:
+    // one pass over each variate, the earliest unit kept.
+    int32_t first = last + 1;
+    const data::Vector* found = nullptr;
+    for (const Term& term : fit.terms) {
+        for (int x : term.variates) {
+            const data::Vector& v = Entry(x);
+            const float* y = v.variate.data();
+            for (int32_t u = 1; u < first; ++u) {
+                if (y[u] != data::MissingValue || !present[u]) continue;
+                if (weight != nullptr && weight[u] <= 0) continue;
+                first = u;
+                found = &v;
+                break;
             }
         }
     }
-    return true;
+    if (found == nullptr) return true;
+    ReportError("Variate " + found->name + " has a missing value at unit " + std::to_string(first));
+    return false;
 }
 
 }  // namespace detail
@@ -190,8 +199,11 @@ std::vector<std::string> SplitAt(const std::string& s, char separator) {
 // True when a variate is free of missing values at the present units.
 bool CheckMissing(int index) {
     const data::Vector& v = Entry(index);
-    for (int32_t u = 1; u <= v.length; ++u) {
-        if (data::UnitIncluded(u) && v.variate[u] == data::MissingValue) {
+    const uint8_t* present = data::RestrictList().data();
+    const float* y = v.variate.data();
+    int32_t last = std::min(v.length, data::MaxLength());
+    for (int32_t u = 1; u <= last; ++u) {
+        if (y[u] == data::MissingValue && present[u]) {
             ReportError("Variate " + v.name + " has a missing value at unit " + std::to_string(u));
             return false;
         }

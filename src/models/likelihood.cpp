@@ -17,6 +17,7 @@
 #include "data/restrict.h"
 #include "data/vectors.h"
 #include "distr/distributions.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 
@@ -164,6 +165,8 @@ struct GlmData {
     const float* w = nullptr;       // binomial totals, or none
     const float* offset = nullptr;  // or none
     std::vector<int32_t> units;     // present units with a positive weight
+    UnitList unitList;
+    Design design;
 };
 
 double WeightOf(const GlmData& g, int32_t u) {
@@ -286,47 +289,55 @@ void WriteHeader(const GlmData& g, bool logit) {
 
 // The linear predictor at every fit unit for the estimates beta.
 bool ComputeEta(const GlmData& g, const std::vector<double>& beta, std::vector<double>& eta) {
-    std::vector<TermValue> row;
-    bool missing = false;
-    for (size_t i = 0; i < g.units.size(); ++i) {
-        int32_t u = g.units[i];
-        if (!DesignRow(u, row, missing)) return false;
-        double e = g.offset != nullptr ? g.offset[u] : 0.0;
-        for (const TermValue& x : row) e += beta[x.column] * x.value;
-        eta[i] = e;
-    }
+    LinearPredictor(g.design, g.unitList, beta, g.offset, eta);
     return true;
 }
 
 double MinusTwoLogLikelihood(const GlmData& g, const std::vector<double>& eta) {
-    double sum = 0;
-    for (size_t i = 0; i < g.units.size(); ++i) {
-        int32_t u = g.units[i];
-        sum += WeightOf(g, u) * g.functions->term(g.y[u], eta[i]);
-    }
+    double sum = SumInSlices(g.units.size(), [&](size_t begin, size_t end) {
+        double part = 0;
+        for (size_t i = begin; i < end; ++i) {
+            int32_t u = g.units[i];
+            part += WeightOf(g, u) * g.functions->term(g.y[u], eta[i]);
+        }
+        return part;
+    });
     double d = -2 * sum;
     return std::isnan(d) ? HUGE_VAL : d;
 }
 
-// Information matrix and score at the current linear predictor, order p + 1.
-bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<double>& m, int p) {
-    std::fill(m.begin(), m.end(), 0.0);
-    std::vector<TermValue> row;
-    bool missing = false;
-    double* score = &m[Packed(p, 0)];
-    for (size_t i = 0; i < g.units.size(); ++i) {
-        int32_t u = g.units[i];
-        if (!DesignRow(u, row, missing)) return false;
+// The weights of the information matrix (minus the second derivative) and the factors of the
+// score (the first derivative) at the units of one block; e^eta is computed once per unit.
+template <bool logit>
+void NewtonWeights(const GlmData& g, const std::vector<double>& eta, size_t begin, size_t count,
+                   double* d, double* s) {
+    for (size_t i = 0; i < count; ++i) {
+        int32_t u = g.units[begin + i];
         double w = WeightOf(g, u);
-        double d = -g.functions->second(eta[i]) * w;
-        double s = g.functions->first(g.y[u], eta[i]) * w;
-        for (size_t a = 0; a < row.size(); ++a) {
-            double first = d * row[a].value;
-            double* line = &m[Packed(row[a].column, 0)];
-            for (size_t b = 0; b <= a; ++b) line[row[b].column] += first * row[b].value;
-            score[row[a].column] += s * row[a].value;
+        double e = ClippedExp(eta[begin + i]);
+        if constexpr (logit) {
+            d[i] = e / ((1 + e) * (1 + e)) * w;
+            s[i] = (g.y[u] - e / (1 + e)) * w;
+        } else {
+            d[i] = e * w;
+            s[i] = (g.y[u] - e) * w;
         }
     }
+}
+
+// Information matrix and score at the current linear predictor, order p + 1.
+bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<double>& m, int) {
+    std::fill(m.begin(), m.end(), 0.0);
+    bool logit = g.functions == &kLogit;
+    AccumulateCrossProducts(
+        g.design, g.unitList,
+        [&](size_t begin, size_t count, double* d, double* s) {
+            if (logit)
+                NewtonWeights<true>(g, eta, begin, count, d, s);
+            else
+                NewtonWeights<false>(g, eta, begin, count, d, s);
+        },
+        1, m);
     return true;
 }
 
@@ -410,6 +421,11 @@ bool RunGlm(const std::string& model, bool logit) {
     if (!Split(model, logit, spec)) return false;
     GlmData g;
     if (!PrepareData(spec, logit, g)) return false;
+    // Every unit of the data taking part (no restriction, no zero total): the kernel reads the
+    // vectors straight.
+    bool everyUnit = static_cast<int32_t>(g.units.size()) == fit.nUnits;
+    g.unitList = {everyUnit ? nullptr : &g.units, g.units.size()};
+    if (!MakeDesign(fit.terms, g.design)) return false;
     int p = static_cast<int>(fit.columns.size());
     if (p + 1 > MaxColumns) {
         ReportError("Attempt to create a symmetric matrix more than 1000x1000");

@@ -11,6 +11,7 @@
 #include "data/restrict.h"
 #include "data/vectors.h"
 #include "distr/distributions.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 
@@ -117,25 +118,28 @@ bool CheckResponseAndWeights(const Split& split, int32_t& observations) {
     return true;
 }
 
-// M += w x x' over the present units, x the unit's design row with the response last. Each
-// term has at most one nonzero column at a unit, so only those products are formed.
-void Accumulate(std::vector<double>& m) {
+// M += w x x' over the present units with a weight other than 0, x the unit's design row with
+// the response last.
+bool Accumulate(std::vector<double>& m) {
     FitRecord& fit = Fit();
     const float* w = fit.weighted ? Entry(fit.weight.index).variate.data() : nullptr;
-    std::vector<TermValue> row;
-    row.reserve(fit.terms.size() + 1);
-    bool missing = false;
-    for (int32_t u = 1; u <= fit.nUnits; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        double weight = w != nullptr ? w[u] : 1.0;
-        if (weight == 0) continue;
-        DesignRow(u, row, missing);
-        for (size_t a = 0; a < row.size(); ++a) {
-            double first = weight * row[a].value;
-            double* line = &m[Packed(row[a].column, 0)];
-            for (size_t b = 0; b <= a; ++b) line[row[b].column] += first * row[b].value;
-        }
+    Design design;
+    if (!MakeDesign(fit.terms, design)) return false;
+    // Without restrictions or weights every unit takes part, and no list of them is made.
+    std::vector<int32_t> list;
+    UnitList units{nullptr, static_cast<size_t>(fit.nUnits)};
+    if (w != nullptr || data::RestrictionsPresent()) {
+        for (int32_t u = 1; u <= fit.nUnits; ++u)
+            if (data::UnitIncluded(u) && (w == nullptr || w[u] != 0)) list.push_back(u);
+        units = {&list, list.size()};
     }
+    AccumulateCrossProducts(
+        design, units,
+        [&](size_t begin, size_t count, double* d, double*) {
+            for (size_t i = 0; i < count; ++i) d[i] = w != nullptr ? w[list[begin + i]] : 1.0;
+        },
+        0, m);
+    return true;
 }
 
 struct TermLine {
@@ -307,8 +311,9 @@ bool RunFit(const std::string& model) {
     responseTerm.variates.push_back(fit.response.index);
     responseTerm.firstColumn = responseTerm.lastColumn = q - 1;
     fit.terms.push_back(responseTerm);
-    Accumulate(m);
+    bool accumulated = Accumulate(m);
     fit.terms.pop_back();
+    if (!accumulated) return false;
     double totalSS = At(m, q - 1, q - 1);
     bool responseAliased = false;
     std::vector<TermLine> lines = SweepColumns(m, q, responseAliased);

@@ -137,46 +137,63 @@ CountSums SumsOverCount(int y, double k) {
     return AsymptoticSums(y, k);
 }
 
+// The derivatives of the formula parameters come from the cross-product kernel: X'DX with the
+// curvature as D, and two score vectors, the score of eta and q w (whose sum against x is minus
+// the cross derivative of alpha). The sums that involve alpha alone are summed over the units
+// slice by slice.
 void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
               NegBinDerivatives& result) {
-    int p = data.columns + 1;
+    using models::detail::Packed;
+    int c = data.columns, p = c + 1;
     double alpha = parameters[p - 1];
-    result.logLikelihood = 0;
     result.first.assign(p, 0.0);
-    result.second.assign(static_cast<size_t>(p) * (p + 1) / 2, 0.0);
+    result.second.assign(Packed(p, 0), 0.0);
     std::vector<CountSums> byCount;
     if (!data.weighted) byCount = SumsByCount(data, alpha);
-    double* alphaRow = &result.second[models::detail::Packed(p - 1, 0)];
-    double alphaFirst = 0, alphaSecond = 0, logLikelihood = 0;
-    for (size_t i = 0; i < data.y.size(); ++i) {
-        size_t begin = data.rowStart[i], end = data.rowStart[i + 1];
-        double eta = 0;
-        for (size_t a = begin; a < end; ++a) eta += parameters[data.column[a]] * data.value[a];
-        double y = data.y[i], w = data.weight[i], k = alpha * w;
-        CountSums s =
-            data.weighted ? SumsOverCount(static_cast<int>(y), k) : byCount[static_cast<size_t>(y)];
-        double logOnePlus = LogOnePlusExp(eta), q = Logistic(eta);
-        logLikelihood += s.logRatio + eta * y - (k + y) * logOnePlus;
-        alphaFirst += (s.inverse - logOnePlus) * w;
-        alphaSecond -= s.inverseSquare * w * w;
-        double score = y - (k + y) * q;
-        double curvature = (k + y) * LogisticSlope(eta);
-        for (size_t a = begin; a < end; ++a) {
-            int ca = data.column[a];
-            double xa = data.value[a];
-            result.first[ca] += xa * score;
-            alphaRow[ca] -= xa * q * w;
-            double* line = &result.second[models::detail::Packed(ca, 0)];
-            double scaled = curvature * xa;
-            for (size_t b = begin; b <= a; ++b) {
-                // Rows are in column order, so data.column[b] <= ca.
-                line[data.column[b]] -= scaled * data.value[b];
+    models::detail::UnitList units{&data.units, data.units.size()};
+    std::vector<double> eta(data.units.size());
+    models::detail::LinearPredictor(data.design, units, parameters, nullptr, eta);
+    double sums[3];
+    models::detail::SumsInSlices(
+        eta.size(), 3,
+        [&](size_t begin, size_t end, double* out) {
+            double logLikelihood = 0, alphaFirst = 0, alphaSecond = 0;
+            for (size_t i = begin; i < end; ++i) {
+                double y = data.y[i], w = data.weight[i], k = alpha * w;
+                CountSums s = data.weighted ? SumsOverCount(static_cast<int>(y), k)
+                                            : byCount[static_cast<size_t>(y)];
+                double logOnePlus = LogOnePlusExp(eta[i]);
+                logLikelihood += s.logRatio + eta[i] * y - (k + y) * logOnePlus;
+                alphaFirst += (s.inverse - logOnePlus) * w;
+                alphaSecond -= s.inverseSquare * w * w;
             }
-        }
+            out[0] = logLikelihood;
+            out[1] = alphaFirst;
+            out[2] = alphaSecond;
+        },
+        sums);
+    std::vector<double> m(Packed(c + 2, 0), 0.0);
+    models::detail::AccumulateCrossProducts(
+        data.design, units,
+        [&](size_t begin, size_t count, double* d, double* s) {
+            for (size_t i = 0; i < count; ++i) {
+                size_t j = begin + i;
+                double y = data.y[j], w = data.weight[j], k = alpha * w;
+                double q = Logistic(eta[j]);
+                d[i] = (k + y) * LogisticSlope(eta[j]);
+                s[i] = y - (k + y) * q;
+                s[models::detail::kBlockUnits + i] = q * w;
+            }
+        },
+        2, m);
+    for (int a = 0; a < c; ++a) {
+        for (int b = 0; b <= a; ++b) result.second[Packed(a, b)] = -m[Packed(a, b)];
+        result.first[a] = m[Packed(c, a)];
+        result.second[Packed(p - 1, a)] = -m[Packed(c + 1, a)];
     }
-    result.logLikelihood = logLikelihood;
-    result.first[p - 1] = alphaFirst;
-    alphaRow[p - 1] = alphaSecond;
+    result.logLikelihood = sums[0];
+    result.first[p - 1] = sums[1];
+    result.second[Packed(p - 1, p - 1)] = sums[2];
 }
 
 }  // namespace detail
@@ -280,35 +297,20 @@ bool CheckWeights(std::string& name, int32_t n) {
     return true;
 }
 
-// The included units with their design rows, from the fit record that the engine has just
-// built; false (with the message) when a variate of the formula is missing at one of them.
+// The included units and the design, from the fit record that the engine has just built; false
+// (with the message) when a variate of the formula is missing at one of them.
 bool BuildData() {
     NegBinData& d = current.data;
     d = NegBinData();
     d.columns = static_cast<int>(Fit().columns.size());
     d.weighted = !current.weight.empty();
     if (!models::detail::CheckDesignValues(nullptr)) return false;
-    size_t present = 0;
-    for (int32_t u = 1; u <= current.nUnits; ++u)
-        if (data::UnitIncluded(u)) ++present;
-    d.y.reserve(present);
-    d.weight.reserve(present);
-    d.rowStart.reserve(present + 1);
-    // Every term has at most one nonzero column at a unit.
-    d.column.reserve(present * Fit().terms.size());
-    d.value.reserve(present * Fit().terms.size());
-    std::vector<models::detail::TermValue> row;
-    bool missing = false;
+    if (!models::detail::MakeDesign(Fit().terms, d.design)) return false;
     for (int32_t u = 1; u <= current.nUnits; ++u) {
         if (!data::UnitIncluded(u)) continue;
-        if (!models::detail::DesignRow(u, row, missing)) return false;
+        d.units.push_back(u);
         d.y.push_back(current.response[u]);
         d.weight.push_back(d.weighted ? current.weight[u] : 1.0);
-        for (const models::detail::TermValue& x : row) {
-            d.column.push_back(x.column);
-            d.value.push_back(x.value);
-        }
-        d.rowStart.push_back(d.column.size());
     }
     return true;
 }

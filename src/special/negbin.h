@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "models/cross_product.h"
+
 namespace korw::special {
 
 inline constexpr double MaxNegBinCount = 65535;
@@ -35,16 +37,15 @@ struct CountSums {
 };
 CountSums SumsOverCount(int y, double k);
 
-// The included units of a fit: counts, weights (1 without) and the nonzero design entries of
-// each unit in compressed rows (0-based columns).
+// The included units of a fit (positions in the data), their counts and weights (1 without),
+// and the design of the formula over the data.
 struct NegBinData {
     int columns = 0;
     bool weighted = false;
+    std::vector<int32_t> units;
     std::vector<double> y;
     std::vector<double> weight;
-    std::vector<size_t> rowStart{0};  // one more than units
-    std::vector<int> column;
-    std::vector<double> value;
+    models::detail::Design design;
 };
 
 // Log-likelihood, first derivatives and packed lower triangle of the second derivatives

@@ -16,6 +16,7 @@
 #include "data/restrict.h"
 #include "data/vectors.h"
 #include "distr/distributions.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 
@@ -26,7 +27,6 @@ namespace {
 using data::ReportError;
 using data::WriteLine;
 using models::detail::FitRecord;
-using models::detail::TermValue;
 
 constexpr const char* kFitProcedure = "FitNonLinear1";
 constexpr const char* kTestProcedure = "NLTestModelChange";
@@ -427,16 +427,10 @@ void StoreWorkingValues(const Iteration& it) {
 bool FittedPredictor(Iteration& it) {
     const FitData& fit = *it.fit;
     const FitRecord& record = models::detail::Fit();
-    Arrays a = ArraysOf(it);
-    std::vector<TermValue> row;
-    bool missing = false;
-    for (size_t i = 0; i < fit.units.size(); ++i) {
-        int32_t u = fit.units[i];
-        if (!models::detail::DesignRow(u, row, missing)) return false;
-        double eta = a.Offset(u);
-        for (const TermValue& x : row) eta += record.estimates[x.column] * x.value;
-        it.fitted[i] = eta;
-    }
+    models::detail::Design design;
+    if (!models::detail::MakeDesign(record.terms, design)) return false;
+    models::detail::LinearPredictor(design, {&fit.units, fit.units.size()}, record.estimates,
+                                    ArraysOf(it).offset, it.fitted);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -16,6 +17,8 @@
 #include "data/restrict.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::special {
@@ -51,31 +54,39 @@ TEST(NegBinSums, LargeCountsAgreeWithTheTermByTermSums) {
     }
 }
 
-// Units with an intercept, a variate and a three-level factor (its last level without a
-// column, as the formula gives it), some counts beyond the term-by-term limit.
-NegBinData RandomData(bool weighted, std::mt19937& random) {
-    NegBinData d;
-    d.columns = 4;
-    d.weighted = weighted;
-    std::uniform_real_distribution<double> uniform(0, 1);
-    for (int i = 0; i < 60; ++i) {
-        int level = i % 3;
-        double x = uniform(random) * 2 - 1;
-        std::vector<std::pair<int, double>> row{{0, 1.0}};
-        if (level < 2) row.push_back({1 + level, 1.0});
-        row.push_back({3, x});
-        for (auto& [c, v] : row) {
-            d.column.push_back(c);
-            d.value.push_back(v);
-        }
-        d.rowStart.push_back(d.column.size());
-        d.y.push_back(i % 7 == 0 ? 20 + i * 13 : static_cast<int>(uniform(random) * 9));
-        d.weight.push_back(weighted ? 0.3 + 2 * uniform(random) : 1.0);
+class NegBinDerivativesTest : public models::test::SessionTest {
+  protected:
+    // The design of `formula` over the table's vectors of n units, every unit taking part.
+    void SetDesign(NegBinData& d, std::string formula, int32_t n) {
+        models::ParseFormula(formula);
+        models::BuildColumns(formula, n);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        d.columns = static_cast<int>(models::detail::Fit().columns.size());
+        ASSERT_TRUE(models::detail::MakeDesign(models::detail::Fit().terms, d.design));
+        for (int32_t u = 1; u <= n; ++u) d.units.push_back(u);
     }
-    return d;
-}
 
-TEST(NegBinDerivativesTest, AgreeWithFiniteDifferences) {
+    // Units with an intercept, a variate and a three-level factor, some counts beyond the
+    // term-by-term limit.
+    NegBinData RandomData(bool weighted, std::mt19937& random) {
+        NegBinData d;
+        d.weighted = weighted;
+        std::uniform_real_distribution<double> uniform(0, 1);
+        if (data::LengthOf("X") > 0) data::Delete("X G");
+        data::DeclareVariate("X", 60);
+        data::DeclareFactor("G", 60, 3);
+        for (int i = 0; i < 60; ++i) {
+            data::AssignLevel("G", i + 1, 1 + i % 3);
+            data::AssignValue("X", i + 1, static_cast<float>(uniform(random) * 2 - 1));
+            d.y.push_back(i % 7 == 0 ? 20 + i * 13 : static_cast<int>(uniform(random) * 9));
+            d.weight.push_back(weighted ? 0.3 + 2 * uniform(random) : 1.0);
+        }
+        SetDesign(d, "1 + G + X", 60);
+        return d;
+    }
+};
+
+TEST_F(NegBinDerivativesTest, AgreeWithFiniteDifferences) {
     std::mt19937 random(17);
     std::uniform_real_distribution<double> uniform(-1, 1);
     for (bool weighted : {false, true}) {
@@ -110,14 +121,11 @@ TEST(NegBinDerivativesTest, AgreeWithFiniteDifferences) {
 }
 
 // A unit with count 0 adds only -k ln(1 + e^eta); one with a count adds the log-gamma terms.
-TEST(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
+TEST_F(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
     NegBinData d;
-    d.columns = 1;
+    SetDesign(d, "1", 1);
     d.y = {0};
     d.weight = {1};
-    d.column = {0};
-    d.value = {1};
-    d.rowStart = {0, 1};
     NegBinDerivatives r;
     detail::Evaluate(d, {0.4, 2.5}, r);
     EXPECT_NEAR(r.logLikelihood, -2.5 * std::log1p(std::exp(0.4)), 1e-14);
@@ -132,6 +140,33 @@ TEST(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
     EXPECT_TRUE(std::isfinite(r.logLikelihood) && std::isfinite(r.second[0]));
     detail::Evaluate(d, {60, 2.5}, r);
     EXPECT_NEAR(r.second[0] / (-9.5 * std::exp(-60.0)), 1.0, 1e-12);
+}
+
+// Several slices of units: the same bits with one thread or two.
+TEST_F(NegBinDerivativesTest, SameBitsWithOneOrTwoThreads) {
+    constexpr int32_t n = 150001;
+    NegBinData d;
+    data::DeclareVariate("X", n);
+    data::DeclareFactor("G", n, 3);
+    for (int32_t u = 1; u <= n; ++u) {
+        data::AssignLevel("G", u, 1 + u % 3);
+        data::AssignValue("X", u, static_cast<float>(u % 101) / 50 - 1);
+        d.y.push_back(u % 13);
+        d.weight.push_back(1.0);
+    }
+    SetDesign(d, "1 + G + X + G*X", n);
+    std::vector<double> at(d.columns + 1, 0.1);
+    NegBinDerivatives one, two;
+    models::detail::SetKernelThreads(1);
+    detail::Evaluate(d, at, one);
+    models::detail::SetKernelThreads(2);
+    detail::Evaluate(d, at, two);
+    models::detail::SetKernelThreads(0);
+    EXPECT_EQ(std::memcmp(&one.logLikelihood, &two.logLikelihood, sizeof(double)), 0);
+    EXPECT_EQ(std::memcmp(one.first.data(), two.first.data(), one.first.size() * sizeof(double)),
+              0);
+    EXPECT_EQ(std::memcmp(one.second.data(), two.second.data(), one.second.size() * sizeof(double)),
+              0);
 }
 
 class NegBinFitTest : public models::test::SessionTest {
