@@ -126,6 +126,9 @@ stop_signals() {
     # A program that runs until it is stopped, however slowly the signal comes on a loaded machine.
     printf '%%top\nREMARK line\nGOTO %%top 1\n' >"$wd/long.kor"
     for signal in TERM INT HUP; do
+        # The last run's output goes first: the new run's shell truncates it only after the
+        # fork, and a poll that still saw the old line would signal korw before it is ready.
+        rm -f "$work/out"
         TMPDIR=$work/tmp "$korw" --batch --out "$work/kept.out" "$wd/long.kor" >"$work/out" \
             2>"$work/err" &
         local pid=$!
