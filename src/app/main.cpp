@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     app.add_flag("--yes", options.yes, "Answer Yes to every confirmation (batch mode)");
     app.add_option("--out", options.out, "Keep the session output as this file at the end");
     app.add_flag("--pictures", options.pictures, "Save every picture under its default name");
+    app.add_flag("--progress", options.progress,
+                 "Show the progress of long commands on stderr (batch mode)");
     app.add_flag("--select-dir", selectDir, "Choose the working directory at start-up");
     app.add_flag("--demo", demo,
                  "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");

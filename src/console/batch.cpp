@@ -11,6 +11,7 @@
 
 #include "console/batch_desktop.h"
 #include "console/session_life.h"
+#include "console/status_line.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -158,6 +159,7 @@ int RunBatch(const BatchOptions& options) {
 
     BatchDesktop desktop(options.yes, options.pictures);
     CatchStopSignals();
+    InstallBatchLongWork(options.progress);
     interp::TheDesktop = &desktop;
     int status = 1;
     try {

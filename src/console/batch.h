@@ -13,6 +13,7 @@ struct BatchOptions {
     std::string out;                  // keep the session output under this name
     bool pictures = false;            // save every picture under its default name
     bool demo = false;                // work in the root's DEMOS folder (demonstration mode)
+    bool progress = false;            // status lines of long commands on stderr
     std::string input = "-";          // "-" for stdin, else FILE.KOR (or FILE.KDS)
     std::vector<std::string> values;  // appended to the start command
 };

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "console/session_life.h"
+#include "console/status_line.h"
 #include "console/terminal_desktop.h"
 #include "data/errors.h"
 #include "data/files.h"
@@ -491,6 +492,7 @@ int RunTerminal(const TerminalOptions& options) {
     interp::TheDesktop = &terminal;
     BindKeys();
     InstallInterruptHandler();
+    InstallTerminalLongWork();
 
     // A file argument starts the session at once in the file's directory (the directory
     // selector does not open); a .KOR file is run, a .KDS file loaded, any other file only

@@ -25,6 +25,7 @@
 #include "console/demos.h"
 #include "console/shell_open.h"
 #include "data/files.h"
+#include "data/long_work.h"
 #include "data/vectors.h"
 #include "interp/execute.h"
 #include "interp/output.h"
@@ -48,8 +49,10 @@ constexpr int kUp = 1000, kDown = 1001, kLeft = 1002, kRight = 1003;
 
 volatile std::sig_atomic_t interrupted = 0;
 
+// Ctrl+C also stops a command that is running (the stop flag is a lock-free atomic).
 void OnInterrupt(int) {
     interrupted = 1;
+    data::RequestStop();
 }
 
 // Box texts break their lines with CR LF.

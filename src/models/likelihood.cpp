@@ -13,6 +13,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -289,6 +290,7 @@ bool ComputeEta(const GlmData& g, const std::vector<double>& beta, std::vector<d
     std::vector<TermValue> row;
     bool missing = false;
     for (size_t i = 0; i < g.units.size(); ++i) {
+        data::PollAt(static_cast<long>(i));
         int32_t u = g.units[i];
         if (!DesignRow(u, row, missing)) return false;
         double e = g.offset != nullptr ? g.offset[u] : 0.0;
@@ -315,6 +317,7 @@ bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<do
     bool missing = false;
     double* score = &m[Packed(p, 0)];
     for (size_t i = 0; i < g.units.size(); ++i) {
+        data::PollAt(static_cast<long>(i));
         int32_t u = g.units[i];
         if (!DesignRow(u, row, missing)) return false;
         double w = WeightOf(g, u);
@@ -431,6 +434,7 @@ bool RunGlm(const std::string& model, bool logit) {
     std::vector<uint8_t> skipped;
     while (iteration < kMaxIterations) {
         ++iteration;
+        data::PollIteration(iteration, dev);
         if (!Accumulate(g, eta, m, p)) return false;
         if (!SweepInformation(m, p, fit.aliased, skipped, iteration <= kAliasIterations, rank))
             return false;
@@ -578,6 +582,7 @@ bool RunUserDefined(const std::string& formula, const std::string& extraNames, i
     if (!StopIterations) {
         while (iteration < kMaxIterations) {
             ++iteration;
+            data::PollIteration(iteration, dev);
             std::fill(m.begin(), m.end(), 0.0);
             for (int i = 0; i < p; ++i) m[Packed(p, i)] = f.first(i + 1);
             for (int j = 0; j < p; ++j)

@@ -7,6 +7,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -126,6 +127,7 @@ void Accumulate(std::vector<double>& m) {
     row.reserve(fit.terms.size() + 1);
     bool missing = false;
     for (int32_t u = 1; u <= fit.nUnits; ++u) {
+        data::PollAt(u);
         if (!data::UnitIncluded(u)) continue;
         double weight = w != nullptr ? w[u] : 1.0;
         if (weight == 0) continue;
