@@ -1,6 +1,8 @@
 #include "data/long_work.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -23,13 +25,13 @@ Clock::time_point started = Clock::now();
 Clock::time_point lastHook = started;
 bool working = false;
 
-std::string testStopWhat;
-long testStopAt = 0;
+std::map<std::string, long> testStops;  // command name: the poll that raises the flag
+long testStopAt = 0;                    // of the running command, 0: none
 long testPolls = 0;
 int testSleepMs = 0;
 
 bool TestHooksActive() {
-    return testSleepMs > 0 || (testStopAt > 0 && testStopWhat == workName);
+    return testSleepMs > 0 || testStopAt > 0;
 }
 
 }  // namespace
@@ -50,6 +52,8 @@ void BeginWork(const std::string& what) {
     started = Clock::now();
     lastHook = started;
     testPolls = 0;
+    auto stop = testStops.find(what);
+    testStopAt = stop == testStops.end() ? 0 : stop->second;
     working = true;
     detail::pollCountdown = TestHooksActive() ? 1 : kPollsPerClockLook;
 }
@@ -100,8 +104,14 @@ HoldStops::~HoldStops() {
 }
 
 void SetTestStop(const std::string& what, long k) {
-    testStopWhat = what;
-    testStopAt = k;
+    if (k > 0)
+        testStops[what] = k;
+    else
+        testStops.erase(what);
+}
+
+long TestPolls() {
+    return testPolls;
 }
 
 void SetTestPollSleep(int sleepMs) {
@@ -111,20 +121,28 @@ void SetTestPollSleep(int sleepMs) {
 void ReadTestHooksFromEnvironment() {
     if (const char* stop = std::getenv("KORW_TEST_STOP")) {
         std::string text = stop;
-        size_t colon = text.rfind(':');
-        if (colon != std::string::npos)
-            SetTestStop(text.substr(0, colon), std::atol(text.c_str() + colon + 1));
+        for (size_t at = 0; at < text.size();) {
+            size_t comma = std::min(text.find(',', at), text.size());
+            std::string item = text.substr(at, comma - at);
+            size_t colon = item.rfind(':');
+            if (colon != std::string::npos)
+                SetTestStop(item.substr(0, colon), std::atol(item.c_str() + colon + 1));
+            at = comma + 1;
+        }
     }
     if (const char* sleep = std::getenv("KORW_TEST_POLL_SLEEP")) SetTestPollSleep(std::atoi(sleep));
 }
 
 namespace detail {
 
-void PollSlowly() {
+namespace {
+
+// Everything of a poll but the throw: the test hooks, and the front end's hook every 50 ms.
+void LookAround() {
     bool testing = TestHooksActive();
     pollCountdown = testing ? 1 : kPollsPerClockLook;
     if (testing) {
-        if (testStopAt > 0 && testStopWhat == workName && ++testPolls == testStopAt) RequestStop();
+        if (testStopAt > 0 && ++testPolls == testStopAt) RequestStop();
         if (testSleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(testSleepMs));
     }
     Clock::time_point now = Clock::now();
@@ -132,6 +150,12 @@ void PollSlowly() {
         lastHook = now;
         hook(false);
     }
+}
+
+}  // namespace
+
+void PollSlowly() {
+    LookAround();
     if (holdDepth == 0 && stopFlag.load(std::memory_order_relaxed)) {
         // Lowered as it is acted on, so that the interpreter's clean-up may poll again.
         stopFlag.store(false, std::memory_order_relaxed);
@@ -140,5 +164,11 @@ void PollSlowly() {
 }
 
 }  // namespace detail
+
+bool StopWanted() {
+    if (!StopRequested() && --detail::pollCountdown > 0) return false;
+    detail::LookAround();
+    return detail::holdDepth == 0 && StopRequested();
+}
 
 }  // namespace korw::data

@@ -63,11 +63,14 @@ class HoldStops {
     HoldStops& operator=(const HoldStops&) = delete;
 };
 
-// Test hooks: the stop flag is raised at the k-th poll of every command named `what` (k 0: never),
-// and every poll sleeps `sleepMs` milliseconds so that a test has time to press a key.
+// Test hooks: the stop flag is raised at the k-th poll of every command named `what` (k 0: no
+// longer), and every poll sleeps `sleepMs` milliseconds so that a test has time to press a key.
+// Both hold from the next command on.
 void SetTestStop(const std::string& what, long k);
 void SetTestPollSleep(int sleepMs);
-// Reads both from the environment: KORW_TEST_STOP="FITLOGITLINEAR:3" and
+// The polls the last command under a test stop made (all of them when it was not stopped).
+long TestPolls();
+// Reads both from the environment: KORW_TEST_STOP="FITLOGITLINEAR:3,SORT:1" and
 // KORW_TEST_POLL_SLEEP=ms. Only the test scripts set them.
 void ReadTestHooksFromEnvironment();
 
@@ -83,6 +86,12 @@ inline void Poll() {
     if (detail::stopFlag.load(std::memory_order_relaxed) || --detail::pollCountdown <= 0)
         detail::PollSlowly();
 }
+
+// For a loop that cannot throw (a C library's callback; the share of the work the command's
+// thread does while worker threads do theirs): does what Poll does but, instead of throwing,
+// returns true when the command is to stop. The loop winds down, and once it is out (the workers
+// joined) the command calls Poll, which throws. Worker threads themselves test StopRequested.
+bool StopWanted();
 
 // The poll of a loop over units or lines: once every kUnitsPerPoll of them.
 inline constexpr long kUnitsPerPoll = 4096;

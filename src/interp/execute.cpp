@@ -80,6 +80,7 @@ void RunAction(CommandAction action, const std::string& word, const std::string&
     };
     std::unique_ptr<models::SavedFit> savedFit;
     if (MayFit(word)) savedFit = std::make_unique<models::SavedFit>();
+    const std::array<bool, 3> fitted{AnovaFitted, NegBinFitted, NonLinearFitted};
     WorkScope work(word);
     try {
         action(params);
@@ -89,7 +90,12 @@ void RunAction(CommandAction action, const std::string& word, const std::string&
         CommandError = "Not enough memory to run " + word;
     } catch (const data::Interrupted&) {
         deleteNewVectors();
-        if (savedFit) savedFit->Restore();
+        if (savedFit) {
+            savedFit->Restore();
+            AnovaFitted = fitted[0];
+            NegBinFitted = fitted[1];
+            NonLinearFitted = fitted[2];
+        }
         data::ErrorFree = false;
         data::ErrorMessage = data::kInterruptedText;
         CommandError = data::kInterruptedText;
