@@ -440,6 +440,7 @@ long SessionOutputSize() {
 bool RunCommand(const std::string& text, bool expand) {
     long offset = SessionOutputSize();
     int programs = interp::StartedPrograms();
+    ForgetInterrupt();
     bool ok = interp::RunTypedCommand(text, expand);
     if (interp::StartedPrograms() != programs) ShowSessionOutputFrom(offset);
     return ok;

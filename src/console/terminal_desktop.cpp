@@ -378,6 +378,10 @@ void CancelPromptLine() {
     rl_newline(1, '\n');  // ends the line as Return does, so that later output starts below it
 }
 
+void ForgetInterrupt() {
+    interrupted = 0;
+}
+
 void InstallInterruptHandler() {
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
