@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -149,6 +150,7 @@ void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
     double* alphaRow = &result.second[models::detail::Packed(p - 1, 0)];
     double alphaFirst = 0, alphaSecond = 0, logLikelihood = 0;
     for (size_t i = 0; i < data.y.size(); ++i) {
+        data::PollAt(static_cast<long>(i));
         size_t begin = data.rowStart[i], end = data.rowStart[i + 1];
         double eta = 0;
         for (size_t a = begin; a < end; ++a) eta += parameters[data.column[a]] * data.value[a];
