@@ -525,11 +525,13 @@ bool MainWindow::CloseSession() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A command still running (a program, results under review) ends first: the program is
-    // stopped by the Escape flag, the review by suppression, and the close follows.
+    // A command still running (a program, a long command, results under review) ends first: the
+    // program is stopped by the Escape flag, a long command by the stop flag, the review by
+    // suppression, and the close follows.
     if (Busy()) {
         closeRequested_ = true;
         escape_ = true;
+        data::RequestStop();
         result_->Cancel();
         picture_->Cancel();
         event->ignore();
