@@ -45,15 +45,21 @@ void Evaluate(Program& p, const Target& t, Counters& c) {
         Store(t, 1, p.registers[p.result], c);
         return;
     }
-    if (BlocksAllowed(p, t)) return RunBlocks(p, t, c);
-    if (t.length < data::kUnitsPerPoll) return EvaluateUnits(p, t, c);
-    // A long evaluation unit by unit can be stopped; the target's units go back from a copy.
+    bool blocks = BlocksAllowed(p, t);
+    if (t.length < data::kUnitsPerPoll) return blocks ? RunBlocks(p, t, c) : EvaluateUnits(p, t, c);
+    // A long evaluation can be stopped; the target's units go back from a copy. The blocks
+    // stop at the flag and leave the throw to the poll after them.
     std::vector<float> variate;
     std::vector<uint8_t> factor;
     if (t.variate != nullptr) variate.assign(t.variate, t.variate + t.length + 1);
     if (t.factor != nullptr) factor.assign(t.factor, t.factor + t.length + 1);
     try {
-        EvaluateUnits(p, t, c);
+        if (blocks) {
+            RunBlocks(p, t, c);
+            data::Poll();
+        } else {
+            EvaluateUnits(p, t, c);
+        }
     } catch (const data::Interrupted&) {
         std::copy(variate.begin(), variate.end(), t.variate);
         std::copy(factor.begin(), factor.end(), t.factor);

@@ -44,15 +44,15 @@ bool StopRequested() {
     return detail::stopFlag.load(std::memory_order_relaxed);
 }
 
-void BeginWork(const std::string& what) {
+void BeginWork(const std::string& what, const std::string& line) {
     detail::stopFlag.store(false, std::memory_order_relaxed);
-    detail::holdDepth = 0;
     workName = what;
     detailText.clear();
     started = Clock::now();
     lastHook = started;
     testPolls = 0;
-    auto stop = testStops.find(what);
+    auto stop = testStops.find(line);
+    if (line.empty() || stop == testStops.end()) stop = testStops.find(what);
     testStopAt = stop == testStops.end() ? 0 : stop->second;
     working = true;
     detail::pollCountdown = TestHooksActive() ? 1 : kPollsPerClockLook;

@@ -30,8 +30,9 @@ void RequestStop();
 bool StopRequested();
 
 // A command begins: the flag is lowered, the clock starts, the progress text is cleared and the
-// test hook's count starts again. `what` names the command in the progress line ("FITNEGBIN").
-void BeginWork(const std::string& what);
+// test hook's count starts again. `what` names the command in the progress line ("FITNEGBIN");
+// `line` is the whole command as the interpreter runs it ("COMPUTE x = RANDOM"), for the test hook.
+void BeginWork(const std::string& what, const std::string& line = "");
 // The command has ended (either way): the front end's hook erases its status line.
 void EndWork();
 
@@ -64,14 +65,16 @@ class HoldStops {
 };
 
 // Test hooks: the stop flag is raised at the k-th poll of every command named `what` (k 0: no
-// longer), and every poll sleeps `sleepMs` milliseconds so that a test has time to press a key.
-// Both hold from the next command on.
+// longer), or of every command line `what` when it holds the whole line, which takes precedence;
+// and every poll sleeps `sleepMs` milliseconds so that a test has time to press a key. Both hold
+// from the next command on.
 void SetTestStop(const std::string& what, long k);
 void SetTestPollSleep(int sleepMs);
 // The polls the last command under a test stop made (all of them when it was not stopped).
 long TestPolls();
-// Reads both from the environment: KORW_TEST_STOP="FITLOGITLINEAR:3,SORT:1" and
-// KORW_TEST_POLL_SLEEP=ms. Only the test scripts set them.
+// Reads both from the environment: KORW_TEST_STOP="FITLOGITLINEAR:3,COMPUTE x = RANDOM:2" (a
+// line holding a comma cannot be named) and KORW_TEST_POLL_SLEEP=ms. Only the test scripts set
+// them.
 void ReadTestHooksFromEnvironment();
 
 namespace detail {

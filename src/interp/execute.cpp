@@ -58,7 +58,9 @@ bool MayFit(const std::string& word) {
 
 // The long-work report of one command ends with it, also through a fault.
 struct WorkScope {
-    explicit WorkScope(const std::string& word) { data::BeginWork(word); }
+    WorkScope(const std::string& word, const std::string& params) {
+        data::BeginWork(word, params.empty() ? word : word + " " + params);
+    }
     ~WorkScope() { data::EndWork(); }
     WorkScope(const WorkScope&) = delete;
     WorkScope& operator=(const WorkScope&) = delete;
@@ -81,7 +83,7 @@ void RunAction(CommandAction action, const std::string& word, const std::string&
     std::unique_ptr<models::SavedFit> savedFit;
     if (MayFit(word)) savedFit = std::make_unique<models::SavedFit>();
     const std::array<bool, 3> fitted{AnovaFitted, NegBinFitted, NonLinearFitted};
-    WorkScope work(word);
+    WorkScope work(word, params);
     try {
         action(params);
     } catch (const std::bad_alloc&) {

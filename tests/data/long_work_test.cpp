@@ -88,6 +88,13 @@ TEST_F(LongWork, TheTestHookStopsTheNamedCommandAtItsKthPollEveryTime) {
     BeginWork("READ");
     EXPECT_EQ(PollsUntilStopped(10), -1);
     EndWork();
+    // A whole command line is named before its command.
+    SetTestStop("SORT x y", 5);
+    BeginWork("SORT", "SORT x y");
+    EXPECT_EQ(PollsUntilStopped(10), 5);
+    BeginWork("SORT", "SORT y");
+    EXPECT_EQ(PollsUntilStopped(10), 3);
+    SetTestStop("SORT x y", 0);
     SetTestStop("SORT", 0);
     BeginWork("SORT");
     EXPECT_EQ(PollsUntilStopped(10), -1);

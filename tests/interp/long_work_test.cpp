@@ -153,6 +153,8 @@ TEST_F(LongWork, StoppedDataCommandsLeaveTheTableAsItWas) {
     // COMPUTE over a long vector, unit by unit (RANDOM) and on a factor.
     ExpectUndone("COMPUTE", 2, "COMPUTE z = RANDOM");
     ExpectUndone("COMPUTE", 3, "COMPUTE g = 1 + (RANDOM > 0.5)");
+    ExpectUndone("COMPUTE", 2, "COMPUTE z = z * 2 + SIN(x)");  // in blocks of units
+    ExpectUndone("COMPUTE", 4, "COMPUTE g = 1 + (x > 0.5)");
     // READ stops in the middle of the units.
     ASSERT_EQ(Run("OPEN units.dat"), "");
     ExpectUndone("READ", 2, "READ y c x z g");
