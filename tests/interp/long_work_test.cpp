@@ -167,6 +167,10 @@ TEST_F(LongWork, StoppedDataCommandsLeaveTheTableAsItWas) {
     ExpectUndone("IMPORT", 1, "IMPORT units.csv");
     ExpectUndone("IMPORT", 1, "IMPORT units.csv REPLACE");
     ExpectUndone("IMPORT", 2, "IMPORT units.csv REPLACE");
+    // A Stata or SPSS file stops through the reader's progress handler.
+    ASSERT_EQ(Run("EXPORT units.sav y c x"), "");
+    ExpectUndone("IMPORT", 1, "IMPORT units.sav REPLACE");
+    ExpectUndone("IMPORT", 3, "IMPORT units.sav REPLACE");
 }
 
 TEST_F(LongWork, StoppedTablesAndTestsLeaveTheTableAndTheRestrictionsAsTheyWere) {
