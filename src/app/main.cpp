@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     app.add_option("--picture-type", pictureType,
                    "Batch: save pictures as png, jpg (the default) or bmp (implies --pictures)")
         ->check(CLI::IsMember({"png", "jpg", "bmp"}, CLI::ignore_case));
+    app.add_flag("--progress", options.progress,
+                 "Show the progress of long commands on stderr (batch mode)");
     app.add_flag("--select-dir", selectDir, "Choose the working directory at start-up");
     app.add_flag("--demo", demo,
                  "Demonstration mode: work in ROOT/DEMOS, restoring the demonstrations there");

@@ -11,6 +11,7 @@
 
 #include "compute/internal.h"
 #include "compute/rules.h"
+#include "data/long_work.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
 
@@ -249,7 +250,15 @@ void RunBlockRange(const Program& p, const BlockPlan& plan, const Target& t, int
     // Nothing is declared while the units run, so the restriction stays where it is.
     const uint8_t* present = data::RestrictList().data();
     int32_t unit = first;
+    // The range that starts at unit 1 is the command's own thread's: it polls (without a throw,
+    // other threads may be running); the others look at the stop flag.
+    bool polling = first == 1;
+    int32_t nextLook = unit + data::kUnitsPerPoll;
     while (unit <= last) {
+        if (unit >= nextLook) {
+            nextLook = unit + data::kUnitsPerPoll;
+            if (polling ? data::StopWanted() : data::StopRequested()) break;
+        }
         if (present[unit] == 0) {
             ++unit;
             continue;

@@ -4,11 +4,14 @@
 // (blocks.cpp); all others run here unit by unit, storing each unit before the next is
 // computed. Both apply the rules of rules.h.
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "compute/internal.h"
 #include "compute/rules.h"
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 
@@ -25,6 +28,15 @@ void RunUnit(Program& p, int32_t unit, int32_t length, Counters& c) {
     }
 }
 
+void EvaluateUnits(Program& p, const Target& t, Counters& c) {
+    for (int32_t unit = 1; unit <= t.length; ++unit) {
+        data::PollAt(unit);
+        if (!data::UnitIncluded(unit)) continue;
+        RunUnit(p, unit, t.length, c);
+        Store(t, unit, p.registers[p.result], c);
+    }
+}
+
 }  // namespace
 
 void Evaluate(Program& p, const Target& t, Counters& c) {
@@ -33,11 +45,25 @@ void Evaluate(Program& p, const Target& t, Counters& c) {
         Store(t, 1, p.registers[p.result], c);
         return;
     }
-    if (BlocksAllowed(p, t)) return RunBlocks(p, t, c);
-    for (int32_t unit = 1; unit <= t.length; ++unit) {
-        if (!data::UnitIncluded(unit)) continue;
-        RunUnit(p, unit, t.length, c);
-        Store(t, unit, p.registers[p.result], c);
+    bool blocks = BlocksAllowed(p, t);
+    if (t.length < data::kUnitsPerPoll) return blocks ? RunBlocks(p, t, c) : EvaluateUnits(p, t, c);
+    // A long evaluation can be stopped; the target's units go back from a copy. The blocks
+    // stop at the flag and leave the throw to the poll after them.
+    std::vector<float> variate;
+    std::vector<uint8_t> factor;
+    if (t.variate != nullptr) variate.assign(t.variate, t.variate + t.length + 1);
+    if (t.factor != nullptr) factor.assign(t.factor, t.factor + t.length + 1);
+    try {
+        if (blocks) {
+            RunBlocks(p, t, c);
+            data::Poll();
+        } else {
+            EvaluateUnits(p, t, c);
+        }
+    } catch (const data::Interrupted&) {
+        std::copy(variate.begin(), variate.end(), t.variate);
+        std::copy(factor.begin(), factor.end(), t.factor);
+        throw;
     }
 }
 

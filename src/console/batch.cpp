@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "console/batch_desktop.h"
+#include "console/status_line.h"
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/outfile.h"
@@ -158,6 +159,7 @@ int RunBatch(const BatchOptions& options) {
 
     BatchDesktop desktop(options.yes, options.pictures, options.pictureType);
     CatchStopSignals();
+    InstallBatchLongWork(options.progress);
     interp::TheDesktop = &desktop;
     int status = 1;
     try {

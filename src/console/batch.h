@@ -14,6 +14,7 @@ struct BatchOptions {
     bool pictures = false;             // save every picture under its default name
     std::string pictureType = ".JPG";  // the type pictures are saved as: ".JPG", ".PNG", ".BMP"
     bool demo = false;                 // work in the root's DEMOS folder (demonstration mode)
+    bool progress = false;             // status lines of long commands on stderr
     std::string input = "-";           // "-" for stdin, else FILE.KOR (or FILE.KDS)
     std::vector<std::string> values;   // appended to the start command
 };

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "data/files.h"
+#include "data/long_work.h"
 #include "interp/output.h"
 #include "interp/state.h"
 #include "plot/picture.h"
@@ -16,8 +17,10 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
+// A stop signal also stops the command that runs, so that the session ends soon after it.
 void NoteStopSignal(int signal) {
     stopSignal = signal;
+    data::RequestStop();
 }
 
 // Box texts break their lines with CR LF; a terminal wants plain line feeds.

@@ -16,8 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "console/status_line.h"
 #include "data/errors.h"
 #include "data/files.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/vectors.h"
 #include "interp/command_table.h"
@@ -54,11 +56,13 @@ void NoteInterrupt(int) {
     lastInterruptNs = now.tv_nsec;
     if (busy == 0 || (interrupted != 0 && sinceNs < kSameInterruptNs)) return;
     interrupted = 1;
+    data::RequestStop();  // a running command stops at its next poll, a program after the line
 }
 
 void NoteEnd(int signal) {
     endSignal = signal;
     interrupted = 1;
+    data::RequestStop();
 }
 
 void CatchSignals() {
@@ -435,6 +439,7 @@ int RunMachine(const MachineOptions& options) {
     session::PrepareRoot(fs::absolute(root).lexically_normal().string());
     data::ObserveFile(interp::SessionOutputFile, Capture);
     CatchSignals();
+    InstallBatchLongWork(false);  // no status line: standard error is the client's log
     int status = 1;
     try {
         status = RunSession(options, protocol, cells);

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 
+#include "console/status_line.h"
 #include "console/terminal_desktop.h"
 #include "data/errors.h"
 #include "data/files.h"
@@ -439,6 +440,7 @@ long SessionOutputSize() {
 bool RunCommand(const std::string& text, bool expand) {
     long offset = SessionOutputSize();
     int programs = interp::StartedPrograms();
+    ForgetInterrupt();
     bool ok = interp::RunTypedCommand(text, expand);
     if (interp::StartedPrograms() != programs) ShowSessionOutputFrom(offset);
     return ok;
@@ -491,6 +493,7 @@ int RunTerminal(const TerminalOptions& options) {
     interp::TheDesktop = &terminal;
     BindKeys();
     InstallInterruptHandler();
+    InstallTerminalLongWork();
 
     // A file argument starts the session at once in the file's directory (the directory
     // selector does not open); a .KOR file is run, a .KDS file loaded, any other file only

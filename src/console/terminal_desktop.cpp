@@ -24,6 +24,7 @@
 
 #include "console/inline_picture.h"
 #include "data/files.h"
+#include "data/long_work.h"
 #include "data/vectors.h"
 #include "interp/execute.h"
 #include "interp/output.h"
@@ -50,8 +51,10 @@ constexpr int kUp = 1000, kDown = 1001, kLeft = 1002, kRight = 1003;
 
 volatile std::sig_atomic_t interrupted = 0;
 
+// Ctrl+C also stops a command that is running (the stop flag is a lock-free atomic).
 void OnInterrupt(int) {
     interrupted = 1;
+    data::RequestStop();
 }
 
 // Box texts break their lines with CR LF.
@@ -383,6 +386,10 @@ std::optional<std::string> ReadPromptLine(const std::string& prompt) {
 void CancelPromptLine() {
     promptCancelled = true;
     rl_newline(1, '\n');  // ends the line as Return does, so that later output starts below it
+}
+
+void ForgetInterrupt() {
+    interrupted = 0;
 }
 
 void InstallInterruptHandler() {

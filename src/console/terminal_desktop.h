@@ -55,8 +55,10 @@ void ShowText(const std::string& text, const std::string& topic);
 // One key from the terminal without echo or line editing: 13 for Return, 27 for Escape.
 int ReadKey();
 
-// Sets the Escape flag on Ctrl+C while a program runs.
+// Sets the Escape flag on Ctrl+C while a program runs, and stops the running command.
 void InstallInterruptHandler();
+// Forgets a Ctrl+C that a command before has acted on, so that it cannot stop the next program.
+void ForgetInterrupt();
 
 // A line typed at a prompt other than the command line (a file name, the working directory),
 // trailing blanks removed; nothing when the user cancels it (Escape on an empty line, or the

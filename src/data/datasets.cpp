@@ -1,5 +1,6 @@
 #include "data/datasets.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "data/errors.h"
 #include "data/files.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -114,13 +116,27 @@ void WriteRecord(Writer& out, const Vector& v, int32_t m) {
 
 // A data set file read with every field checked against the bytes that remain, so that a
 // truncated or corrupted file can never cause a read past its end or a huge allocation.
+// Large records are read in chunks, with a poll and the fraction of the file done after each.
+constexpr size_t kChunkBytes = size_t{1} << 22;
+
 struct Reader {
     std::FILE* file = nullptr;
     long long remaining = 0;
+    long long size = 0;
     bool Bytes(void* data, size_t n) {
         if (static_cast<long long>(n) > remaining) return false;
-        if (n > 0 && std::fread(data, 1, n, file) != n) return false;
-        remaining -= static_cast<long long>(n);
+        auto* at = static_cast<unsigned char*>(data);
+        while (n > 0) {
+            size_t chunk = std::min(n, kChunkBytes);
+            if (std::fread(at, 1, chunk, file) != chunk) return false;
+            remaining -= static_cast<long long>(chunk);
+            at += chunk;
+            n -= chunk;
+            if (n > 0 || chunk == kChunkBytes) {
+                ReportFraction(1.0 - static_cast<double>(remaining) / static_cast<double>(size));
+                Poll();
+            }
+        }
         return true;
     }
     bool Byte(uint8_t& b) { return Bytes(&b, 1); }
@@ -175,6 +191,7 @@ std::FILE* OpenDataSet(const std::string& name, Reader& in) {
     in.remaining = -1;
     if (fseeko(f, 0, SEEK_END) == 0) {
         in.remaining = ftello(f);
+        in.size = in.remaining;
         if (fseeko(f, 0, SEEK_SET) != 0) in.remaining = -1;
     }
     uint8_t header[kHeaderLength + 2];
@@ -350,6 +367,10 @@ void GetData(const std::string& file, const std::string& names) {
         if (ErrorFree) LoadRecords(in, name, wanted);
     } catch (const std::bad_alloc&) {
         ReportError("Not enough memory to load " + name);
+    } catch (const Interrupted&) {
+        // The interpreter deletes the vectors loaded so far.
+        std::fclose(f);
+        throw;
     }
     std::fclose(f);
 }

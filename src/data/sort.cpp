@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -62,13 +63,19 @@ std::vector<uint32_t> SortOrder(const std::vector<int>& keyIndices, int32_t n) {
     std::vector<uint32_t> perm(static_cast<size_t>(n)), keys(perm.size());
     std::vector<uint32_t> keyBuffer(perm.size()), permBuffer(perm.size());
     for (int32_t i = 0; i < n; ++i) perm[i] = static_cast<uint32_t>(i);
+    int passes = 0, done = 0;
+    for (int index : keyIndices) passes += Entry(index).kind == FactorKind ? 1 : 4;
     for (auto it = keyIndices.rbegin(); it != keyIndices.rend(); ++it) {
         const Vector& v = Entry(*it);
         bool isFactor = v.kind == FactorKind;
         for (size_t i = 0; i < perm.size(); ++i)
             keys[i] = isFactor ? v.factor[perm[i] + 1] : OrderedBits(v.variate[perm[i] + 1]);
         int bytes = isFactor ? 1 : 4;
-        for (int b = 0; b < bytes; ++b) RadixPass(keys, perm, 8 * b, keyBuffer, permBuffer);
+        for (int b = 0; b < bytes; ++b) {
+            Poll();
+            RadixPass(keys, perm, 8 * b, keyBuffer, permBuffer);
+            ReportFraction(0.8 * ++done / passes);
+        }
     }
     return perm;
 }
@@ -80,8 +87,16 @@ void Permute(std::vector<T>& data, const std::vector<uint32_t>& perm, std::vecto
     std::copy(buffer.begin(), buffer.end(), data.begin() + 1);
 }
 
+// Puts back the order that Permute changed.
+template <typename T>
+void Unpermute(std::vector<T>& data, const std::vector<uint32_t>& perm, std::vector<T>& buffer) {
+    buffer.resize(perm.size());
+    for (size_t i = 0; i < perm.size(); ++i) buffer[perm[i]] = data[i + 1];
+    std::copy(buffer.begin(), buffer.end(), data.begin() + 1);
+}
+
 // The buffers are taken before the first vector is reordered, so that running out of memory
-// leaves every vector as it was.
+// leaves every vector as it was; a stop between two vectors puts the ones already reordered back.
 void Reorder(const std::vector<int>& indices, const std::vector<uint32_t>& perm) {
     std::vector<float> reals;
     std::vector<uint8_t> levels;
@@ -91,12 +106,26 @@ void Reorder(const std::vector<int>& indices, const std::vector<uint32_t>& perm)
         else
             reals.resize(perm.size());
     }
-    for (int index : indices) {
-        Vector& v = Entry(index);
-        if (v.kind == FactorKind)
-            Permute(v.factor, perm, levels);
-        else
-            Permute(v.variate, perm, reals);
+    size_t reordered = 0;
+    try {
+        for (; reordered < indices.size(); ++reordered) {
+            Poll();
+            Vector& v = Entry(indices[reordered]);
+            if (v.kind == FactorKind)
+                Permute(v.factor, perm, levels);
+            else
+                Permute(v.variate, perm, reals);
+            ReportFraction(0.8 + 0.2 * (reordered + 1) / indices.size());
+        }
+    } catch (const Interrupted&) {
+        for (size_t k = 0; k < reordered; ++k) {
+            Vector& v = Entry(indices[k]);
+            if (v.kind == FactorKind)
+                Unpermute(v.factor, perm, levels);
+            else
+                Unpermute(v.variate, perm, reals);
+        }
+        throw;
     }
 }
 

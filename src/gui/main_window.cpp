@@ -16,6 +16,7 @@
 
 #include "data/errors.h"
 #include "data/files.h"
+#include "data/long_work.h"
 #include "gui/gui_desktop.h"
 #include "interp/execute.h"
 #include "interp/output.h"
@@ -46,6 +47,13 @@ QFont FixedFont() {
     return font;
 }
 
+// The window that shows the progress of long commands (there is one).
+MainWindow* longWorkWindow = nullptr;
+
+void LongWorkHook(bool ended) {
+    if (longWorkWindow != nullptr) longWorkWindow->ShowProgress(ended);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(const GuiOptions& options, GuiDesktop& desktop)
@@ -64,10 +72,15 @@ MainWindow::MainWindow(const GuiOptions& options, GuiDesktop& desktop)
     desktop_.SetWindow(this);
     interp::TheDesktop = &desktop_;
     qApp->installEventFilter(this);
+    longWorkWindow = this;
+    data::ReadTestHooksFromEnvironment();
+    data::SetLongWorkHook(LongWorkHook);
 }
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
+    data::SetLongWorkHook(nullptr);
+    longWorkWindow = nullptr;
     desktop_.SetWindow(nullptr);
     if (interp::TheDesktop == &desktop_) interp::TheDesktop = nullptr;
 }
@@ -99,8 +112,10 @@ void MainWindow::BuildWindows() {
         ShowHelp(onCommand ? CommandOfLine(command_->text().toStdString()) : "");
     };
     command_->busy = [this] { return Busy(); };
+    // Escape stops the running command, and a program between its lines.
     command_->escapeWhileBusy = [this] {
         if (interp::ProgramRunning) escape_ = true;
+        data::RequestStop();
     };
     command_->browsed = [this](int line) { MarkLogLine(line); };
     layout->addWidget(command_);
@@ -300,6 +315,22 @@ void MainWindow::ShowStatus(const QString& text) {
     statusTimer_->start(kStatusMilliseconds);
 }
 
+// While a command runs the window handles what is pending, so that it is drawn and Escape is
+// seen; after a second the status line tells what the command does.
+void MainWindow::ShowProgress(bool ended) {
+    if (ended) {
+        if (progressShown_) ShowStatus(QString());
+        progressShown_ = false;
+        return;
+    }
+    QApplication::processEvents();
+    if (data::WorkElapsed() < data::kStatusDelay) return;
+    std::string text = data::StatusText();
+    if (text.empty()) return;
+    ShowStatus(QString::fromStdString(text + " (Escape stops)"));
+    progressShown_ = true;
+}
+
 QString MainWindow::Status() const {
     return status_->isVisible() || statusTimer_->isActive() ? status_->text() : QString();
 }
@@ -494,11 +525,13 @@ bool MainWindow::CloseSession() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A command still running (a program, results under review) ends first: the program is
-    // stopped by the Escape flag, the review by suppression, and the close follows.
+    // A command still running (a program, a long command, results under review) ends first: the
+    // program is stopped by the Escape flag, a long command by the stop flag, the review by
+    // suppression, and the close follows.
     if (Busy()) {
         closeRequested_ = true;
         escape_ = true;
+        data::RequestStop();
         result_->Cancel();
         picture_->Cancel();
         event->ignore();

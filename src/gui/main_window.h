@@ -52,6 +52,9 @@ class MainWindow : public QMainWindow {
     void ShowDemoMenu();
     void LogCommand(const std::string& line);
     bool TakeEscape();
+    // The long-work hook of a running command: pending events, and the status line once the
+    // command has run a second; `ended` takes the status line away.
+    void ShowProgress(bool ended);
     // An error box while the editor's program runs: its line is selected afterwards.
     void NoteProgramError(const std::string& text) { editor_->NoteProgramError(text); }
     void RequestClose();
@@ -103,8 +106,9 @@ class MainWindow : public QMainWindow {
     bool started_ = false;
     bool closeRequested_ = false;
     bool closing_ = false;
-    bool escape_ = false;  // Escape pressed while a program runs, taken between its lines
-    int busy_ = 0;         // commands running (a program's picture or review nests them)
+    bool escape_ = false;         // Escape pressed while a program runs, taken between its lines
+    bool progressShown_ = false;  // the status line shows a running command's progress
+    int busy_ = 0;                // commands running (a program's picture or review nests them)
     std::string startCommand_;
 
     TextPane* log_ = nullptr;

@@ -1,8 +1,10 @@
 // Commands on the input file: OPENINFILE, SKIPITEM, SKIPLINE, READ.
+#include <utility>
 #include <vector>
 
 #include "data/errors.h"
 #include "data/infile.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -104,6 +106,10 @@ void ReadOne(const ReadItem& item, int32_t u) {
     data::ErrorFree = true;
 }
 
+constexpr int32_t kUnitsPerPoll = 4096;
+
+void ReadUnitsFrom(const std::vector<ReadItem>& items, int32_t length, int32_t lastRead);
+
 void ReadUnits(const std::vector<ReadItem>& items) {
     int32_t length = 0;
     for (const ReadItem& item : items)
@@ -114,7 +120,24 @@ void ReadUnits(const std::vector<ReadItem>& items) {
     // The last unit that is read: a final line skip there may meet the end of the file.
     int32_t lastRead = length;
     while (lastRead > 0 && !data::UnitIncluded(lastRead)) --lastRead;
+    // A stopped READ leaves the vectors as they were (the file goes on where it stopped).
+    std::vector<std::pair<int, data::Vector>> before;
+    for (const ReadItem& item : items)
+        if (item.kind == ReadItem::Vector) before.emplace_back(item.index, data::Entry(item.index));
+    try {
+        ReadUnitsFrom(items, length, lastRead);
+    } catch (const data::Interrupted&) {
+        for (auto& [index, v] : before) data::Entry(index) = std::move(v);
+        throw;
+    }
+}
+
+void ReadUnitsFrom(const std::vector<ReadItem>& items, int32_t length, int32_t lastRead) {
     for (int32_t u = 1; u <= length; ++u) {
+        if (u % kUnitsPerPoll == 0) {
+            data::Poll();
+            data::ReportFraction(static_cast<double>(u) / length);
+        }
         if (!data::UnitIncluded(u)) continue;
         for (size_t k = 0; k < items.size(); ++k) {
             const ReadItem& item = items[k];

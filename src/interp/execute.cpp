@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <memory>
 #include <new>
 
 #include "data/files.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/vectors.h"
 #include "interp/command_table.h"
@@ -14,6 +16,7 @@
 #include "interp/params.h"
 #include "interp/programs.h"
 #include "interp/state.h"
+#include "models/models.h"
 
 namespace korw::interp {
 
@@ -48,21 +51,56 @@ void WriteErrorLine() {
         AppendOutputLine(" *** ERROR - " + CommandError + " ***");
 }
 
-// Runs a command's action; when memory runs out on the way, the vectors the command had
-// declared so far are deleted again, so the table holds what it held before, and the command
-// fails with a message instead of ending the session. The library fills a vector only after it
-// has the memory it needs, so vectors that existed before keep their values.
+// Commands that may replace the fit record: a stopped one puts the record back.
+bool MayFit(const std::string& word) {
+    return word.rfind("FIT", 0) == 0 || word == "CONSTRUCTMINIMUM";
+}
+
+// The long-work report of one command ends with it, also through a fault.
+struct WorkScope {
+    WorkScope(const std::string& word, const std::string& params) {
+        data::BeginWork(word, params.empty() ? word : word + " " + params);
+    }
+    ~WorkScope() { data::EndWork(); }
+    WorkScope(const WorkScope&) = delete;
+    WorkScope& operator=(const WorkScope&) = delete;
+};
+
+// Runs a command's action; when memory runs out on the way, or the user stops the command, the
+// vectors the command had declared so far are deleted again, so the table holds what it held
+// before, and the command fails with a message instead of ending the session. The library fills
+// a vector only after it has the memory it needs, so vectors that existed before keep their
+// values; a loop that changes vectors in place undoes its changes when it is stopped, and the
+// fit record of a stopped fit is put back.
 void RunAction(CommandAction action, const std::string& word, const std::string& params) {
     std::array<bool, data::TableSize + 1> wasInUse{};
     for (int i = 1; i <= data::TableSize; ++i) wasInUse[i] = data::Entry(i).kind != data::FreeEntry;
-    try {
-        action(params);
-    } catch (const std::bad_alloc&) {
+    auto deleteNewVectors = [&wasInUse] {
         for (int i = 1; i <= data::TableSize; ++i)
             if (!wasInUse[i] && data::Entry(i).kind != data::FreeEntry)
                 data::Delete(data::Entry(i).name);
+    };
+    std::unique_ptr<models::SavedFit> savedFit;
+    if (MayFit(word)) savedFit = std::make_unique<models::SavedFit>();
+    const std::array<bool, 3> fitted{AnovaFitted, NegBinFitted, NonLinearFitted};
+    WorkScope work(word, params);
+    try {
+        action(params);
+    } catch (const std::bad_alloc&) {
+        deleteNewVectors();
         data::ErrorFree = false;
         CommandError = "Not enough memory to run " + word;
+    } catch (const data::Interrupted&) {
+        deleteNewVectors();
+        if (savedFit) {
+            savedFit->Restore();
+            AnovaFitted = fitted[0];
+            NegBinFitted = fitted[1];
+            NonLinearFitted = fitted[2];
+        }
+        data::ErrorFree = false;
+        data::ErrorMessage = data::kInterruptedText;
+        CommandError = data::kInterruptedText;
     }
 }
 

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "data/long_work.h"
 #include "data/vectors.h"
 
 namespace korw::io {
@@ -533,11 +534,19 @@ const char* QuotedRowEnd(const char* rowStart, const char* lineEnd, const char* 
 }
 
 // One pass over the file finding row starts; rows without a quote are found by memchr alone.
+// The share of an import's progress that finding the rows stands for; parsing them is the rest.
+constexpr double kRowsShare = 0.3;
+
 bool FindRows(const char* begin, const char* end, const Syntax& syntax, Rows& rows,
               int64_t& openQuoteLine) {
     bool hasCR = std::memchr(begin, '\r', static_cast<size_t>(end - begin)) != nullptr;
     int64_t line = 1;
     for (const char* p = begin; p < end;) {
+        if (line % data::kUnitsPerPoll == 0) {
+            data::ReportFraction(kRowsShare * static_cast<double>(p - begin) /
+                                 static_cast<double>(end - begin));
+            data::Poll();
+        }
         if (IsLineEnd(*p)) {  // wholly empty lines hold no row but count as lines
             p = SkipLineEnd(p, end);
             ++line;
@@ -810,7 +819,20 @@ class ChunkParser {
         : context_(context), first_(first), last_(last), columns_(context.output->size()) {}
 
     void ParseAll() {
+        // The first chunk is parsed by the command's own thread, which polls; the others stop
+        // at the same flag. A stopped chunk leaves its columns half-filled: they are dropped.
+        bool polling = first_ == 0;
         for (int64_t row = first_; row < last_; ++row) {
+            if ((row - first_) % data::kUnitsPerPoll == 0 && row > first_) {
+                if (polling) {
+                    data::ReportFraction(kRowsShare + (1 - kRowsShare) *
+                                                          static_cast<double>(row - first_) /
+                                                          static_cast<double>(last_ - first_));
+                    if (data::StopWanted()) return;
+                } else if (data::StopRequested()) {
+                    return;
+                }
+            }
             int count = 0;
             const char* p = RowStart(row);
             for (bool last = false; !last; ++count) {
@@ -1272,6 +1294,7 @@ class Reader {
                                                            dataRows * (i + 1) / threads));
         }
         RunThreads(chunks, [](ChunkParser& chunk) { chunk.ParseAll(); });
+        data::Poll();
         TableBuilder builder(context, chunks, shown_);
         if (!builder.Finish(names, error)) return false;
         table.columns = std::move(columns);

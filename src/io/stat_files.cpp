@@ -13,6 +13,7 @@
 #include <map>
 #include <string_view>
 
+#include "data/long_work.h"
 #include "data/vectors.h"
 
 namespace korw::io {
@@ -230,6 +231,13 @@ template <typename T>
 void Reach(std::vector<T>& array, int64_t row, T empty) {
     auto needed = static_cast<size_t>(row) + 1;
     if (array.size() < needed) array.resize(std::max(needed, 2 * array.size()), empty);
+}
+
+// The reader reports the fraction of the file it has read; a stop ends the reading here and
+// is acted on once the reader has let go of the file.
+int OnProgress(double progress, void*) {
+    data::ReportFraction(progress);
+    return data::StopWanted() ? READSTAT_HANDLER_ABORT : READSTAT_HANDLER_OK;
 }
 
 int OnMetadata(readstat_metadata_t* metadata, void* ctx) {
@@ -517,8 +525,10 @@ bool ParseFile(const std::string& path, const std::string& shown, ReadContext& c
     readstat_set_variable_handler(parser, OnVariable);
     readstat_set_value_handler(parser, OnValue);
     readstat_set_value_label_handler(parser, OnValueLabel);
+    readstat_set_progress_handler(parser, OnProgress);
     readstat_error_t status = Parse(parser, path, context.format, context);
     readstat_parser_free(parser);
+    if (data::StopRequested()) data::Poll();
     // Fewer rows than the header declares means the data were cut short.
     if (status == READSTAT_OK && context.declaredRows >= 0 && !context.columns.empty() &&
         context.rows != context.declaredRows)

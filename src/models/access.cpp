@@ -2,8 +2,10 @@
 // residuals, and contrasts of estimates.
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/errors.h"
@@ -440,6 +442,14 @@ void EstimateContrasts(const std::string& arguments) {
         }
         WriteLine();
     } while (words >> argument);
+}
+
+SavedFit::SavedFit() : record_(std::make_unique<detail::FitRecord>(detail::Fit())) {}
+
+SavedFit::~SavedFit() = default;
+
+void SavedFit::Restore() {
+    detail::Fit() = std::move(*record_);
 }
 
 }  // namespace korw::models

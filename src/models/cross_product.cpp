@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/vectors.h"
 
 namespace korw::models::detail {
@@ -36,17 +37,24 @@ size_t SliceStart(int slice, int slices, size_t count) {
     return count * static_cast<size_t>(slice) / static_cast<size_t>(slices);
 }
 
-// Runs work(slice) for every slice, the slices shared out over the threads.
+// Runs work(slice) for every slice, the slices shared out over the threads. The stop of a
+// command is asked on the command's own thread between its slices; then no further slice is
+// begun, and once the workers are joined the command is interrupted (partial sums never leave).
 void RunSlices(int slices, const std::function<void(int)>& work) {
     int threads = std::min(KernelThreads(), slices);
     std::atomic<int> next{0};
-    auto worker = [&] {
-        for (int s; (s = next++) < slices;) work(s);
+    std::atomic<bool> abandon{false};
+    auto worker = [&](bool commandThread) {
+        for (int s; !abandon && (s = next++) < slices;) {
+            work(s);
+            if (commandThread && data::StopWanted()) abandon = true;
+        }
     };
     std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
-    worker();
+    for (int t = 1; t < threads; ++t) pool.emplace_back(worker, false);
+    worker(true);
     for (std::thread& t : pool) t.join();
+    if (abandon) throw data::Interrupted{};
 }
 
 int32_t UnitAt(const UnitList& units, size_t i) {

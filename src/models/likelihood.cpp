@@ -13,6 +13,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -447,6 +448,7 @@ bool RunGlm(const std::string& model, bool logit) {
     std::vector<uint8_t> skipped;
     while (iteration < kMaxIterations) {
         ++iteration;
+        data::PollIteration(iteration, dev);
         if (!Accumulate(g, eta, m, p)) return false;
         if (!SweepInformation(m, p, fit.aliased, skipped, iteration <= kAliasIterations, rank))
             return false;
@@ -594,6 +596,7 @@ bool RunUserDefined(const std::string& formula, const std::string& extraNames, i
     if (!StopIterations) {
         while (iteration < kMaxIterations) {
             ++iteration;
+            data::PollIteration(iteration, dev);
             std::fill(m.begin(), m.end(), 0.0);
             for (int i = 0; i < p; ++i) m[Packed(p, i)] = f.first(i + 1);
             for (int j = 0; j < p; ++j)

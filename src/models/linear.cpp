@@ -7,6 +7,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"

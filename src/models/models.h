@@ -8,9 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace korw::models {
+
+namespace detail {
+struct FitRecord;
+}
 
 inline constexpr int MaxTerms = 50;      // terms of one formula, the response included
 inline constexpr int MaxOrder = 10;      // vectors in one term
@@ -98,6 +103,20 @@ int ResDF();
 
 // Starting value of parameter k (1..999) for the next likelihood fit.
 void InitParameter(int k, double value);
+
+// The fit record as it stood when the object was made: a command that is stopped half-way puts
+// it back, so the previous fit stays listable.
+class SavedFit {
+  public:
+    SavedFit();
+    ~SavedFit();
+    SavedFit(const SavedFit&) = delete;
+    SavedFit& operator=(const SavedFit&) = delete;
+    void Restore();
+
+  private:
+    std::unique_ptr<detail::FitRecord> record_;
+};
 
 // Registers the fit record's hooks with the vector table; called once at program start.
 void InstallModelFitHooks();

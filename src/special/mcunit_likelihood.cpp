@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/long_work.h"
+
 namespace korw::special::mcunit {
 
 namespace {
@@ -124,6 +126,7 @@ void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::ve
     int n = d.Units();
     eta.assign(n, 0.0);
     for (int i = 0; i < n; ++i) {
+        data::PollAt(i);
         double e = 0;
         for (int k = d.rowStart[i]; k < d.rowStart[i + 1]; ++k)
             e += params[d.design[k].column] * d.design[k].value;

@@ -12,6 +12,7 @@
 #include "compute/compute.h"
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -537,6 +538,8 @@ bool Iterate(Iteration& it, bool& converged) {
     converged = false;
     if (!Initialize(it)) return false;
     while (it.count < kMaxIterations) {
+        data::ReportProgress("iteration " + std::to_string(it.count + 1));
+        data::Poll();
         RememberMeans(it);
         if (!WeightedFit(it) || !TakeStep(it)) return false;
         if (ConvergenceMeasure(it) < kConvergence || it.stalled == kStalledSteps) {
@@ -653,6 +656,8 @@ bool RunFit(Scratch& scratch, const std::string& specification, const std::strin
     scratch.Quiet();
     bool converged = false;
     if (!Iterate(it, converged)) return false;
+    // The working vectors replace the user's vectors of their names: no stop after this point.
+    data::HoldStops hold;
     if (!WriteLastIteration(scratch, it, spec, converged)) return false;
     WriteOverDispersionTest();
     RememberFit(fit);

@@ -7,6 +7,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -195,6 +196,7 @@ bool TableBody(const SumSpec& spec, Classifier row, Classifier column) {
     std::vector<double> rowTotals(nr + 1, 0.0), columnTotals(nc + 1, 0.0);
     double grand = 0;
     for (int32_t u = 1; u <= r.length; ++u) {
+        data::PollAt(u);
         int i = r.factor[u], j = c.factor[u];
         if (i == 0 || j == 0 || !data::UnitIncluded(u)) continue;
         double x = 1.0;
@@ -251,6 +253,17 @@ void RestorePresent(const std::vector<uint8_t>& saved) {
     std::copy(saved.begin(), saved.begin() + std::min(saved.size(), flags.size()), flags.begin());
 }
 
+// A table body on the units of some layers: a stop puts the present set back on the way out.
+bool BodyOnLevels(const SumSpec& spec, const Classifier& row, const Classifier& column,
+                  const std::vector<uint8_t>& saved) {
+    try {
+        return TableBody(spec, row, column);
+    } catch (const data::Interrupted&) {
+        RestorePresent(saved);
+        throw;
+    }
+}
+
 }  // namespace
 
 void TwoWayTable(const std::string& spec, const std::string& row, const std::string& column) {
@@ -292,7 +305,7 @@ void ThreeWayTable(const std::string& spec, const std::string& layerText, const 
         data::WriteLine();
         data::WriteLine(l.name + "=" + layer.Label(k) + ":");
         data::FocusOnLevel(l.name, k);
-        bool ok = data::ErrorFree && TableBody(s, r, c);
+        bool ok = data::ErrorFree && BodyOnLevels(s, r, c, saved);
         RestorePresent(saved);
         if (!ok) return;
     }
@@ -300,7 +313,7 @@ void ThreeWayTable(const std::string& spec, const std::string& layerText, const 
         data::WriteLine();
         data::WriteLine("All levels of " + l.name + ":");
         data::ExcludeLevel(l.name, 0);
-        bool ok = data::ErrorFree && TableBody(s, r, c);
+        bool ok = data::ErrorFree && BodyOnLevels(s, r, c, saved);
         RestorePresent(saved);
         if (!ok) return;
     }
@@ -429,6 +442,7 @@ std::vector<int32_t> UnitCells(const std::vector<int>& factors, const std::vecto
     for (size_t i = 0; i < factors.size(); ++i) {
         const std::vector<uint8_t>& levels = data::Entry(factors[i]).factor;
         for (int32_t u = 1; u <= length; ++u) {
+            data::PollAt(u);
             if (cell[u] == 0) continue;
             if (levels[u] == 0)
                 cell[u] = 0;
@@ -501,6 +515,9 @@ void Tabulate(const std::string& newVariates, const std::string& factors,
         data::GenerateLevels(name, strides[i]);
         if (!data::ErrorFree) break;
     }
+    // The new variates replace older ones item by item: once the first is replaced the command
+    // runs to its end.
+    data::HoldStops hold;
     if (data::ErrorFree) FillNewVariates(items, cell, cells);
     if (made.empty()) return;
     bool failed = !data::ErrorFree;

@@ -12,8 +12,10 @@
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "data/long_work.h"
 #include "gui/gui_desktop.h"
 #include "gui/help_pane.h"
 #include "gui/main_window.h"
@@ -589,6 +591,35 @@ class WindowTest : public QObject {
         QVERIFY(desktop_.script.boxes[0].rfind("Escape from keyboard (line ", 0) == 0);
         QVERIFY(SessionOutput().find(" *** PROGRAM INTERRUPTED ***") != std::string::npos);
         QVERIFY(!window_->Command().isReadOnly());
+    }
+
+    // Escape while a command runs stops the command at its next poll; meanwhile the window is
+    // drawn and, after a second, its status line shows what the command does.
+    void escapeStopsARunningCommand() {
+        std::ofstream(work_ + "/fitdata.KOR")
+            << "VARIATE fx fy 400\nCOMPUTE fx = (SIN(#) + 1) / 2\n"
+               "COMPUTE fy = (SIN(# * 7.3) + 1) / 2 < 0.3 + 0.4 * fx\n";
+        Type("ru fitdata");
+        korw::data::SetTestPollSleep(150);
+        QString status;
+        std::function<void(int)> stopWhenShown = [&](int tries) {
+            if (window_->Status().contains("FITLOGITLINEAR: iteration")) {
+                status = window_->Status();
+                return QTest::keyClick(&window_->Command(), Qt::Key_Escape);
+            }
+            if (tries < 400) QTimer::singleShot(20, this, [&, tries] { stopWhenShown(tries + 1); });
+        };
+        QTimer::singleShot(0, this, [&] { stopWhenShown(0); });
+        desktop_.script.boxes.clear();
+        Type("FITLOGITLINEAR fy = 1 + fx");
+        korw::data::SetTestPollSleep(0);
+        QVERIFY2(status.endsWith(" (Escape stops)"), qPrintable(status));
+        QCOMPARE(desktop_.script.boxes, std::vector<std::string>{"Interrupted by the user"});
+        QVERIFY(SessionOutput().find(" *** ERROR - Interrupted by the user ***") !=
+                std::string::npos);
+        QVERIFY(window_->Status().isEmpty());
+        QVERIFY(!window_->Command().isReadOnly());
+        window_->Command().clear();
     }
 
     // SHOW of a picture file puts it in the picture area; Escape closes it.

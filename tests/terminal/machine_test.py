@@ -15,10 +15,10 @@ KORW = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build/korw")
 
 
 class Machine:
-    def __init__(self, directory, out):
+    def __init__(self, directory, out, env=None):
         self.process = subprocess.Popen(
             [KORW, "--machine", "--out", out], cwd=directory, stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.first = self.read()
 
     def read(self):
@@ -134,6 +134,27 @@ class MachineMode(unittest.TestCase):
         self.m.process.send_signal(signal.SIGTERM)
         self.assertEqual(self.m.read(), {"closed": True, "kept": True})
         self.assertEqual(self.m.process.wait(timeout=10), 1)
+
+
+    def test_sigint_stops_a_fit_and_keeps_the_last_one(self):
+        self.m.close()
+        # Every poll of a long loop sleeps, so that the fit is still running when SIGINT comes.
+        env = dict(os.environ, KORW_TEST_POLL_SLEEP="200")
+        self.m = Machine(self.dir, self.out, env)
+        self.m.ask("command VARIATE x 20\n")
+        self.m.ask("command x=#\n")
+        self.m.ask("command y=[0 0 1 0 1 1 0 1 1 1 0 1 1 1 1 0 1 1 1 1]\n")
+        self.assertEqual(self.m.ask("command FITLINEARNORMAL y = 1 + x\n")["status"], "ok")
+        before = self.m.ask("command LISTPARAMETERS\n")["output"]
+        self.m.send("command FITLOGITLINEAR y = 1 + x\n")
+        while True:
+            self.m.process.send_signal(signal.SIGINT)
+            if select.select([self.m.process.stdout], [], [], 0.5)[0]:
+                break
+        a = self.m.read()
+        self.assertEqual((a["status"], a["error"]), ("error", "Interrupted by the user"))
+        self.assertEqual(self.m.ask("command LISTPARAMETERS\n")["output"], before)
+        self.assertEqual(len(self.m.ask("vectors\n")["vectors"]), 2)
 
 
 if __name__ == "__main__":
