@@ -37,24 +37,37 @@ size_t SliceStart(int slice, int slices, size_t count) {
     return count * static_cast<size_t>(slice) / static_cast<size_t>(slices);
 }
 
-// Runs work(slice) for every slice, the slices shared out over the threads. The stop of a
-// command is asked on the command's own thread between its slices; then no further slice is
-// begun, and once the workers are joined the command is interrupted (partial sums never leave).
+// The stop of a command while slices run: asked on the command's own thread between its blocks
+// (worker threads may not poll); then every thread leaves its slice at its next block, and
+// RunSlices interrupts the command once the workers are joined, so partial sums never leave.
+thread_local std::atomic<bool>* sliceAbandon = nullptr;
+thread_local bool onCommandThread = false;
+
+bool LeaveSlice() {
+    if (sliceAbandon == nullptr) return false;
+    if (onCommandThread && !*sliceAbandon && data::StopWanted()) *sliceAbandon = true;
+    return *sliceAbandon;
+}
+
+// Runs work(slice) for every slice, the slices shared out over the threads.
 void RunSlices(int slices, const std::function<void(int)>& work) {
     int threads = std::min(KernelThreads(), slices);
     std::atomic<int> next{0};
     std::atomic<bool> abandon{false};
     auto worker = [&](bool commandThread) {
-        for (int s; !abandon && (s = next++) < slices;) {
-            work(s);
-            if (commandThread && data::StopWanted()) abandon = true;
-        }
+        sliceAbandon = &abandon;
+        onCommandThread = commandThread;
+        for (int s; !abandon && (s = next++) < slices;) work(s);
+        sliceAbandon = nullptr;
     };
     std::vector<std::thread> pool;
     for (int t = 1; t < threads; ++t) pool.emplace_back(worker, false);
     worker(true);
     for (std::thread& t : pool) t.join();
-    if (abandon) throw data::Interrupted{};
+    if (abandon) {
+        data::Poll();  // throws: StopWanted found the flag up and no stop held
+        throw data::Interrupted{};
+    }
 }
 
 int32_t UnitAt(const UnitList& units, size_t i) {
@@ -252,7 +265,7 @@ void AccumulateCrossProducts(const Design& design, const UnitList& units,
         Block block(design.terms.size());
         SliceWork work(design, scores);
         size_t end = SliceStart(slice + 1, slices, units.count);
-        for (size_t begin = SliceStart(slice, slices, units.count); begin < end;
+        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
              begin += kBlockUnits) {
             block.count = std::min(kBlockUnits, end - begin);
             FillBlock(design, units, begin, block);
@@ -270,7 +283,7 @@ void LinearPredictor(const Design& design, const UnitList& units, const std::vec
     RunSlices(slices, [&](int slice) {
         Block block(design.terms.size());
         size_t end = SliceStart(slice + 1, slices, units.count);
-        for (size_t begin = SliceStart(slice, slices, units.count); begin < end;
+        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
              begin += kBlockUnits) {
             block.count = std::min(kBlockUnits, end - begin);
             FillBlock(design, units, begin, block);
