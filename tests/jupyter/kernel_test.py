@@ -24,8 +24,10 @@ class KorwKernelTests(jkt.KernelTests):
 
 
 def run(kc, code, timeout=30):
-    """Executes a cell; the reply and the output messages of the cell."""
-    msg_id = kc.execute(code)
+    """Executes a cell; the reply and the output messages of the cell. (After a failed cell the
+    kernel aborts the cells already waiting unless stop_on_error is off; these tests send their
+    next cell at once.)"""
+    msg_id = kc.execute(code, stop_on_error=False)
     reply = kc.get_shell_msg(timeout=timeout)
     while reply["parent_header"].get("msg_id") != msg_id:  # a kernel_info reply of the start
         reply = kc.get_shell_msg(timeout=timeout)
@@ -68,7 +70,7 @@ class NotebookUse(unittest.TestCase):
 
     def test_interrupt_stops_the_program_and_keeps_the_vectors(self):
         run(self.kc, "VARIATE kept 4")
-        msg_id = self.kc.execute("%top\nREMARK loop\nGOTO %top 1")
+        msg_id = self.kc.execute("%top\nREMARK loop\nGOTO %top 1", stop_on_error=False)
         time.sleep(1.0)
         self.km.interrupt_kernel()
         reply = self.kc.get_shell_msg(timeout=30)
