@@ -48,7 +48,6 @@ std::string heading;
 struct McFit {
     mcunit::Distribution dist;
     mcunit::OrdinalData data;
-    std::vector<int32_t> units;  // the included units, in order
     std::vector<std::string> responseNames;
     int32_t length = 0;
     bool firstCall = true;
@@ -114,7 +113,7 @@ bool ReadFactorResponse(std::string name, McFit& s) {
             ReportError("The response factor has a level 0");
             return false;
         }
-        s.units.push_back(u);
+        s.data.units.push_back(u);
         s.data.totals.push_back(1.0);
         for (int j = 1; j <= K; ++j) s.data.counts.push_back(j == level ? 1.0 : 0.0);
     }
@@ -169,7 +168,7 @@ bool ReadCountResponse(const std::vector<std::string>& names, McFit& s) {
             ReportError("Units without responses should be excluded");
             return false;
         }
-        s.units.push_back(u);
+        s.data.units.push_back(u);
         s.data.totals.push_back(total);
         for (int index : indices) s.data.counts.push_back(Entry(index).variate[u]);
     }
@@ -200,27 +199,31 @@ std::string ThresholdNames(int K) {
     return names;
 }
 
-// Copies the design rows of the included units, checking that the first column is the
-// constant.
+// The design of the fit for the cross-product kernel, checking that its first term is the
+// constant: a column of ones at every included unit.
 bool ReadDesign(McFit& s) {
     const models::detail::FitRecord& fit = models::detail::Fit();
     mcunit::OrdinalData& d = s.data;
     d.columns = static_cast<int>(fit.columns.size());
-    d.rowStart.assign(1, 0);
-    d.design.clear();
-    std::vector<models::detail::TermValue> row;
-    bool missing = false;
-    for (int32_t u : s.units) {
-        if (!models::detail::DesignRow(u, row, missing)) {
-            models::StopIterations = true;  // no derivative may be asked of a partial design
-            return false;
+    if (!models::detail::MakeDesign(fit.terms, d.design)) {
+        models::StopIterations = true;  // no derivative may be asked of a partial design
+        return false;
+    }
+    bool constant = !d.design.terms.empty() && d.design.terms[0].firstColumn == 0 &&
+                    d.design.terms[0].factors.empty();
+    if (constant) {
+        for (int32_t u : d.units) {
+            double value = 1.0;
+            for (const float* x : d.design.terms[0].variates) value *= x[u];
+            if (value != 1.0) {
+                constant = false;
+                break;
+            }
         }
-        if (row.empty() || row[0].column != 0 || row[0].value != 1.0) {
-            Stop("The model formula must have a constant term as its first term");
-            return false;
-        }
-        for (const models::detail::TermValue& x : row) d.design.push_back({x.column, x.value});
-        d.rowStart.push_back(static_cast<int>(d.design.size()));
+    }
+    if (!constant) {
+        Stop("The model formula must have a constant term as its first term");
+        return false;
     }
     return true;
 }
@@ -346,7 +349,7 @@ void WriteObservations(const McFit& s, const std::vector<double>& fitted) {
             pieces[j] = Field(CountText(s.data.counts[cell]), kCountWidth) +
                         Field(FittedText(fitted[cell]), kFittedWidth);
         }
-        WriteWrapped(data::Int(s.units[i], kUnitWidth), pieces);
+        WriteWrapped(data::Int(s.data.units[i], kUnitWidth), pieces);
     }
 }
 

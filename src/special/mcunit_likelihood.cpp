@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 
-#include "data/long_work.h"
+#include "models/fit_record.h"
 
 namespace korw::special::mcunit {
 
@@ -100,84 +102,122 @@ void AddCategory(const OrdinalData& d, const Boundaries& v, int j, double c, dou
     }
 }
 
-// Spreads a unit's eta terms over its design entries: x dl/d eta into the score, x x' d2l/d eta2
-// into the column block, x d2l/d eta d alpha_m into the rows of the thresholds.
-void AddDesign(const OrdinalData& d, int i, const UnitTerms& t, std::vector<double>& cross,
-               std::vector<double>& gradient, std::vector<double>& h) {
-    int p = d.Parameters();
-    const DesignEntry* row = d.design.data() + d.rowStart[i];
-    int entries = d.rowStart[i + 1] - d.rowStart[i];
-    for (int a = 0; a < entries; ++a) {
-        gradient[row[a].column] += row[a].value * t.eta1;
-        double xa = t.eta2 * row[a].value;
-        double* line = &h[static_cast<size_t>(row[a].column) * p];
-        for (int b = 0; b <= a; ++b) line[row[b].column] += xa * row[b].value;
-    }
-    for (int m = t.lowest; m <= t.highest; ++m) {
-        double* line = &h[static_cast<size_t>(d.columns + m - 1) * p];
-        for (int a = 0; a < entries; ++a) line[row[a].column] += cross[m] * row[a].value;
-        cross[m] = 0;
-    }
-}
+// Per-unit sums of the kernel's blocks that the kernel does not make: the score and the second
+// derivatives of the thresholds (p and p x p, only the thresholds' entries used), and whether
+// a category with observations had no probability. Each block sums its units in order; the
+// blocks are added in unit order afterwards, so the sums do not depend on the threads.
+struct BlockSums {
+    std::vector<double> gradient, hessian;
+    bool failed = false;
+};
 
 }  // namespace
 
 void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta) {
-    int n = d.Units();
-    eta.assign(n, 0.0);
-    for (int i = 0; i < n; ++i) {
-        data::PollAt(i);
-        double e = 0;
-        for (int k = d.rowStart[i]; k < d.rowStart[i + 1]; ++k)
-            e += params[d.design[k].column] * d.design[k].value;
-        eta[i] = e;
-    }
+    eta.assign(d.units.size(), 0.0);
+    models::detail::UnitList units{&d.units, d.units.size()};
+    models::detail::LinearPredictor(d.design, units, params, nullptr, eta);
 }
 
 double LogLikelihood(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
                      const std::vector<double>& params) {
     int K = d.categories;
     std::vector<double> alpha = Thresholds(d, params);
-    Boundaries v(K);
-    double l = 0;
-    for (int i = 0; i < d.Units(); ++i) {
-        const double* c = &d.counts[static_cast<size_t>(i) * K];
-        EvaluateBoundaries(dist, alpha, eta[i], c, Need::Distribution, v);
-        for (int j = 1; j <= K; ++j) {
-            if (c[j - 1] == 0) continue;
-            double P = v.F[j] - v.F[j - 1];
-            if (!(P > 0)) return -HUGE_VAL;
-            l += c[j - 1] * std::log(P);
-        }
-    }
-    return l;
+    double sums[2];  // the log-likelihood, the units with a category without probability
+    models::detail::SumsInSlices(
+        eta.size(), 2,
+        [&](size_t begin, size_t end, double* out) {
+            Boundaries v(K);
+            double l = 0, lost = 0;
+            for (size_t i = begin; i < end && lost == 0; ++i) {
+                const double* c = &d.counts[i * K];
+                EvaluateBoundaries(dist, alpha, eta[i], c, Need::Distribution, v);
+                for (int j = 1; j <= K; ++j) {
+                    if (c[j - 1] == 0) continue;
+                    double P = v.F[j] - v.F[j - 1];
+                    if (!(P > 0)) {
+                        lost = 1;
+                        break;
+                    }
+                    l += c[j - 1] * std::log(P);
+                }
+            }
+            out[0] = l;
+            out[1] = lost;
+        },
+        sums);
+    if (sums[1] != 0) return -HUGE_VAL;
+    return sums[0];
 }
 
+// The design's part comes from the cross-product kernel: X'DX with d^2 l_i / d eta_i^2 as D,
+// the score of eta as the first score vector and d^2 l_i / d eta_i d alpha_m as score vector m.
+// The thresholds' own sums are made block by block alongside.
 bool Derivatives(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
                  const std::vector<double>& params, std::vector<double>& gradient,
                  std::vector<double>& hessian) {
-    int K = d.categories, p = d.Parameters();
+    using models::detail::kBlockUnits;
+    using models::detail::Packed;
+    int K = d.categories, p = d.Parameters(), c = d.columns, thresholds = K - 2;
+    std::vector<double> alpha = Thresholds(d, params);
+    std::mutex lock;
+    std::map<size_t, BlockSums> blocks;  // by the position of the block's first unit
+    int scores = 1 + thresholds;
+    std::vector<double> m(Packed(c + scores, 0), 0.0);
+    models::detail::UnitList units{&d.units, d.units.size()};
+    models::detail::AccumulateCrossProducts(
+        d.design, units,
+        [&](size_t begin, size_t count, double* w, double* s) {
+            BlockSums sums;
+            sums.gradient.assign(p, 0.0);
+            sums.hessian.assign(static_cast<size_t>(p) * p, 0.0);
+            std::vector<double> cross(K, 0.0);
+            Boundaries v(K);
+            for (size_t i = 0; i < count; ++i) {
+                size_t unit = begin + i;
+                const double* n = &d.counts[unit * K];
+                UnitTerms t;
+                t.lowest = K;
+                if (!sums.failed) {
+                    EvaluateBoundaries(dist, alpha, eta[unit], n, Need::Derivatives, v);
+                    for (int j = 1; j <= K; ++j) {
+                        if (n[j - 1] == 0) continue;
+                        double P = v.F[j] - v.F[j - 1];
+                        if (!(P > 0)) {
+                            sums.failed = true;
+                            break;
+                        }
+                        AddCategory(d, v, j, n[j - 1], P, sums.gradient, sums.hessian, cross, t);
+                    }
+                }
+                w[i] = t.eta2;
+                s[i] = t.eta1;
+                for (int k = 1; k <= thresholds; ++k) {
+                    s[k * kBlockUnits + i] = cross[k];
+                    cross[k] = 0;
+                }
+            }
+            std::lock_guard<std::mutex> hold(lock);
+            blocks.emplace(begin, std::move(sums));
+        },
+        scores, m);
     gradient.assign(p, 0.0);
     hessian.assign(static_cast<size_t>(p) * p, 0.0);
-    std::vector<double> alpha = Thresholds(d, params);
-    std::vector<double> cross(K, 0.0);
-    Boundaries v(K);
-    for (int i = 0; i < d.Units(); ++i) {
-        const double* c = &d.counts[static_cast<size_t>(i) * K];
-        EvaluateBoundaries(dist, alpha, eta[i], c, Need::Derivatives, v);
-        UnitTerms t;
-        t.lowest = K;
-        for (int j = 1; j <= K; ++j) {
-            if (c[j - 1] == 0) continue;
-            double P = v.F[j] - v.F[j - 1];
-            if (!(P > 0)) {
-                gradient.assign(p, 0.0);
-                hessian.assign(static_cast<size_t>(p) * p, 0.0);
-                return false;
-            }
-            AddCategory(d, v, j, c[j - 1], P, gradient, hessian, cross, t);
+    for (const auto& [begin, sums] : blocks) {
+        if (sums.failed) {
+            hessian.assign(static_cast<size_t>(p) * p, 0.0);
+            gradient.assign(p, 0.0);
+            return false;
         }
-        AddDesign(d, i, t, cross, gradient, hessian);
+        for (int a = c; a < p; ++a) {
+            gradient[a] += sums.gradient[a];
+            for (int b = c; b <= a; ++b) hessian[a * p + b] += sums.hessian[a * p + b];
+        }
+    }
+    for (int a = 0; a < c; ++a) {
+        gradient[a] = m[Packed(c, a)];
+        for (int b = 0; b <= a; ++b) hessian[a * p + b] = m[Packed(a, b)];
+        for (int k = 1; k <= thresholds; ++k) hessian[(c + k - 1) * p + a] = m[Packed(c + k, a)];
     }
     MirrorLower(hessian, p);
     return true;

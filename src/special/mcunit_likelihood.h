@@ -7,7 +7,10 @@
 // P(Y_i <= j) = F(eta_i + alpha_j), and l = sum_i sum_j c_ij ln P(Y_i = j).
 #pragma once
 
+#include <cstdint>
 #include <vector>
+
+#include "models/cross_product.h"
 
 namespace korw::special::mcunit {
 
@@ -20,21 +23,17 @@ struct Distribution {
     DistributionFunction fPrime = nullptr;
 };
 
-// One nonzero design value of a unit (column 0-based).
-struct DesignEntry {
-    int column;
-    double value;
-};
-
 // The units of one fit. Parameters are numbered 0-based: the design columns, then the
-// thresholds alpha_1..alpha_(K-2).
+// thresholds alpha_1..alpha_(K-2). The design is read from the vector table by the blocked
+// cross-product kernel, unit i (0-based position) being table unit units[i]; its first term
+// must be the constant.
 struct OrdinalData {
     int categories = 0;          // K
     int columns = 0;             // design columns
     std::vector<double> counts;  // c_ij at i * K + j - 1
     std::vector<double> totals;  // n_i
-    std::vector<int> rowStart;   // unit i's design entries: design[rowStart[i]..rowStart[i + 1])
-    std::vector<DesignEntry> design;
+    std::vector<int32_t> units;  // the table's unit at every position
+    models::detail::Design design;
 
     int Units() const { return static_cast<int>(totals.size()); }
     int Parameters() const { return columns + categories - 2; }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::special::test {
@@ -51,34 +54,49 @@ TEST(McUnitDistributions, DensitiesAreDerivativesAndTailsStayFinite) {
             EXPECT_NEAR(d->F(InverseDistribution(*d, p)), p, 1E-11);
 }
 
-// Random units with K categories: counts (some 0) or one observation per unit, a constant, two
-// covariates and an indicator column that is 0 at some units.
-OrdinalData RandomData(std::mt19937& random, int K, bool single) {
-    OrdinalData d;
-    d.categories = K;
-    d.columns = 4;
-    std::uniform_real_distribution<double> uniform(-1.5, 1.5);
-    std::uniform_int_distribution<int> count(0, 4), category(0, K - 1);
-    d.rowStart.push_back(0);
-    for (int i = 0; i < 25; ++i) {
-        double total = 0;
-        int level = category(random);
-        for (int j = 0; j < K; ++j) {
-            double c = single ? (j == level ? 1 : 0) : count(random);
-            if (!single && i % 5 == 0) c += 0.5;  // counts need not be whole
-            d.counts.push_back(c);
-            total += c;
-        }
-        if (total == 0) d.counts[static_cast<size_t>(i) * K] = total = 1;
-        d.totals.push_back(total);
-        d.design.push_back({0, 1.0});
-        d.design.push_back({1, uniform(random)});
-        d.design.push_back({2, uniform(random)});
-        if (i % 3 != 0) d.design.push_back({3, 1.0});
-        d.rowStart.push_back(static_cast<int>(d.design.size()));
+// A library session whose fits' designs come from its vector table.
+class McUnitLikelihood : public models::test::SessionTest {
+  protected:
+    // The design of `formula` over the first n units of the table.
+    void SetDesign(OrdinalData& d, std::string formula, int32_t n) {
+        models::ParseFormula(formula);
+        models::BuildColumns(formula, n);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        d.columns = static_cast<int>(models::detail::Fit().columns.size());
+        ASSERT_TRUE(models::detail::MakeDesign(models::detail::Fit().terms, d.design));
+        for (int32_t u = 1; u <= n; ++u) d.units.push_back(u);
     }
-    return d;
-}
+
+    // Random units with K categories: counts (some 0) or one observation per unit, a constant,
+    // two covariates and a three-level factor.
+    OrdinalData RandomData(std::mt19937& random, int K, bool single) {
+        constexpr int32_t n = 25;
+        OrdinalData d;
+        d.categories = K;
+        std::uniform_real_distribution<double> uniform(-1.5, 1.5);
+        std::uniform_int_distribution<int> count(0, 4), category(0, K - 1);
+        if (data::LengthOf("X1") > 0) data::Delete("X1 X2 G");
+        data::DeclareVariate("X1 X2", n);
+        data::DeclareFactor("G", n, 3);
+        for (int32_t i = 0; i < n; ++i) {
+            double total = 0;
+            int level = category(random);
+            for (int j = 0; j < K; ++j) {
+                double c = single ? (j == level ? 1 : 0) : count(random);
+                if (!single && i % 5 == 0) c += 0.5;  // counts need not be whole
+                d.counts.push_back(c);
+                total += c;
+            }
+            if (total == 0) d.counts[static_cast<size_t>(i) * K] = total = 1;
+            d.totals.push_back(total);
+            data::AssignValue("X1", i + 1, static_cast<float>(uniform(random)));
+            data::AssignValue("X2", i + 1, static_cast<float>(uniform(random)));
+            data::AssignLevel("G", i + 1, 1 + i % 3);
+        }
+        SetDesign(d, "1 + X1 + X2 + G", n);
+        return d;
+    }
+};
 
 // Parameters with thresholds in order below 0.
 std::vector<double> RandomParameters(std::mt19937& random, const OrdinalData& d) {
@@ -106,7 +124,7 @@ std::vector<double> GradientAt(const OrdinalData& d, const Distribution& dist,
     return gradient;
 }
 
-TEST(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
+TEST_F(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
     std::mt19937 random(2024);
     const double h = 1.0E-5;
     for (const Distribution* dist : kAll) {
@@ -139,7 +157,7 @@ TEST(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
     }
 }
 
-TEST(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
+TEST_F(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
     std::mt19937 random(5);
     OrdinalData d = RandomData(random, 4, false);
     std::vector<double> params = RandomParameters(random, d);
@@ -148,6 +166,44 @@ TEST(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
     std::vector<double> eta, gradient, hessian;
     ComputeEta(d, params, eta);
     EXPECT_FALSE(Derivatives(d, kLogistic, eta, params, gradient, hessian));
+}
+
+// More units than one slice of the kernel: the same bits with one thread or two.
+TEST_F(McUnitLikelihood, SameBitsWithOneOrTwoThreads) {
+    constexpr int32_t n = 150001, K = 4;
+    OrdinalData d;
+    d.categories = K;
+    data::DeclareVariate("X", n);
+    data::DeclareFactor("G", n, 3);
+    for (int32_t u = 1; u <= n; ++u) {
+        data::AssignLevel("G", u, 1 + u % 3);
+        data::AssignValue("X", u, static_cast<float>(u % 101) / 50 - 1);
+        for (int j = 0; j < K; ++j) d.counts.push_back((u + j) % 3);
+        d.totals.push_back(d.counts[(u - 1) * K] + d.counts[(u - 1) * K + 1] +
+                           d.counts[(u - 1) * K + 2] + d.counts[(u - 1) * K + 3]);
+    }
+    SetDesign(d, "1 + G + X + G*X", n);
+    std::vector<double> params(d.Parameters(), 0.1);
+    params[d.columns] = -1.0;
+    params[d.columns + 1] = -0.4;
+    double l[2];
+    std::vector<double> gradient[2], hessian[2];
+    for (int threads : {1, 2}) {
+        models::detail::SetKernelThreads(threads);
+        std::vector<double> eta;
+        ComputeEta(d, params, eta);
+        l[threads - 1] = LogLikelihood(d, kNormal, eta, params);
+        EXPECT_TRUE(
+            Derivatives(d, kNormal, eta, params, gradient[threads - 1], hessian[threads - 1]));
+    }
+    models::detail::SetKernelThreads(0);
+    EXPECT_TRUE(std::isfinite(l[0]));
+    EXPECT_EQ(std::memcmp(&l[0], &l[1], sizeof(double)), 0);
+    EXPECT_EQ(
+        std::memcmp(gradient[0].data(), gradient[1].data(), gradient[0].size() * sizeof(double)),
+        0);
+    EXPECT_EQ(std::memcmp(hessian[0].data(), hessian[1].data(), hessian[0].size() * sizeof(double)),
+              0);
 }
 
 // A library session with the grouped data of tests/golden/mcunit.files/grouped.dat.
