@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "data/errors.h"
 #include "data/session.h"
 #include "data/vectors.h"
@@ -22,17 +23,7 @@ constexpr int kBlocks = 10, kPlots = 4, kSubplots = 5, kRepeats = 5000;
 constexpr int kUnits = kBlocks * kPlots * kSubplots * kRepeats;
 const char* const kDataFile = "/tmp/korw_anova_bench.bin";
 
-template <typename F>
-double Seconds(F work) {
-    double best = 1e30;
-    for (int repeat = 0; repeat < 3; ++repeat) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
+using korw::bench::Seconds;
 
 // Peak resident memory of this process in MB (VmHWM).
 double PeakMegabytes() {

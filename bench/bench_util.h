@@ -4,6 +4,8 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +16,19 @@
 #include "data/outfile.h"
 
 namespace korw::bench {
+
+// The best of three runs of `work`, in seconds.
+template <typename F>
+double Seconds(F work) {
+    double best = 1e30;
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        auto start = std::chrono::steady_clock::now();
+        work();
+        std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
+        best = std::min(best, d.count());
+    }
+    return best;
+}
 
 // The library's output so far (written to `outFile`); the file is started anew.
 inline std::string TakeOutput(const char* outFile) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "compute/compute.h"
 #include "data/errors.h"
 #include "data/session.h"
@@ -19,17 +20,7 @@ namespace {
 using korw::data::MissingValue;
 constexpr int Units = 10000000;
 
-template <typename F>
-double Seconds(F work) {
-    double best = 1e30;
-    for (int repeat = 0; repeat < 3; ++repeat) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
+using korw::bench::Seconds;
 
 // The R time of the same work, measured inside R; negative when R is not available.
 double RSeconds(const std::string& expression) {

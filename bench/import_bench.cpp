@@ -26,17 +26,7 @@ constexpr int TextColumns = 2;
 constexpr int Texts = 20;
 constexpr double MissingShare = 0.01;
 
-template <typename F>
-double Seconds(F work) {
-    double best = 1e30;
-    for (int repeat = 0; repeat < 3; ++repeat) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
+using korw::bench::Seconds;
 
 std::vector<ExportColumn> MakeColumns() {
     std::mt19937 random(1);

@@ -20,17 +20,7 @@ namespace data = korw::data;
 constexpr int kVariates = 10;
 const char* const kDataFile = "/tmp/korw_linear_bench.bin";
 
-template <typename F>
-double Seconds(F work) {
-    double best = 1e30;
-    for (int repeat = 0; repeat < 3; ++repeat) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
+using korw::bench::Seconds;
 
 std::string VariateTerms(const char* prefix) {
     std::string terms;

@@ -37,14 +37,6 @@ class SessionStream {
     void Flush() { std::fflush(stdout); }
 };
 
-std::string MakePrivateRoot() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korw-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return "";
-    return pattern;
-}
-
 // Runs one command as typed; false when it failed or a program it started was interrupted.
 bool RunLine(const std::string& line, SessionStream& stream) {
     int interrupted = interp::InterruptedPrograms();
@@ -148,7 +140,7 @@ int RunSession(const BatchOptions& options, BatchDesktop& desktop) {
 int RunBatch(const BatchOptions& options) {
     std::string root = options.root;
     bool privateRoot = root.empty();
-    if (privateRoot) root = MakePrivateRoot();
+    if (privateRoot) root = session::MakePrivateDirectory("korw");
     if (root.empty() || !fs::is_directory(root)) {
         std::cerr << "korw: cannot use " << (root.empty() ? "a temporary root" : root)
                   << " as root directory\n";

@@ -346,14 +346,6 @@ class Machine {
     std::string cellDirectory_;
 };
 
-std::string MakeTemporaryDirectory(const char* prefix) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return "";
-    return pattern;
-}
-
 // Reads requests until the end of input, QUIT or a signal to end.
 void Serve(Machine& machine, MachineDesktop& desktop) {
     std::string line;
@@ -429,8 +421,8 @@ int RunMachine(const MachineOptions& options) {
     }
     std::string root = options.root;
     bool privateRoot = root.empty();
-    if (privateRoot) root = MakeTemporaryDirectory("korw");
-    std::string cells = MakeTemporaryDirectory("korw-cells");
+    if (privateRoot) root = session::MakePrivateDirectory("korw");
+    std::string cells = session::MakePrivateDirectory("korw-cells");
     if (root.empty() || !fs::is_directory(root) || cells.empty()) {
         std::cerr << "korw: cannot use " << (root.empty() ? "a temporary root" : root)
                   << " as root directory\n";

@@ -24,6 +24,7 @@
 #include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
+#include "io/import.h"
 #include "session/session_life.h"
 
 namespace korw::console {
@@ -162,17 +163,12 @@ char* CompleteName(const char* text, int state) {
     return ::strdup(matches[next++].c_str());
 }
 
-// The files Tab offers in the parameters of IMPORT and EXPORT: those each reads or writes, as
-// their file dialogs filter them.
-constexpr const char* kImportFiles =
-    "Data files|*.csv;*.tsv;*.tab;*.txt;*.dat;*.dta;*.sav;*.zsav;*.por;*.sas7bdat;*.xpt";
-constexpr const char* kExportFiles = "Data files|*.csv;*.tsv;*.dta;*.sav";
-
-// The filter of the data files a command line's command takes, nullptr for other commands.
+// The filter of the data files a command line's command takes (the files Tab offers in the
+// parameters of IMPORT and EXPORT, as their file dialogs filter them), nullptr for other commands.
 const char* DataFileFilter(const std::string& line) {
     std::string command = interp::MatchCommand(data::UpperName(line.substr(0, line.find(' '))));
-    if (command == "IMPORT") return kImportFiles;
-    if (command == "EXPORT") return kExportFiles;
+    if (command == "IMPORT") return io::kImportFilter;
+    if (command == "EXPORT") return io::kExportFilter;
     return nullptr;
 }
 

@@ -17,10 +17,6 @@ namespace korw::interp {
 namespace {
 
 // The library call's error, if any, becomes the command's; then the results are shown.
-void FinishWithOutput() {
-    if (!LibraryFailed()) ShowCommandOutput();
-}
-
 bool IntegerOrFail(const std::string& text, int32_t& value, const std::string& message) {
     if (IntegerParameter(text, value) == 0) return true;
     SetCommandError(message);

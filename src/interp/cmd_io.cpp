@@ -18,16 +18,6 @@ namespace korw::interp {
 
 namespace {
 
-void FinishWithOutput() {
-    if (!LibraryFailed()) ShowCommandOutput();
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 // Splits off the file name: the first word, or a text in double quotes (names with blanks).
 // False when a quote is not closed.
 bool SplitFileName(const std::string& params, std::string& file, std::string& rest) {
@@ -72,7 +62,7 @@ std::vector<std::string> CommaList(const std::string& text) {
 
 // DELIMITER=, ; | TAB BLANKS (and the names COMMA SEMICOLON BAR); 0 when not one of them.
 char Delimiter(const std::string& value) {
-    std::string v = Upper(value);
+    std::string v = data::UpperName(value);
     if (v == "," || v == "COMMA") return ',';
     if (v == ";" || v == "SEMICOLON") return ';';
     if (v == "|" || v == "BAR") return '|';
@@ -83,9 +73,9 @@ char Delimiter(const std::string& value) {
 
 bool ImportOption(const std::string& word, io::ImportOptions& options) {
     size_t eq = word.find('=');
-    std::string key = Upper(word.substr(0, eq));
+    std::string key = data::UpperName(word.substr(0, eq));
     std::string value = eq == std::string::npos ? "" : word.substr(eq + 1);
-    std::string upper = Upper(value);
+    std::string upper = data::UpperName(value);
     if (eq == std::string::npos) {
         if (key != "REPLACE") return false;
         options.replace = true;
@@ -124,7 +114,7 @@ bool ImportOption(const std::string& word, io::ImportOptions& options) {
 bool ExportOptions(std::string& items, io::ExportOptions& options, std::string& bad) {
     std::string kept;
     for (const std::string& word : Words(items)) {
-        std::string upper = Upper(word);
+        std::string upper = data::UpperName(word);
         if (upper.rfind("MISSINGAS=", 0) == 0) {
             if (upper != "MISSINGAS=NA" && upper != "MISSINGAS=") return bad = word, false;
             options.writeNA = upper == "MISSINGAS=NA";
@@ -139,18 +129,11 @@ bool ExportOptions(std::string& items, io::ExportOptions& options, std::string& 
     return true;
 }
 
-const char* const kImportFilter =
-    "Data files (*.csv *.tsv *.tab *.txt *.dat *.dta *.sav *.zsav *.por *.sas7bdat *.xpt)|"
-    "*.csv;*.tsv;*.tab;*.txt;*.dat;*.dta;*.sav;*.zsav;*.por;*.sas7bdat;*.xpt";
-const char* const kExportFilter =
-    "CSV file (*.csv)|*.csv|TSV file (*.tsv)|*.tsv|Stata file (*.dta)|*.dta|SPSS file "
-    "(*.sav)|*.sav";
-
 // A file chosen in the desktop's dialog, echoed as GETDATA echoes its data set; nothing when the
 // dialog was cancelled (or there is none, as in batch mode).
 std::optional<std::string> DialogFile(bool save) {
     FileDialog dialog{save ? "Select file to EXPORT to" : "Select data file to IMPORT",
-                      save ? kExportFilter : kImportFilter,
+                      save ? io::kExportFilter : io::kImportFilter,
                       save ? ".csv" : "",
                       WorkingDirectory,
                       "",

@@ -29,10 +29,6 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
-void FinishWithOutput() {
-    if (!LibraryFailed()) ShowCommandOutput();
-}
-
 std::string BarsToBlanks(std::string text) {
     std::replace(text.begin(), text.end(), '|', ' ');
     return text;

@@ -25,6 +25,10 @@ bool LibraryFailed() {
     return true;
 }
 
+void FinishWithOutput() {
+    if (!LibraryFailed()) ShowCommandOutput();
+}
+
 void AppendOutputLine(const std::string& text) {
     std::FILE* f = data::OpenFile(SessionOutputFile, "a");
     if (f == nullptr) data::RaiseFault(data::FaultKind::InputOutput);

@@ -11,6 +11,9 @@ void SetCommandError(const std::string& text);
 // Stops the command with the library's message when its last call failed; true when it did.
 bool LibraryFailed();
 
+// After a command's library call: the library's message when it failed, else its results shown.
+void FinishWithOutput();
+
 // Appends one line to the session output file.
 void AppendOutputLine(const std::string& text);
 

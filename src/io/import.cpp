@@ -152,11 +152,6 @@ std::vector<std::string> VectorNames(const ImportTable& table) {
     return names;
 }
 
-// The text cut to at most n characters, a UTF-8 character never split.
-std::string Shown(std::string_view text, size_t n) {
-    return data::CutChars(text, n);
-}
-
 std::string Padded(std::string text, size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
     return text;
@@ -276,9 +271,9 @@ void WriteMappedNames(const ImportTable& table, const std::vector<std::string>& 
             data::WriteLine(Padded("Column", kShownName + 2) + "Vector");
             any = true;
         }
-        data::WriteLine(
-            Padded(Shown(ColumnShownName(table.columns[k], k), kShownName), kShownName + 2) +
-            names[k]);
+        data::WriteLine(Padded(data::CutChars(ColumnShownName(table.columns[k], k), kShownName),
+                               kShownName + 2) +
+                        names[k]);
     }
 }
 
@@ -296,7 +291,7 @@ void WriteColumnNotes(const ImportTable& table, const std::vector<std::string>& 
             line(names[k] + ": " + std::to_string(c.nonNumbers) +
                  (c.nonNumbers == 1 ? " non-number" : " non-numbers") +
                  " read as missing, the first on " + where + std::to_string(c.firstNonNumberLine) +
-                 ": " + Shown(c.firstNonNumberText, 30));
+                 ": " + data::CutChars(c.firstNonNumberText, 30));
         if (c.rounded > 0)
             line(names[k] + ": " + std::to_string(c.rounded) +
                  (c.rounded == 1 ? " integer" : " integers") +
@@ -318,7 +313,7 @@ void WriteLevelTables(const ImportTable& table, const std::vector<std::string>& 
         for (size_t level = 1; level <= c.texts.size(); ++level) {
             std::string number = std::to_string(level);
             data::WriteLine(std::string(6 - number.size(), ' ') + number + "  " +
-                            Shown(c.texts[level - 1], kShownText));
+                            data::CutChars(c.texts[level - 1], kShownText));
         }
     }
 }

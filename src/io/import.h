@@ -32,4 +32,12 @@ void Export(const std::string& file, const std::string& items, const ExportOptio
 // Whether IMPORT reads a file of this name by its extension (case ignored).
 bool ImportableFile(const std::string& file);
 
+// The file dialogs' filters of the types IMPORT reads and EXPORT writes ("text|*.csv;...").
+inline constexpr const char* kImportFilter =
+    "Data files (*.csv *.tsv *.tab *.txt *.dat *.dta *.sav *.zsav *.por *.sas7bdat *.xpt)|"
+    "*.csv;*.tsv;*.tab;*.txt;*.dat;*.dta;*.sav;*.zsav;*.por;*.sas7bdat;*.xpt";
+inline constexpr const char* kExportFilter =
+    "CSV file (*.csv)|*.csv|TSV file (*.tsv)|*.tsv|Stata file (*.dta)|*.dta|SPSS file "
+    "(*.sav)|*.sav";
+
 }  // namespace korw::io

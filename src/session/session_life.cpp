@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +18,7 @@
 #include "interp/programs.h"
 #include "interp/shortkeys.h"
 #include "interp/state.h"
+#include "io/import.h"
 #include "session/demos.h"
 
 namespace korw::session {
@@ -115,14 +117,19 @@ namespace {
 
 // The data files a start argument imports. Plain .txt and .dat files are often no tables at
 // all (notes, READ's input), so they only choose the directory, as before IMPORT existed.
-bool ImportedAtStart(const std::string& upperExtension) {
-    static const char* const kTypes[] = {".CSV",  ".TSV", ".TAB",      ".DTA", ".SAV",
-                                         ".ZSAV", ".POR", ".SAS7BDAT", ".XPT"};
-    return std::any_of(std::begin(kTypes), std::end(kTypes),
-                       [&](const char* t) { return upperExtension == t; });
+bool ImportedAtStart(const std::string& file, const std::string& upperExtension) {
+    return io::ImportableFile(file) && upperExtension != ".TXT" && upperExtension != ".DAT";
 }
 
 }  // namespace
+
+std::string MakePrivateDirectory(const char* prefix) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return "";
+    return pattern;
+}
 
 std::string StartCommandFor(const std::string& file, const std::vector<std::string>& values) {
     fs::path path(file);
@@ -133,7 +140,7 @@ std::string StartCommandFor(const std::string& file, const std::vector<std::stri
     } else if (ext == ".KDS") {  // GETDATA adds ".KDS" to a name that does not end in it exactly
         command =
             "GETDATA " + (path.extension() == ".KDS" ? path.filename() : path.stem()).string();
-    } else if (ImportedAtStart(ext)) {
+    } else if (ImportedAtStart(file, ext)) {
         std::string name = path.filename().string();
         command = "IMPORT " + (name.find(' ') == std::string::npos ? name : '"' + name + '"');
     } else {

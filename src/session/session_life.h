@@ -16,6 +16,10 @@ std::string ProgramDirectory();
 // The help text: "KORW, version JUN2009" and KORWHELP.TXT, or the note that it is missing.
 std::string HelpText();
 
+// A new private directory PREFIX-XXXXXX in $TMPDIR (else /tmp), created by mkdtemp; "" when it
+// cannot be made. Batch and machine mode keep their temporary root and files there.
+std::string MakePrivateDirectory(const char* prefix);
+
 // Makes MISC and DEMOS under the root (a plain file of either name is removed first) and sets
 // the interpreter's RootDirectory, SessionOutputFile and TemporaryOutput.
 void PrepareRoot(const std::string& root);

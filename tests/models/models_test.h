@@ -11,6 +11,8 @@
 #include "data/outfile.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
+#include "models/fit_record.h"
 #include "models/models.h"
 
 namespace korw::models::test {
@@ -22,6 +24,18 @@ class SessionTest : public data::test::DataSession {
     void SetUp() override {
         InstallModelFitHooks();
         DataSession::SetUp();
+    }
+
+    // The design of `formula` over units 1..n of the table, every unit taking part, for the
+    // data of a likelihood built on the blocked kernel (its columns, design and units).
+    template <typename Data>
+    static void SetDesign(Data& d, std::string formula, int32_t n) {
+        ParseFormula(formula);
+        BuildColumns(formula, n);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        d.columns = static_cast<int>(detail::Fit().columns.size());
+        ASSERT_TRUE(detail::MakeDesign(detail::Fit().terms, d.design));
+        for (int32_t u = 1; u <= n; ++u) d.units.push_back(u);
     }
 };
 

@@ -57,16 +57,6 @@ TEST(McUnitDistributions, DensitiesAreDerivativesAndTailsStayFinite) {
 // A library session whose fits' designs come from its vector table.
 class McUnitLikelihood : public models::test::SessionTest {
   protected:
-    // The design of `formula` over the first n units of the table.
-    void SetDesign(OrdinalData& d, std::string formula, int32_t n) {
-        models::ParseFormula(formula);
-        models::BuildColumns(formula, n);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-        d.columns = static_cast<int>(models::detail::Fit().columns.size());
-        ASSERT_TRUE(models::detail::MakeDesign(models::detail::Fit().terms, d.design));
-        for (int32_t u = 1; u <= n; ++u) d.units.push_back(u);
-    }
-
     // Random units with K categories: counts (some 0) or one observation per unit, a constant,
     // two covariates and a three-level factor.
     OrdinalData RandomData(std::mt19937& random, int K, bool single) {

@@ -56,16 +56,6 @@ TEST(NegBinSums, LargeCountsAgreeWithTheTermByTermSums) {
 
 class NegBinDerivativesTest : public models::test::SessionTest {
   protected:
-    // The design of `formula` over the table's vectors of n units, every unit taking part.
-    void SetDesign(NegBinData& d, std::string formula, int32_t n) {
-        models::ParseFormula(formula);
-        models::BuildColumns(formula, n);
-        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
-        d.columns = static_cast<int>(models::detail::Fit().columns.size());
-        ASSERT_TRUE(models::detail::MakeDesign(models::detail::Fit().terms, d.design));
-        for (int32_t u = 1; u <= n; ++u) d.units.push_back(u);
-    }
-
     // Units with an intercept, a variate and a three-level factor, some counts beyond the
     // term-by-term limit.
     NegBinData RandomData(bool weighted, std::mt19937& random) {
