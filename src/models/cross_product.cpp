@@ -223,6 +223,23 @@ void AddBlock(const Design& design, const Block& block, SliceWork& w, int scores
     }
 }
 
+// eta[0..block.count) of a filled block: offset, then each term in term order.
+void BlockEta(const Design& design, const UnitList& units, size_t begin, const Block& block,
+              const std::vector<double>& beta, const float* offset, double* e) {
+    for (size_t i = 0; i < block.count; ++i)
+        e[i] = offset != nullptr ? offset[UnitAt(units, begin + i)] : 0.0;
+    for (size_t k = 0; k < design.terms.size(); ++k) {
+        const double* x = &block.value[k * kBlockUnits];
+        if (design.terms[k].factors.empty()) {
+            double b = beta[design.terms[k].firstColumn];
+            for (size_t i = 0; i < block.count; ++i) e[i] += b * x[i];
+        } else {
+            const int32_t* c = &block.column[k * kBlockUnits];
+            for (size_t i = 0; i < block.count; ++i) e[i] += beta[c[i]] * x[i];
+        }
+    }
+}
+
 }  // namespace
 
 bool MakeDesign(const std::vector<Term>& terms, Design& design) {
@@ -287,21 +304,40 @@ void LinearPredictor(const Design& design, const UnitList& units, const std::vec
              begin += kBlockUnits) {
             block.count = std::min(kBlockUnits, end - begin);
             FillBlock(design, units, begin, block);
-            double* e = &eta[begin];
-            for (size_t i = 0; i < block.count; ++i)
-                e[i] = offset != nullptr ? offset[UnitAt(units, begin + i)] : 0.0;
-            for (size_t k = 0; k < design.terms.size(); ++k) {
-                const double* x = &block.value[k * kBlockUnits];
-                if (design.terms[k].factors.empty()) {
-                    double b = beta[design.terms[k].firstColumn];
-                    for (size_t i = 0; i < block.count; ++i) e[i] += b * x[i];
-                } else {
-                    const int32_t* c = &block.column[k * kBlockUnits];
-                    for (size_t i = 0; i < block.count; ++i) e[i] += beta[c[i]] * x[i];
-                }
-            }
+            BlockEta(design, units, begin, block, beta, offset, &eta[begin]);
         }
     });
+}
+
+void PassAt(const Design& design, const UnitList& units, const std::vector<double>& beta,
+            const float* offset, const EtaBlock& block, int sums, double* totals, int scores,
+            std::vector<double>* m) {
+    int slices = SliceCount(units.count);
+    std::vector<std::vector<double>> partial(m != nullptr ? slices : 0);
+    std::vector<double> bySlice(static_cast<size_t>(slices) * sums, 0.0);
+    RunSlices(slices, [&](int slice) {
+        Block rows(design.terms.size());
+        SliceWork work(design, m != nullptr ? scores : 0);
+        std::vector<double> eta(kBlockUnits);
+        if (m != nullptr) partial[slice].assign(m->size(), 0.0);
+        double* sliceSums = &bySlice[static_cast<size_t>(slice) * sums];
+        size_t end = SliceStart(slice + 1, slices, units.count);
+        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
+             begin += kBlockUnits) {
+            rows.count = std::min(kBlockUnits, end - begin);
+            FillBlock(design, units, begin, rows);
+            BlockEta(design, units, begin, rows, beta, offset, eta.data());
+            block(begin, rows.count, eta.data(), m != nullptr ? work.d.data() : nullptr,
+                  m != nullptr ? work.s.data() : nullptr, sliceSums);
+            if (m != nullptr) AddBlock(design, rows, work, scores, partial[slice]);
+        }
+    });
+    std::fill(totals, totals + sums, 0.0);
+    for (int slice = 0; slice < slices; ++slice)
+        for (int k = 0; k < sums; ++k) totals[k] += bySlice[static_cast<size_t>(slice) * sums + k];
+    if (m != nullptr)
+        for (const std::vector<double>& sum : partial)
+            for (size_t k = 0; k < m->size(); ++k) (*m)[k] += sum[k];
 }
 
 double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part) {

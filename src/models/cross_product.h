@@ -62,6 +62,19 @@ void AccumulateCrossProducts(const Design& design, const UnitList& units,
 void LinearPredictor(const Design& design, const UnitList& units, const std::vector<double>& beta,
                      const float* offset, std::vector<double>& eta);
 
+// One pass over the units at the estimates beta, for fits whose weights depend on the linear
+// predictor: block after block, eta of the block's units (offset + x'beta, formed as
+// LinearPredictor forms it) is handed to `block`, which adds the block's terms to its slice's
+// running `sums` (so each slice sums in unit order) and, when m is given, fills the weights as
+// BlockWeights does; X'DX and the scores are then added to *m. totals[0..sums) receive the
+// slices' sums added in slice order. One pass builds each design row once instead of once for
+// eta and again for the cross-products.
+using EtaBlock = std::function<void(size_t begin, size_t count, const double* eta, double* d,
+                                    double* s, double* sums)>;
+void PassAt(const Design& design, const UnitList& units, const std::vector<double>& beta,
+            const float* offset, const EtaBlock& block, int sums, double* totals, int scores,
+            std::vector<double>* m);
+
 // The sum over positions 0..count of what `part` returns for consecutive ranges [begin, end),
 // each summed in order and added slice after slice.
 double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part);

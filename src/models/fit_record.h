@@ -102,6 +102,10 @@ struct TermValue {
 // variate value at the unit is missing.
 bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing);
 
+// The first present unit of from..to (with a weight above 0 when `weight` is given) at which y
+// is missing, or 0. Runs of units are tested without branches, so that the test vectorises.
+int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* weight);
+
 // Checks that no variate of the terms is missing at a present unit (with a weight above 0 when
 // `weight` is given); reports the first one found.
 bool CheckDesignValues(const float* weight);

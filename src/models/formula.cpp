@@ -63,9 +63,26 @@ bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing) {
     return true;
 }
 
+int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* weight) {
+    constexpr int32_t kRun = 4096;
+    const uint8_t* present = data::RestrictList().data();
+    for (int32_t start = from; start <= to; start += kRun) {
+        int32_t end = std::min(to, start + kRun - 1);
+        int any = 0;
+        for (int32_t u = start; u <= end; ++u)
+            any |= static_cast<int>(y[u] == data::MissingValue) & static_cast<int>(present[u] != 0);
+        if (any == 0) continue;
+        for (int32_t u = start; u <= end; ++u) {
+            if (y[u] != data::MissingValue || !present[u]) continue;
+            if (weight != nullptr && weight[u] <= 0) continue;
+            return u;
+        }
+    }
+    return 0;
+}
+
 bool CheckDesignValues(const float* weight) {
     const FitRecord& fit = Fit();
-    const uint8_t* present = data::RestrictList().data();
     int32_t last = std::min(fit.nUnits, data::MaxLength());
     // The first unit with a missing value, and the first of the terms' variates missing there:
     // one pass over each variate, the earliest unit kept.
@@ -74,14 +91,10 @@ bool CheckDesignValues(const float* weight) {
     for (const Term& term : fit.terms) {
         for (int x : term.variates) {
             const data::Vector& v = Entry(x);
-            const float* y = v.variate.data();
-            for (int32_t u = 1; u < first; ++u) {
-                if (y[u] != data::MissingValue || !present[u]) continue;
-                if (weight != nullptr && weight[u] <= 0) continue;
-                first = u;
-                found = &v;
-                break;
-            }
+            int32_t u = FirstMissingUnit(v.variate.data(), 1, first - 1, weight);
+            if (u == 0) continue;
+            first = u;
+            found = &v;
         }
     }
     if (found == nullptr) return true;
@@ -199,16 +212,11 @@ std::vector<std::string> SplitAt(const std::string& s, char separator) {
 // True when a variate is free of missing values at the present units.
 bool CheckMissing(int index) {
     const data::Vector& v = Entry(index);
-    const uint8_t* present = data::RestrictList().data();
-    const float* y = v.variate.data();
-    int32_t last = std::min(v.length, data::MaxLength());
-    for (int32_t u = 1; u <= last; ++u) {
-        if (y[u] == data::MissingValue && present[u]) {
-            ReportError("Variate " + v.name + " has a missing value at unit " + std::to_string(u));
-            return false;
-        }
-    }
-    return true;
+    int32_t u =
+        FirstMissingUnit(v.variate.data(), 1, std::min(v.length, data::MaxLength()), nullptr);
+    if (u == 0) return true;
+    ReportError("Variate " + v.name + " has a missing value at unit " + std::to_string(u));
+    return false;
 }
 
 // Looks up the names of one term and collects its factors (once each) and variates (once

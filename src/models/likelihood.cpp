@@ -165,9 +165,14 @@ struct GlmData {
     const float* y = nullptr;
     const float* w = nullptr;       // binomial totals, or none
     const float* offset = nullptr;  // or none
-    std::vector<int32_t> units;     // present units with a positive weight
+    std::vector<int32_t> units;     // present units with a positive weight; empty when every
+                                    // unit takes part
+    size_t count = 0;               // the units taking part
     UnitList unitList;
     Design design;
+    int32_t UnitAt(size_t i) const {
+        return units.empty() ? static_cast<int32_t>(i + 1) : units[i];
+    }
 };
 
 double WeightOf(const GlmData& g, int32_t u) {
@@ -232,41 +237,61 @@ bool PrepareData(const Specification& spec, bool logit, GlmData& g) {
         return false;
     };
     int32_t present = 0;
-    for (int32_t u = 1; u <= n; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        ++present;
-        if (g.w != nullptr) {
-            if (g.w[u] == data::MissingValue) return missingAt(wi, u);
-            if (g.w[u] < 0) {
-                ReportError(Entry(wi).name + " has a negative value at unit " + std::to_string(u));
-                return false;
+    if (g.w == nullptr && n <= data::MaxLength() && !data::RestrictionsPresent()) {
+        // Every unit takes part: the missing values are looked for run by run, and the units
+        // need no list.
+        present = n;
+        int32_t yMissing = FirstMissingUnit(g.y, 1, n, nullptr);
+        int32_t offsetMissing = g.offset != nullptr ? FirstMissingUnit(g.offset, 1, n, nullptr) : 0;
+        if (yMissing != 0 && (offsetMissing == 0 || yMissing <= offsetMissing))
+            return missingAt(r, yMissing);
+        if (offsetMissing != 0) return missingAt(oi, offsetMissing);
+        g.count = static_cast<size_t>(n);
+    } else {
+        for (int32_t u = 1; u <= n; ++u) {
+            if (!data::UnitIncluded(u)) continue;
+            ++present;
+            if (g.w != nullptr) {
+                if (g.w[u] == data::MissingValue) return missingAt(wi, u);
+                if (g.w[u] < 0) {
+                    ReportError(Entry(wi).name + " has a negative value at unit " +
+                                std::to_string(u));
+                    return false;
+                }
+                if (g.w[u] == 0) continue;
             }
-            if (g.w[u] == 0) continue;
+            if (g.y[u] == data::MissingValue) return missingAt(r, u);
+            if (g.offset != nullptr && g.offset[u] == data::MissingValue) return missingAt(oi, u);
+            g.units.push_back(u);
         }
-        if (g.y[u] == data::MissingValue) return missingAt(r, u);
-        if (g.offset != nullptr && g.offset[u] == data::MissingValue) return missingAt(oi, u);
-        g.units.push_back(u);
+        g.count = g.units.size();
     }
     if (present == 0) {
         ReportError("no units present in " + fit.response.name);
         return false;
     }
-    if (g.units.empty()) {
+    if (g.count == 0) {
         ReportError("no units with " + fit.weight.name + " >0 present in " + fit.response.name);
         return false;
     }
     if (logit) {
-        for (int32_t u : g.units) {
+        // Runs of units are tested without branches; a run with a bad value is looked at closely.
+        constexpr size_t kRun = 4096;
+        auto bad = [&](int32_t u) {
             double y = g.y[u];
-            if (g.w != nullptr) {
-                if (y < -kBinaryTolerance || y > 1 + kBinaryTolerance) {
-                    ReportError("Relative frequency " + fit.response.name +
-                                " out of range at unit " + std::to_string(u));
-                    return false;
-                }
-            } else if (std::fabs(y) > kBinaryTolerance && std::fabs(y - 1) > kBinaryTolerance) {
-                ReportError("Binary response " + fit.response.name + " out of range at unit " +
-                            std::to_string(u));
+            if (g.w != nullptr) return y < -kBinaryTolerance || y > 1 + kBinaryTolerance;
+            return std::fabs(y) > kBinaryTolerance && std::fabs(y - 1) > kBinaryTolerance;
+        };
+        for (size_t start = 0; start < g.count; start += kRun) {
+            size_t end = std::min(g.count, start + kRun);
+            int any = 0;
+            for (size_t i = start; i < end; ++i) any |= static_cast<int>(bad(g.UnitAt(i)));
+            if (any == 0) continue;
+            for (size_t i = start; i < end; ++i) {
+                int32_t u = g.UnitAt(i);
+                if (!bad(u)) continue;
+                ReportError((g.w != nullptr ? "Relative frequency " : "Binary response ") +
+                            fit.response.name + " out of range at unit " + std::to_string(u));
                 return false;
             }
         }
@@ -288,58 +313,78 @@ void WriteHeader(const GlmData& g, bool logit) {
     for (const Term& term : fit.terms) WriteLine("  " + term.name);
 }
 
-// The linear predictor at every fit unit for the estimates beta.
-bool ComputeEta(const GlmData& g, const std::vector<double>& beta, std::vector<double>& eta) {
-    LinearPredictor(g.design, g.unitList, beta, g.offset, eta);
-    return true;
-}
-
-double MinusTwoLogLikelihood(const GlmData& g, const std::vector<double>& eta) {
-    double sum = SumInSlices(g.units.size(), [&](size_t begin, size_t end) {
-        double part = 0;
-        for (size_t i = begin; i < end; ++i) {
-            int32_t u = g.units[i];
-            part += WeightOf(g, u) * g.functions->term(g.y[u], eta[i]);
-        }
-        return part;
-    });
-    double d = -2 * sum;
-    return std::isnan(d) ? HUGE_VAL : d;
-}
-
-// The weights of the information matrix (minus the second derivative) and the factors of the
-// score (the first derivative) at the units of one block; e^eta is computed once per unit.
-template <bool logit>
-void NewtonWeights(const GlmData& g, const std::vector<double>& eta, size_t begin, size_t count,
-                   double* d, double* s) {
-    for (size_t i = 0; i < count; ++i) {
-        int32_t u = g.units[begin + i];
-        double w = WeightOf(g, u);
-        double e = ClippedExp(eta[begin + i]);
-        if constexpr (logit) {
-            d[i] = e / ((1 + e) * (1 + e)) * w;
-            s[i] = (g.y[u] - e / (1 + e)) * w;
-        } else {
-            d[i] = e * w;
-            s[i] = (g.y[u] - e) * w;
-        }
+// One block of a pass at the estimates: the block's -2 log likelihood terms (relative to the
+// saturated model) and, when d is given, the weights of the information matrix (minus the
+// second derivative) and the factors of the score (the first derivative).
+// y ln y - y of the log-linear likelihood's saturated term for the small counts, which most
+// responses are: looked up instead of a logarithm per unit and pass (the same values).
+constexpr int kSaturatedTable = 1024;
+struct SaturatedTerms {
+    double value[kSaturatedTable];
+    SaturatedTerms() {
+        value[0] = 0;
+        for (int y = 1; y < kSaturatedTable; ++y) value[y] = y * std::log(y) - y;
     }
+};
+
+double SaturatedLogTerm(double y) {
+    static const SaturatedTerms table;
+    if (y > 0 && y < kSaturatedTable && y == std::floor(y)) return table.value[static_cast<int>(y)];
+    return y > 0 ? y * std::log(y) - y : 0.0;
 }
 
-// Information matrix and score at the current linear predictor, order p + 1.
-bool Accumulate(const GlmData& g, const std::vector<double>& eta, std::vector<double>& m, int) {
-    std::fill(m.begin(), m.end(), 0.0);
+// One block of a pass at the estimates: the block's log likelihood terms (relative to the
+// saturated model) and, when d is given, the weights of the information matrix (minus the
+// second derivative) and the factors of the score (the first derivative). The logit terms
+// come from one exponential per unit, t = e^-|eta| (|eta| clipped at kEtaLimit): ln(1 + e^eta)
+// = max(eta, 0) + ln(1 + t), the mean is 1 / (1 + t) or t / (1 + t), and its slope t / (1 + t)^2.
+template <bool logit>
+void GlmBlock(const GlmData& g, size_t begin, size_t count, const double* eta, double* d, double* s,
+              double* sums) {
+    const int32_t* list = g.unitList.list != nullptr ? g.units.data() + begin : nullptr;
+    double part = sums[0];
+    for (size_t i = 0; i < count; ++i) {
+        int32_t u = list != nullptr ? list[i] : static_cast<int32_t>(begin + i + 1);
+        double w = WeightOf(g, u), y = g.y[u], e = eta[i], term;
+        if constexpr (logit) {
+            double t = std::exp(-std::min(std::fabs(e), kEtaLimit));
+            term = y * e - (std::max(e, 0.0) + std::log1p(t));
+            if (y > 0 && y < 1) term -= y * std::log(y) + (1 - y) * std::log1p(-y);
+            if (d != nullptr) {
+                double q = e >= 0 ? 1 / (1 + t) : t / (1 + t);
+                d[i] = t / ((1 + t) * (1 + t)) * w;
+                s[i] = (y - q) * w;
+            }
+        } else {
+            double mu = ClippedExp(e);
+            term = y * e - mu - SaturatedLogTerm(y);
+            if (d != nullptr) {
+                d[i] = mu * w;
+                s[i] = (y - mu) * w;
+            }
+        }
+        part += w * term;
+    }
+    sums[0] = part;
+}
+
+// -2 log likelihood at beta and, when m is given, the information matrix and the score there
+// (order p + 1), from one pass over the units that builds each design row once.
+double GlmPass(const GlmData& g, const std::vector<double>& beta, std::vector<double>* m) {
+    if (m != nullptr) std::fill(m->begin(), m->end(), 0.0);
     bool logit = g.functions == &kLogit;
-    AccumulateCrossProducts(
-        g.design, g.unitList,
-        [&](size_t begin, size_t count, double* d, double* s) {
+    double sum = 0;
+    PassAt(
+        g.design, g.unitList, beta, g.offset,
+        [&](size_t begin, size_t count, const double* eta, double* d, double* s, double* sums) {
             if (logit)
-                NewtonWeights<true>(g, eta, begin, count, d, s);
+                GlmBlock<true>(g, begin, count, eta, d, s, sums);
             else
-                NewtonWeights<false>(g, eta, begin, count, d, s);
+                GlmBlock<false>(g, begin, count, eta, d, s, sums);
         },
-        1, m);
-    return true;
+        1, &sum, 1, m);
+    double dev = -2 * sum;
+    return std::isnan(dev) ? HUGE_VAL : dev;
 }
 
 // Sweeps the information matrix (order p + 1, score last) on every parameter that is not
@@ -424,8 +469,8 @@ bool RunGlm(const std::string& model, bool logit) {
     if (!PrepareData(spec, logit, g)) return false;
     // Every unit of the data taking part (no restriction, no zero total): the kernel reads the
     // vectors straight.
-    bool everyUnit = static_cast<int32_t>(g.units.size()) == fit.nUnits;
-    g.unitList = {everyUnit ? nullptr : &g.units, g.units.size()};
+    bool everyUnit = static_cast<int32_t>(g.count) == fit.nUnits;
+    g.unitList = {everyUnit ? nullptr : &g.units, g.count};
     if (!MakeDesign(fit.terms, g.design)) return false;
     int p = static_cast<int>(fit.columns.size());
     if (p + 1 > MaxColumns) {
@@ -436,40 +481,50 @@ bool RunGlm(const std::string& model, bool logit) {
     fit.extraNames.clear();
     WriteHeader(g, logit);
 
+    // m holds the information at beta; each pass at new estimates also forms the information
+    // there (in `next`), which the following iteration uses when the step is kept.
     std::vector<double> beta = StartingValues(p);
-    std::vector<double> eta(g.units.size()), etaNew(g.units.size());
-    if (!ComputeEta(g, beta, eta)) return false;
-    double dev = MinusTwoLogLikelihood(g, eta);
+    std::vector<double> m(Packed(p + 1, 0)), next(m.size());
+    double dev = GlmPass(g, beta, &m);
     double devNew = dev, change = 0;
-    std::vector<double> m(Packed(p + 1, 0));
     fit.aliased.assign(p, 0);
     int rank = 0, iteration = 0;
     std::vector<double> step(p), betaNew(p);
     std::vector<uint8_t> skipped;
+    std::vector<double> score(p);
     while (iteration < kMaxIterations) {
         ++iteration;
+        if (iteration > 1) m.swap(next);
         data::PollIteration(iteration, dev);
-        if (!Accumulate(g, eta, m, p)) return false;
+        for (int k = 0; k < p; ++k) score[k] = m[Packed(p, k)];
         if (!SweepInformation(m, p, fit.aliased, skipped, iteration <= kAliasIterations, rank))
             return false;
+        // The decrease of -2 log likelihood the Newton step should bring, score'step: far below
+        // the convergence limit, this step is taken to be the last, and its pass skips the
+        // information, which is then formed afterwards should the fit go on after all.
+        double predicted = 0;
+        bool plainStep = !Any(skipped);
         for (int k = 0; k < p; ++k) {
             step[k] = fit.aliased[k] ? -beta[k] : skipped[k] ? 0.0 : m[Packed(p, k)];
             betaNew[k] = beta[k] + step[k];
+            if (fit.aliased[k] && step[k] != 0) plainStep = false;
+            if (!fit.aliased[k]) predicted += score[k] * step[k];
         }
-        if (!ComputeEta(g, betaNew, etaNew)) return false;
-        devNew = MinusTwoLogLikelihood(g, etaNew);
+        bool likelyLast = plainStep && predicted >= 0 && predicted < kConvergence / 100;
+        devNew = GlmPass(g, betaNew, likelyLast ? nullptr : &next);
+        bool haveNext = !likelyLast;
+        // Halved steps are tried on -2 log likelihood alone.
         for (int h = 0; devNew > dev + kHalvingTolerance && h < kMaxHalvings; ++h) {
             for (int k = 0; k < p; ++k) {
                 if (fit.aliased[k]) continue;
                 step[k] /= 2;
                 betaNew[k] = beta[k] + step[k];
             }
-            if (!ComputeEta(g, betaNew, etaNew)) return false;
-            devNew = MinusTwoLogLikelihood(g, etaNew);
+            devNew = GlmPass(g, betaNew, nullptr);
+            haveNext = false;
         }
         change = dev - devNew;
         beta.swap(betaNew);
-        eta.swap(etaNew);
         dev = devNew;
         // An iteration that could not step on every parameter has not converged; when it
         // did not move at all, every further iteration would repeat it.
@@ -479,12 +534,13 @@ bool RunGlm(const std::string& model, bool logit) {
             break;
         }
         if (!degenerate && change < kConvergence) break;
+        if (!haveNext) GlmPass(g, beta, &next);
     }
 
     // Relative to the saturated model -2 log likelihood is not below 0; a value below is
     // rounding left over from a model that fits the data exactly.
     if (!(devNew > 0)) devNew = 0;
-    int32_t n = static_cast<int32_t>(g.units.size());
+    int32_t n = static_cast<int32_t>(g.count);
     fit.estimates = beta;
     StoreDeviations(m, p);
     fit.rank = rank;

@@ -150,6 +150,149 @@ TEST_F(CrossProductTest, FitsGiveTheSameBitsWithOneOrTwoThreads) {
     }
 }
 
+// The one-pass form of an iteration gives the bits of the separate passes: eta as
+// LinearPredictor forms it, the sums as SumsInSlices adds them, X'DX as the kernel adds it.
+TEST_F(CrossProductTest, OnePassEqualsTheSeparatePasses) {
+    DeclareData();
+    SetTerms("1 + A + X + A*X + B*V");
+    int p = static_cast<int>(Fit().columns.size());
+    Design design;
+    ASSERT_TRUE(MakeDesign(Fit().terms, design));
+    std::vector<int32_t> list;
+    for (int32_t u = 2; u <= kUnits; u += 2) list.push_back(u);
+    std::vector<double> beta(p);
+    for (int k = 0; k < p; ++k) beta[k] = 0.05 * (k % 7) - 0.1;
+    const float* offset = data::VariatePointer("C");
+    for (int threads : {1, 2}) {
+        SetKernelThreads(threads);
+        for (UnitList units : {UnitList{&list, list.size()}, UnitList{nullptr, kUnits}}) {
+            std::vector<double> eta(units.count);
+            LinearPredictor(design, units, beta, offset, eta);
+            double expectedSums[2];
+            SumsInSlices(
+                units.count, 2,
+                [&](size_t begin, size_t end, double* out) {
+                    out[0] = out[1] = 0;
+                    for (size_t i = begin; i < end; ++i) {
+                        out[0] += std::exp(-std::fabs(eta[i]));
+                        out[1] += eta[i] * WeightAt(i);
+                    }
+                },
+                expectedSums);
+            auto weights = [&](const double* e, size_t begin, size_t count, double* d, double* s) {
+                for (size_t i = 0; i < count; ++i) {
+                    d[i] = WeightAt(begin + i) / (1 + e[i] * e[i]);
+                    s[i] = e[i];
+                }
+            };
+            std::vector<double> expected(Packed(p + 1, 0), 0.0);
+            AccumulateCrossProducts(
+                design, units,
+                [&](size_t begin, size_t count, double* d, double* s) {
+                    weights(&eta[begin], begin, count, d, s);
+                },
+                1, expected);
+            std::vector<double> m(expected.size(), 0.0), seen(units.count);
+            double sums[2];
+            PassAt(
+                design, units, beta, offset,
+                [&](size_t begin, size_t count, const double* e, double* d, double* s,
+                    double* out) {
+                    for (size_t i = 0; i < count; ++i) {
+                        seen[begin + i] = e[i];
+                        out[0] += std::exp(-std::fabs(e[i]));
+                        out[1] += e[i] * WeightAt(begin + i);
+                    }
+                    if (d != nullptr) weights(e, begin, count, d, s);
+                },
+                2, sums, 1, &m);
+            EXPECT_EQ(seen, eta);
+            EXPECT_EQ(std::memcmp(sums, expectedSums, sizeof sums), 0);
+            EXPECT_EQ(std::memcmp(m.data(), expected.data(), m.size() * 8), 0);
+            // Without a matrix the pass gives the sums alone.
+            double alone[2];
+            PassAt(
+                design, units, beta, offset,
+                [&](size_t begin, size_t count, const double* e, double* d, double*, double* out) {
+                    EXPECT_EQ(d, nullptr);
+                    for (size_t i = 0; i < count; ++i) {
+                        out[0] += std::exp(-std::fabs(e[i]));
+                        out[1] += e[i] * WeightAt(begin + i);
+                    }
+                },
+                2, alone, 1, nullptr);
+            EXPECT_EQ(std::memcmp(alone, expectedSums, sizeof alone), 0);
+        }
+    }
+}
+
+// A fit of the present units of a restricted table (units listed) and the same fit on a table
+// holding only those units (every unit taking part, no list) are the same computation.
+TEST_F(CrossProductTest, RestrictedFitEqualsTheFitOfItsUnits) {
+    DeclareData();
+    std::vector<int32_t> kept;
+    for (int32_t u = 1; u <= kUnits; ++u) {
+        if (u % 3 == 1)
+            data::Exclude(u);
+        else
+            kept.push_back(u);
+    }
+    int32_t n = static_cast<int32_t>(kept.size());
+    data::DeclareVariate("Y2 C2 X2", n);
+    data::DeclareFactor("A2", n, 5);
+    for (int32_t i = 0; i < n; ++i) {
+        data::VariatePointer("Y2")[i + 1] = data::VariatePointer("Y")[kept[i]];
+        data::VariatePointer("C2")[i + 1] = data::VariatePointer("C")[kept[i]];
+        data::VariatePointer("X2")[i + 1] = data::VariatePointer("X")[kept[i]];
+        data::FactorPointer("A2")[i + 1] = data::FactorPointer("A")[kept[i]];
+    }
+    const std::pair<void (*)(const std::string&), std::string> fits[][2] = {
+        {{FitLogitLinear, "Y = 1 + A + X"}, {FitLogitLinear, "Y2 = 1 + A2 + X2"}},
+        {{FitLogLinear, "C = 1 + A*X"}, {FitLogLinear, "C2 = 1 + A2*X2"}}};
+    for (const auto& pair : fits) {
+        pair[0].first(pair[0].second);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        std::vector<double> estimates = Fit().estimates, sds = Fit().sds;
+        double deviance = Fit().deviance;
+        EXPECT_EQ(Fit().observations, n);
+        data::IncludeAll();
+        pair[1].first(pair[1].second);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        EXPECT_EQ(Fit().estimates, estimates) << pair[0].second;
+        EXPECT_EQ(Fit().sds, sds) << pair[0].second;
+        EXPECT_EQ(Fit().deviance, deviance) << pair[0].second;
+        for (int32_t u = 1; u <= kUnits; u += 3) data::Exclude(u);
+    }
+}
+
+// Missing values are found run by run: the first present one is named, wherever it falls
+// relative to the runs, and an excluded unit's missing value does not count.
+TEST_F(CrossProductTest, FirstMissingValueIsFoundAcrossRuns) {
+    DeclareData();
+    float* x = data::VariatePointer("X");
+    float* y = data::VariatePointer("Y");
+    x[4096] = x[4097] = x[kUnits] = data::MissingValue;
+    data::Exclude(4096);
+    FitLogitLinear("Y = 1 + X");
+    EXPECT_EQ(data::ErrorMessage, "Variate X has a missing value at unit 4097");
+    data::IncludeAll();
+    x[4096] = x[4097] = 0;
+    FitLogitLinear("Y = 1 + X");
+    EXPECT_EQ(data::ErrorMessage,
+              "Variate X has a missing value at unit " + std::to_string(kUnits));
+    x[kUnits] = 0;
+    y[8193] = 0.5f;
+    FitLogitLinear("Y = 1 + X");
+    EXPECT_EQ(data::ErrorMessage, "Binary response Y out of range at unit 8193");
+    y[8192] = data::MissingValue;
+    FitLogitLinear("Y = 1 + X");
+    EXPECT_EQ(data::ErrorMessage, "Variate Y has a missing value at unit 8192");
+    y[8192] = 1;
+    y[8193] = 0;
+    FitLogitLinear("Y = 1 + X");
+    EXPECT_TRUE(data::ErrorFree) << data::ErrorMessage;
+}
+
 TEST_F(CrossProductTest, DeletedVectorIsReported) {
     DeclareData();
     SetTerms("1 + A + X");

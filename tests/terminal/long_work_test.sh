@@ -26,7 +26,7 @@ no_status_in() {
 batch_progress() {
     printf '%s\n' "${fit_data[@]}" "$slow_fit" "SORT x y" >"$work/slow.kor"
     cd "$wd" || fail "no working directory"
-    KORW_TEST_POLL_SLEEP=120 "$korw" --batch --progress --root "$root" --out "$work/kept.out" \
+    KORW_TEST_POLL_SLEEP=250 "$korw" --batch --progress --root "$root" --out "$work/kept.out" \
         - <"$work/slow.kor" >"$work/out" 2>"$work/err" || fail "status $?"
     grep -qE "^FITLOGITLINEAR: iteration [0-9]+, -2log\(Likelihood\) = [0-9]+\.[0-9]{2}$" \
         "$work/err" || fail "no iteration status on stderr: $(cat "$work/err")"
