@@ -1,11 +1,13 @@
 // FITLOGITLINEAR Z = 1 + A + X1 + ... + X10 and FITLOGLINEAR C = 1 + A + X1 + ... + X10 (21
 // columns) on 10^6 units against R's glm(family = binomial) and glm(family = poisson) of the
 // same models on the same data, timed in the same run, with the iteration counts of both and
-// the cost of the bare cross-product kernel on the design.
+// the cost of the bare cross-product kernel on the design. `logit_bench memory` instead fits
+// 10^7 units and reports the memory the fit adds to its vectors.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -103,15 +105,68 @@ void Compare(const char* command, void (*fit)(const std::string&), const std::st
     }
 }
 
+// Resident memory in MB from /proc/self/status: "VmRSS:" now or "VmHWM:" the peak.
+double StatusMegabytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::strlen(key))) / 1024;
+    return 0;
+}
+
+// FITLOGITLINEAR of the same model on 10^7 units: the memory the fit adds to its vectors (the
+// peak, reset before the fit, against the resident memory before it).
+void MemoryCase() {
+    constexpr int n = 10000000;
+    data::DeclareVariate("ZB", n);
+    data::DeclareFactor("AB", n, 10);
+    uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    uint8_t* a = data::FactorPointer("AB");
+    for (int u = 1; u <= n; ++u) a[u] = static_cast<uint8_t>(1 + (next() >> 8) % 10);
+    std::vector<float*> x;
+    for (int k = 1; k <= kVariates; ++k) {
+        std::string name = "XB" + std::to_string(k);
+        data::DeclareVariate(name, n);
+        x.push_back(data::VariatePointer(name));
+        for (int u = 1; u <= n; ++u) x.back()[u] = (next() >> 8) * (1.0f / 16777216) - 0.5f;
+    }
+    float* z = data::VariatePointer("ZB");
+    for (int u = 1; u <= n; ++u) {
+        double eta = -0.5 + 0.1 * a[u] + x[0][u] - x[1][u];
+        z[u] = (next() >> 8) * (1.0 / 16777216) < 1 / (1 + std::exp(-eta)) ? 1.0f : 0.0f;
+    }
+    double vectors = n * (4.0 * (kVariates + 1) + 1) / (1024 * 1024);
+    double before = StatusMegabytes("VmRSS:");
+    std::ofstream("/proc/self/clear_refs") << "5";  // resets VmHWM to the present RSS
+    std::string model = "ZB = 1 + AB";
+    for (int k = 1; k <= kVariates; ++k) model += " + XB" + std::to_string(k);
+    korw::bench::TakeOutput(kOutFile);
+    auto start = std::chrono::steady_clock::now();
+    korw::models::FitLogitLinear(model);
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    double peak = StatusMegabytes("VmHWM:");
+    std::printf("FITLOGITLINEAR on 10^7 units (21 columns): %.2f s\n", seconds.count());
+    std::printf("  vectors %.0f MB; resident before the fit %.0f MB, peak during it %.0f MB\n",
+                vectors, before, peak);
+    std::printf("  the fit adds %.1f MB: %.3f x the vectors' memory (target: in all <= 1.5 x)\n",
+                peak - before, (peak - before) / vectors);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     korw::models::InstallModelFitHooks();
     data::Start("KORW JUN2009", kOutFile);
     data::ContinueOnError = true;
     data::NewOutFile(kOutFile);
     std::string terms = " = 1 + A";
     for (int k = 1; k <= kVariates; ++k) terms += " + X" + std::to_string(k);
+    if (argc > 1 && std::string(argv[1]) == "memory") {
+        MemoryCase();
+        data::Finish();
+        std::remove(kOutFile);
+        return 0;
+    }
     MakeData(kUnits);
     Compare("FITLOGITLINEAR", korw::models::FitLogitLinear, "Z" + terms, true, 0.15);
     Compare("FITLOGLINEAR", korw::models::FitLogLinear, "C" + terms, false, 0.2);
