@@ -600,16 +600,20 @@ class WindowTest : public QObject {
             << "VARIATE fx fy 400\nCOMPUTE fx = (SIN(#) + 1) / 2\n"
                "COMPUTE fy = (SIN(# * 7.3) + 1) / 2 < 0.3 + 0.4 * fx\n";
         Type("ru fitdata");
-        korw::data::SetTestPollSleep(150);
+        // A fit of a few passes made slow by the test hook; the status line shows after a
+        // second. The timers live on `guard`, so none outlives the test.
+        korw::data::SetTestPollSleep(300);
         QString status;
+        QObject guard;
         std::function<void(int)> stopWhenShown = [&](int tries) {
             if (window_->Status().contains("FITLOGITLINEAR: iteration")) {
                 status = window_->Status();
                 return QTest::keyClick(&window_->Command(), Qt::Key_Escape);
             }
-            if (tries < 400) QTimer::singleShot(20, this, [&, tries] { stopWhenShown(tries + 1); });
+            if (tries < 400)
+                QTimer::singleShot(20, &guard, [&, tries] { stopWhenShown(tries + 1); });
         };
-        QTimer::singleShot(0, this, [&] { stopWhenShown(0); });
+        QTimer::singleShot(0, &guard, [&] { stopWhenShown(0); });
         desktop_.script.boxes.clear();
         Type("FITLOGITLINEAR fy = 1 + fx");
         korw::data::SetTestPollSleep(0);
