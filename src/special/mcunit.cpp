@@ -51,10 +51,12 @@ struct McFit {
     std::vector<std::string> responseNames;
     int32_t length = 0;
     bool firstCall = true;
-    std::vector<double> etaAt, eta;  // the linear predictor and the estimates it belongs to
-    bool haveEta = false;
-    std::vector<double> derivativesAt, gradient, hessian;
-    bool haveDerivatives = false;
+    // The values at the estimates `at`: the log-likelihood, and the derivatives when
+    // haveDerivatives.
+    std::vector<double> at;
+    bool haveValues = false, haveDerivatives = false;
+    double logLikelihood = 0;
+    std::vector<double> gradient, hessian;
 };
 
 std::vector<std::string> Names(std::string text) {
@@ -263,16 +265,26 @@ bool ThresholdsInterchanged(const McFit& s, const std::vector<double>& beta) {
     return false;
 }
 
-void UpdateEta(McFit& s, const std::vector<double>& beta) {
-    if (s.haveEta && s.etaAt == beta) return;
-    mcunit::ComputeEta(s.data, beta, s.eta);
-    s.etaAt = beta;
-    s.haveEta = true;
+// Whether a request for the log-likelihood computes the derivatives as well (see Evaluate).
+constexpr bool kSpeculativeDerivatives = true;
+
+// The values at beta, from one pass over the units unless they are known already. A request
+// for the log-likelihood alone computes the derivatives as well: it comes at the estimates of a
+// new step, where the engine asks for the derivatives next unless it halves the step, and the
+// kernel's part of the pass costs much less than a second pass for them would.
+void Evaluate(McFit& s, const std::vector<double>& beta, bool derivatives) {
+    if (s.haveValues && s.at == beta && (s.haveDerivatives || !derivatives)) return;
+    bool both = derivatives || kSpeculativeDerivatives;
+    s.logLikelihood = mcunit::Evaluate(s.data, s.dist, beta, both ? &s.gradient : nullptr,
+                                       both ? &s.hessian : nullptr);
+    s.at = beta;
+    s.haveValues = true;
+    s.haveDerivatives = both;
 }
 
 double Evaluate(McFit& s, const std::vector<double>& beta) {
-    UpdateEta(s, beta);
-    return mcunit::LogLikelihood(s.data, s.dist, s.eta, beta);
+    Evaluate(s, beta, false);
+    return s.logLikelihood;
 }
 
 // The log-likelihood handed to the engine. Its first call reads the design and, when no
@@ -297,12 +309,7 @@ double LogLikelihoodCall(McFit& s) {
 }
 
 void UpdateDerivatives(McFit& s) {
-    const std::vector<double>& beta = CurrentEstimates();
-    if (s.haveDerivatives && s.derivativesAt == beta) return;
-    UpdateEta(s, beta);
-    mcunit::Derivatives(s.data, s.dist, s.eta, beta, s.gradient, s.hessian);
-    s.derivativesAt = beta;
-    s.haveDerivatives = true;
+    Evaluate(s, CurrentEstimates(), true);
 }
 
 // Counts and fitted counts from kLargestWholeCount on are written in scientific notation, so
@@ -430,6 +437,16 @@ void RunFit(const std::string& specification, McFit& s) {
 
 constexpr double kSqrtTwoPi = 2.50662827463100050242;
 
+// The function giving F, f and f' at once for one of our three distributions; none for others.
+mcunit::DistributionValues ValuesOf(mcunit::DistributionFunction F, mcunit::DistributionFunction f,
+                                    mcunit::DistributionFunction fPrime) {
+    using namespace mcunit;
+    if (F == LogisticF && f == LogisticDensity && fPrime == LogisticSlope) return LogisticValues;
+    if (F == NormalF && f == NormalDensity && fPrime == NormalSlope) return NormalValues;
+    if (F == GompertzF && f == GompertzDensity && fPrime == GompertzSlope) return GompertzValues;
+    return nullptr;
+}
+
 }  // namespace
 
 void StoreMcCullaghHeading(const std::string& line) {
@@ -440,7 +457,7 @@ void FitMcCullaghModel(const std::string& specification, mcunit::DistributionFun
                        mcunit::DistributionFunction f, mcunit::DistributionFunction fPrime) {
     if (!data::Enter(kProcedure)) return;
     McFit s;
-    s.dist = {F, f, fPrime};
+    s.dist = {F, f, fPrime, ValuesOf(F, f, fPrime)};
     RunFit(specification, s);
 }
 
@@ -484,6 +501,28 @@ double GompertzDensity(double x) {
 double GompertzSlope(double x) {
     double density = GompertzDensity(x);
     return density == 0 ? 0 : density * (1 - std::exp(x));
+}
+
+void LogisticValues(double x, double& F, double& f, double& fPrime) {
+    double e = std::exp(-std::fabs(x));
+    double q = (1 + e) * (1 + e);
+    F = x >= 0 ? 1 / (1 + e) : e / (1 + e);
+    f = e / q;
+    double v = (e - e * e * e) / (q * q);
+    fPrime = x >= 0 ? -v : v;
+}
+
+void NormalValues(double x, double& F, double& f, double& fPrime) {
+    F = NormalF(x);
+    f = NormalDensity(x);
+    fPrime = -x * f;
+}
+
+void GompertzValues(double x, double& F, double& f, double& fPrime) {
+    double e = std::exp(x);
+    F = -std::expm1(-e);
+    f = std::exp(x - e);
+    fPrime = f == 0 ? 0 : f * (1 - e);
 }
 
 }  // namespace mcunit

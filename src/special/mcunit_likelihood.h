@@ -15,12 +15,16 @@
 namespace korw::special::mcunit {
 
 using DistributionFunction = double (*)(double);
+// F(x), f(x) and f'(x) at once, the same values as the three functions give.
+using DistributionValues = void (*)(double x, double& F, double& f, double& fPrime);
 
-// The underlying continuous distribution: F, its density f and the density's derivative f'.
+// The underlying continuous distribution: F, its density f and the density's derivative f',
+// and optionally all three at once (for a distribution whose three share their costly part).
 struct Distribution {
     DistributionFunction F = nullptr;
     DistributionFunction f = nullptr;
     DistributionFunction fPrime = nullptr;
+    DistributionValues values = nullptr;
 };
 
 // The units of one fit. Parameters are numbered 0-based: the design columns, then the
@@ -43,15 +47,12 @@ struct OrdinalData {
 void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta);
 
 // The log-likelihood; -infinity when a category with observations has no positive probability
-// (thresholds out of order, or a probability lost to rounding).
-double LogLikelihood(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                     const std::vector<double>& params);
-
-// The score and the matrix of second derivatives (p x p, row-major, both triangles) in one pass
-// over the units. False, with both left at 0, where the log-likelihood is -infinity.
-bool Derivatives(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                 const std::vector<double>& params, std::vector<double>& gradient,
-                 std::vector<double>& hessian);
+// (thresholds out of order, or a probability lost to rounding). With `gradient` and `hessian`
+// the score and the matrix of second derivatives (p x p, row-major, both triangles) as well,
+// from the same pass over the units; both are left at 0 where the log-likelihood is -infinity.
+// The log-likelihood is the same either way, to the bit.
+double Evaluate(const OrdinalData& d, const Distribution& dist, const std::vector<double>& params,
+                std::vector<double>* gradient = nullptr, std::vector<double>* hessian = nullptr);
 
 // Fitted counts n_i P(Y_i = j) at i * K + j - 1.
 void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,

@@ -100,16 +100,13 @@ std::vector<double> RandomParameters(std::mt19937& random, const OrdinalData& d)
 
 double LogLikelihoodAt(const OrdinalData& d, const Distribution& dist,
                        const std::vector<double>& params) {
-    std::vector<double> eta;
-    ComputeEta(d, params, eta);
-    return LogLikelihood(d, dist, eta, params);
+    return Evaluate(d, dist, params);
 }
 
 std::vector<double> GradientAt(const OrdinalData& d, const Distribution& dist,
                                const std::vector<double>& params, std::vector<double>* hessian) {
-    std::vector<double> eta, gradient, h;
-    ComputeEta(d, params, eta);
-    EXPECT_TRUE(Derivatives(d, dist, eta, params, gradient, h));
+    std::vector<double> gradient, h;
+    EXPECT_TRUE(std::isfinite(Evaluate(d, dist, params, &gradient, &h)));
     if (hessian != nullptr) *hessian = h;
     return gradient;
 }
@@ -153,9 +150,10 @@ TEST_F(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
     std::vector<double> params = RandomParameters(random, d);
     params[d.columns + 1] = 0.5;  // alpha_2 above alpha_3 = 0: category 3 has no probability
     EXPECT_EQ(LogLikelihoodAt(d, kLogistic, params), -HUGE_VAL);
-    std::vector<double> eta, gradient, hessian;
-    ComputeEta(d, params, eta);
-    EXPECT_FALSE(Derivatives(d, kLogistic, eta, params, gradient, hessian));
+    std::vector<double> gradient, hessian;
+    EXPECT_EQ(Evaluate(d, kLogistic, params, &gradient, &hessian), -HUGE_VAL);
+    EXPECT_EQ(gradient, std::vector<double>(d.Parameters(), 0.0));
+    EXPECT_EQ(hessian, std::vector<double>(d.Parameters() * d.Parameters(), 0.0));
 }
 
 // More units than one slice of the kernel: the same bits with one thread or two.
@@ -180,11 +178,8 @@ TEST_F(McUnitLikelihood, SameBitsWithOneOrTwoThreads) {
     std::vector<double> gradient[2], hessian[2];
     for (int threads : {1, 2}) {
         models::detail::SetKernelThreads(threads);
-        std::vector<double> eta;
-        ComputeEta(d, params, eta);
-        l[threads - 1] = LogLikelihood(d, kNormal, eta, params);
-        EXPECT_TRUE(
-            Derivatives(d, kNormal, eta, params, gradient[threads - 1], hessian[threads - 1]));
+        l[threads - 1] =
+            Evaluate(d, kNormal, params, &gradient[threads - 1], &hessian[threads - 1]);
     }
     models::detail::SetKernelThreads(0);
     EXPECT_TRUE(std::isfinite(l[0]));

@@ -72,6 +72,7 @@ class NegBinDerivativesTest : public models::test::SessionTest {
             d.weight.push_back(weighted ? 0.3 + 2 * uniform(random) : 1.0);
         }
         SetDesign(d, "1 + G + X", 60);
+        detail::NoteCounts(d);
         return d;
     }
 };
@@ -116,10 +117,12 @@ TEST_F(NegBinDerivativesTest, LogLikelihoodOfSingleUnits) {
     SetDesign(d, "1", 1);
     d.y = {0};
     d.weight = {1};
+    detail::NoteCounts(d);
     NegBinDerivatives r;
     detail::Evaluate(d, {0.4, 2.5}, r);
     EXPECT_NEAR(r.logLikelihood, -2.5 * std::log1p(std::exp(0.4)), 1e-14);
     d.y = {7};
+    detail::NoteCounts(d);
     detail::Evaluate(d, {0.4, 2.5}, r);
     double expected = std::lgamma(9.5) - std::lgamma(2.5) - std::lgamma(8.0) + 0.4 * 7 -
                       9.5 * std::log1p(std::exp(0.4));
@@ -145,6 +148,7 @@ TEST_F(NegBinDerivativesTest, SameBitsWithOneOrTwoThreads) {
         d.weight.push_back(1.0);
     }
     SetDesign(d, "1 + G + X + G*X", n);
+    detail::NoteCounts(d);
     std::vector<double> at(d.columns + 1, 0.1);
     NegBinDerivatives one, two;
     models::detail::SetKernelThreads(1);
