@@ -82,11 +82,11 @@ double Stop(const std::string& message) {
 
 bool CheckCategoryTotals(const McFit& s) {
     int K = s.data.categories;
+    std::vector<double> total(K, 0.0);
+    for (size_t cell = 0; cell < s.data.counts.size(); cell += K)
+        for (int j = 0; j < K; ++j) total[j] += s.data.counts[cell + j];
     for (int j = 0; j < K; ++j) {
-        double total = 0;
-        for (int i = 0; i < s.data.Units(); ++i)
-            total += s.data.counts[static_cast<size_t>(i) * K + j];
-        if (total == 0) {
+        if (total[j] == 0) {
             ReportError("Empty response category - collapse and try again");
             return false;
         }
@@ -107,6 +107,9 @@ bool ReadFactorResponse(std::string name, McFit& s) {
         return false;
     }
     s.data.categories = K;
+    s.data.units.reserve(v.length);
+    s.data.totals.reserve(v.length);
+    s.data.counts.reserve(static_cast<size_t>(v.length) * K);
     for (int32_t u = 1; u <= v.length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         int level = v.factor[u];
@@ -162,6 +165,9 @@ bool ReadCountResponse(const std::vector<std::string>& names, McFit& s) {
     }
     int K = static_cast<int>(indices.size());
     s.data.categories = K;
+    s.data.units.reserve(s.length);
+    s.data.totals.reserve(s.length);
+    s.data.counts.reserve(static_cast<size_t>(s.length) * K);
     for (int32_t u = 1; u <= s.length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         double total = 0;
@@ -428,9 +434,8 @@ void RunFit(const std::string& specification, McFit& s) {
     models::detail::Fit().current.response = heading + " " + response;
 
     const std::vector<double>& beta = models::detail::Fit().estimates;
-    std::vector<double> eta, fitted;
-    mcunit::ComputeEta(s.data, beta, eta);
-    mcunit::FittedCounts(s.data, s.dist, eta, beta, fitted);
+    std::vector<double> fitted;
+    mcunit::FittedCounts(s.data, s.dist, beta, fitted);
     WriteObservations(s, fitted);
     WriteGoodnessOfFit(s, fitted);
 }

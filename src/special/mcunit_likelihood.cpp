@@ -159,10 +159,12 @@ void OrdinalBlock(const OrdinalData& d, const Distribution& dist, const double* 
 
 }  // namespace
 
-void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta) {
-    eta.assign(d.units.size(), 0.0);
-    models::detail::UnitList units{&d.units, d.units.size()};
-    models::detail::LinearPredictor(d.design, units, params, nullptr, eta);
+// The units for the kernel: without a list when they are 1..n (positions are in unit order),
+// so that the kernel reads the design's vectors straight.
+models::detail::UnitList KernelUnits(const OrdinalData& d) {
+    size_t n = d.units.size();
+    bool everyUnit = n > 0 && d.units.back() == static_cast<int32_t>(n);
+    return {everyUnit ? nullptr : &d.units, n};
 }
 
 // One pass of the cross-product kernel. The design's part of the derivatives comes from the
@@ -179,9 +181,8 @@ double Evaluate(const OrdinalData& d, const Distribution& dist, const std::vecto
     int scores = 1 + thresholds;
     std::vector<double> m;
     if (derivatives) m.assign(Packed(c + scores, 0), 0.0);
-    models::detail::UnitList units{&d.units, d.units.size()};
     models::detail::PassAt(
-        d.design, units, params, nullptr,
+        d.design, KernelUnits(d), params, nullptr,
         [&](size_t begin, size_t count, const double* eta, double* w, double* s, double* out) {
             OrdinalBlock(d, dist, alpha.data(), begin, count, eta, w, s, out);
         },
@@ -207,17 +208,24 @@ double Evaluate(const OrdinalData& d, const Distribution& dist, const std::vecto
     return sums[kLogLikelihood];
 }
 
-void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                  const std::vector<double>& params, std::vector<double>& fitted) {
+void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& params,
+                  std::vector<double>& fitted) {
     int K = d.categories;
     std::vector<double> alpha = Thresholds(d, params);
-    Boundaries v(K);
     fitted.assign(d.counts.size(), 0.0);
-    for (int i = 0; i < d.Units(); ++i) {
-        EvaluateBoundaries(dist, alpha.data(), K, eta[i], nullptr, Need::Distribution, v);
-        for (int j = 1; j <= K; ++j)
-            fitted[static_cast<size_t>(i) * K + j - 1] = d.totals[i] * (v.F[j] - v.F[j - 1]);
-    }
+    double unused = 0;  // the pass sums nothing
+    models::detail::PassAt(
+        d.design, KernelUnits(d), params, nullptr,
+        [&](size_t begin, size_t count, const double* eta, double*, double*, double*) {
+            Boundaries v(K);
+            for (size_t i = 0; i < count; ++i) {
+                EvaluateBoundaries(dist, alpha.data(), K, eta[i], nullptr, Need::Distribution, v);
+                double* out = &fitted[(begin + i) * K];
+                for (int j = 1; j <= K; ++j)
+                    out[j - 1] = d.totals[begin + i] * (v.F[j] - v.F[j - 1]);
+            }
+        },
+        1, &unused, 0, nullptr);
 }
 
 double InverseDistribution(const Distribution& dist, double p) {

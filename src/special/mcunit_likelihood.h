@@ -43,9 +43,6 @@ struct OrdinalData {
     int Parameters() const { return columns + categories - 2; }
 };
 
-// The linear predictor of every unit.
-void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta);
-
 // The log-likelihood; -infinity when a category with observations has no positive probability
 // (thresholds out of order, or a probability lost to rounding). With `gradient` and `hessian`
 // the score and the matrix of second derivatives (p x p, row-major, both triangles) as well,
@@ -55,8 +52,8 @@ double Evaluate(const OrdinalData& d, const Distribution& dist, const std::vecto
                 std::vector<double>* gradient = nullptr, std::vector<double>* hessian = nullptr);
 
 // Fitted counts n_i P(Y_i = j) at i * K + j - 1.
-void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                  const std::vector<double>& params, std::vector<double>& fitted);
+void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& params,
+                  std::vector<double>& fitted);
 
 // The x with F(x) = p, 0 < p < 1, by bisection (F is increasing; only F is needed).
 double InverseDistribution(const Distribution& dist, double p);
