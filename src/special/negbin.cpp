@@ -253,26 +253,24 @@ std::string Trim(const std::string& s) {
 
 // Counts of the included units: first that none is missing, then that all lie in range.
 bool CheckResponse(const float* y, int32_t n) {
+    bool restricted = data::RestrictionsPresent();
+    const char* fault = nullptr;  // the first unit's that is not a count
     for (int32_t u = 1; u <= n; ++u) {
-        if (data::UnitIncluded(u) && y[u] == data::MissingValue) {
+        if (restricted && !data::UnitIncluded(u)) continue;
+        if (y[u] == data::MissingValue) {
             ReportError("The response variate must not have missing values");
             return false;
         }
-    }
-    for (int32_t u = 1; u <= n; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        if (y[u] < 0 || y[u] > MaxNegBinCount) {
-            ReportError("Responses must be in the range 0..65535");
-            return false;
-        }
+        if (fault != nullptr) continue;
+        if (y[u] < 0 || y[u] > MaxNegBinCount) fault = "Responses must be in the range 0..65535";
         // A fractional count has no negative binomial probability; summing up to its integer
         // part would fit a different response without a word.
-        if (y[u] != std::floor(y[u])) {
-            ReportError("Responses must be whole numbers");
-            return false;
-        }
+        else if (y[u] != std::floor(y[u]))
+            fault = "Responses must be whole numbers";
     }
-    return true;
+    if (fault == nullptr) return true;
+    ReportError(fault);
+    return false;
 }
 
 bool CheckWeights(std::string& name, int32_t n) {
@@ -304,14 +302,21 @@ bool BuildData() {
     d.weighted = !current.weight.empty();
     if (!models::detail::CheckDesignValues(nullptr)) return false;
     if (!models::detail::MakeDesign(Fit().terms, d.design)) return false;
-    for (int32_t u = 1; u <= current.nUnits; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        d.units.push_back(u);
-        d.y.push_back(current.response[u]);
-        if (d.weighted) d.weight.push_back(current.weight[u]);
+    int32_t n = current.nUnits;
+    d.everyUnit = !data::RestrictionsPresent() && n <= data::MaxLength();
+    if (d.everyUnit) {
+        d.y.assign(current.response.begin() + 1, current.response.begin() + 1 + n);
+        if (d.weighted) d.weight.assign(current.weight.begin() + 1, current.weight.begin() + 1 + n);
+    } else {
+        d.units.reserve(n);
+        d.y.reserve(n);
+        for (int32_t u = 1; u <= n; ++u) {
+            if (!data::UnitIncluded(u)) continue;
+            d.units.push_back(u);
+            d.y.push_back(current.response[u]);
+            if (d.weighted) d.weight.push_back(current.weight[u]);
+        }
     }
-    d.everyUnit = static_cast<int32_t>(d.units.size()) == current.nUnits;
-    if (d.everyUnit) d.units = std::vector<int32_t>();
     detail::NoteCounts(d);
     return true;
 }
