@@ -425,7 +425,9 @@ void WriteGoodnessOfFit(const McFit& s, const std::vector<double>& fitted) {
         for (int j = 0; j < K; ++j) {
             size_t cell = static_cast<size_t>(i) * K + j;
             double c = d.counts[cell], e = fitted[cell];
-            if (c > 0) saturated -= 2 * c * std::log(c / d.totals[i]);
+            // A unit whose observations all fall in one category (every unit of a factor
+            // response) adds ln 1 = 0: no logarithm is taken for it.
+            if (c > 0 && c != d.totals[i]) saturated -= 2 * c * std::log(c / d.totals[i]);
             if (e > 0)
                 pearson += (c - e) * (c - e) / e;
             else if (c > 0)
