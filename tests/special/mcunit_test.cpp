@@ -54,6 +54,22 @@ TEST(McUnitDistributions, DensitiesAreDerivativesAndTailsStayFinite) {
             EXPECT_NEAR(d->F(InverseDistribution(*d, p)), p, 1E-11);
 }
 
+// The fit takes F, f and f' from one call where it can; they must be the very values of the
+// three functions, or the log-likelihood of a pass would depend on whether it made derivatives.
+TEST(McUnitDistributions, ValuesAtOnceAreTheSameBits) {
+    const Distribution withValues[] = {{LogisticF, LogisticDensity, LogisticSlope, LogisticValues},
+                                       {NormalF, NormalDensity, NormalSlope, NormalValues},
+                                       {GompertzF, GompertzDensity, GompertzSlope, GompertzValues}};
+    for (const Distribution& d : withValues) {
+        for (double x : {-800.0, -37.5, -3.3, -0.1, 0.0, 1e-300, 0.45, 2.0, 36.9, 710.0, 800.0}) {
+            double got[3];
+            d.values(x, got[0], got[1], got[2]);
+            double expected[3] = {d.F(x), d.f(x), d.fPrime(x)};
+            EXPECT_EQ(std::memcmp(expected, got, sizeof got), 0) << x;
+        }
+    }
+}
+
 // A library session whose fits' designs come from its vector table.
 class McUnitLikelihood : public models::test::SessionTest {
   protected:
@@ -174,16 +190,19 @@ TEST_F(McUnitLikelihood, SameBitsWithOneOrTwoThreads) {
     std::vector<double> params(d.Parameters(), 0.1);
     params[d.columns] = -1.0;
     params[d.columns + 1] = -0.4;
-    double l[2];
+    double l[2], alone[2];
     std::vector<double> gradient[2], hessian[2];
     for (int threads : {1, 2}) {
         models::detail::SetKernelThreads(threads);
         l[threads - 1] =
             Evaluate(d, kNormal, params, &gradient[threads - 1], &hessian[threads - 1]);
+        alone[threads - 1] = Evaluate(d, kNormal, params);
     }
     models::detail::SetKernelThreads(0);
     EXPECT_TRUE(std::isfinite(l[0]));
     EXPECT_EQ(std::memcmp(&l[0], &l[1], sizeof(double)), 0);
+    // The log-likelihood of a pass without derivatives is the same bits as with them.
+    EXPECT_EQ(std::memcmp(l, alone, sizeof l), 0);
     EXPECT_EQ(
         std::memcmp(gradient[0].data(), gradient[1].data(), gradient[0].size() * sizeof(double)),
         0);
@@ -322,6 +341,53 @@ TEST_F(McUnitFit, ResponseChecksInOrder) {
     EXPECT_EQ(error("Y4 = 1 + DOSE"), "Empty response category - collapse and try again");
     EXPECT_EQ(error("Y = 1 + DOSE"), "");
     EXPECT_EQ(error("DOSE = 1"), "DOSE is not a factor");
+}
+
+// A fit over more units than one slice of the kernel: the same estimates, standard deviations
+// and -2 log likelihood, to the bit, with one thread or two.
+TEST_F(McUnitFit, SameFitWithOneOrTwoThreads) {
+    constexpr int32_t n = 70001;
+    data::DeclareFactor("R", n, 4);
+    data::DeclareVariate("X", n);
+    for (int32_t u = 1; u <= n; ++u) {
+        double x = static_cast<double>(u % 997) / 300 - 1.6;
+        data::AssignValue("X", u, static_cast<float>(x));
+        // Categories that follow X loosely.
+        data::AssignLevel("R", u, 1 + static_cast<int>(x + 2.0 + (u % 7) / 3.5) % 4);
+    }
+    std::vector<double> results[2];
+    for (int threads : {1, 2}) {
+        models::detail::SetKernelThreads(threads);
+        Fit("R = 1 + X", kLogistic);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        for (int k = 1; k <= models::NumberOfParameters(); ++k) {
+            results[threads - 1].push_back(models::Parameter(k));
+            results[threads - 1].push_back(models::ParameterSD(k));
+        }
+        results[threads - 1].push_back(models::Deviance());
+    }
+    models::detail::SetKernelThreads(0);
+    ASSERT_EQ(results[0].size(), 9u);
+    EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), 9 * sizeof(double)), 0);
+}
+
+// Counts that are not whole are written with two decimals, the fitted counts with three.
+TEST_F(McUnitFit, TableWritesFractionalCountsWithTwoDecimals) {
+    data::AssignValue("N1", 1, 17.5f);
+    Output();
+    Fit("N1 N2 N3 = 1 + DOSE", kLogistic);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    std::string out = Output();
+    size_t line = out.find("\n     1 17.50 ");
+    ASSERT_NE(line, std::string::npos) << out;
+    std::string unit1 = out.substr(line + 1, out.find('\n', line + 1) - line - 1);
+    // The unit, then the count and fitted count of each category, right-aligned in 6 and 7.
+    ASSERT_EQ(unit1.size(), 6u + 3 * 13) << unit1;
+    for (int j = 0; j < 3; ++j) {
+        std::string fitted = unit1.substr(6 + 13 * j + 6, 7);
+        EXPECT_EQ(fitted[0], ' ') << unit1;
+        EXPECT_EQ(fitted[3], '.') << unit1;
+    }
 }
 
 }  // namespace korw::special::test
