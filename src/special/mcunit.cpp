@@ -85,10 +85,14 @@ double Stop(const std::string& message) {
 
 bool CheckCategoryTotals(const McFit& s) {
     int K = s.data.categories;
-    std::vector<double> total(K, 0.0);
-    for (size_t cell = 0; cell < s.data.counts.size(); cell += K)
-        for (int j = 0; j < K; ++j) total[j] += s.data.counts[cell + j];
-    for (int j = 0; j < K; ++j) {
+    std::vector<double> total(K + 1, 0.0);
+    if (!s.data.level.empty()) {
+        for (uint8_t level : s.data.level) total[level] += 1;
+    } else {
+        for (size_t cell = 0; cell < s.data.counts.size(); cell += K)
+            for (int j = 1; j <= K; ++j) total[j] += s.data.counts[cell + j - 1];
+    }
+    for (int j = 1; j <= K; ++j) {
         if (total[j] == 0) {
             ReportError("Empty response category - collapse and try again");
             return false;
@@ -111,8 +115,7 @@ bool ReadFactorResponse(std::string name, McFit& s) {
     }
     s.data.categories = K;
     s.data.units.reserve(v.length);
-    s.data.totals.reserve(v.length);
-    s.data.counts.reserve(static_cast<size_t>(v.length) * K);
+    s.data.level.reserve(v.length);
     for (int32_t u = 1; u <= v.length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         int level = v.factor[u];
@@ -122,8 +125,7 @@ bool ReadFactorResponse(std::string name, McFit& s) {
             return false;
         }
         s.data.units.push_back(u);
-        s.data.totals.push_back(1.0);
-        for (int j = 1; j <= K; ++j) s.data.counts.push_back(j == level ? 1.0 : 0.0);
+        s.data.level.push_back(static_cast<uint8_t>(level));
     }
     // An unused level would put a threshold at infinity; it gets the count variates' message.
     return CheckCategoryTotals(s);
@@ -250,10 +252,10 @@ void SetStartingValues(const McFit& s, std::vector<double>& beta) {
     for (int i = 0; i < d.Units(); ++i) {
         double running = 0;
         for (int j = 0; j < K; ++j) {
-            running += d.counts[static_cast<size_t>(i) * K + j];
+            running += d.Count(i, j + 1);
             cumulative[j] += running;
         }
-        all += d.totals[i];
+        all += d.Total(i);
     }
     std::fill(beta.begin(), beta.end(), 0.0);
     double constant = mcunit::InverseDistribution(s.dist, cumulative[K - 2] / all);
@@ -397,7 +399,7 @@ void WriteObservations(const McFit& s, const std::vector<double>& fitted) {
             size_t cell = static_cast<size_t>(i) * K + j;
             pieces[j].clear();
             number.clear();
-            AppendCount(number, s.data.counts[cell]);
+            AppendCount(number, s.data.Count(i, j + 1));
             AppendField(pieces[j], number, kCountWidth);
             number.clear();
             AppendFitted(number, fitted[cell]);
@@ -424,10 +426,10 @@ void WriteGoodnessOfFit(const McFit& s, const std::vector<double>& fitted) {
     for (int i = 0; i < d.Units(); ++i) {
         for (int j = 0; j < K; ++j) {
             size_t cell = static_cast<size_t>(i) * K + j;
-            double c = d.counts[cell], e = fitted[cell];
+            double c = d.Count(i, j + 1), e = fitted[cell], n = d.Total(i);
             // A unit whose observations all fall in one category (every unit of a factor
             // response) adds ln 1 = 0: no logarithm is taken for it.
-            if (c > 0 && c != d.totals[i]) saturated -= 2 * c * std::log(c / d.totals[i]);
+            if (c > 0 && c != n) saturated -= 2 * c * std::log(c / n);
             if (e > 0)
                 pearson += (c - e) * (c - e) / e;
             else if (c > 0)

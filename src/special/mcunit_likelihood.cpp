@@ -41,22 +41,28 @@ std::vector<double> Thresholds(const OrdinalData& d, const std::vector<double>& 
 // What EvaluateBoundaries computes: F alone, or F, f and f'.
 enum class Need { Distribution, Derivatives };
 
+// Evaluates boundary b, 1 <= b < K, at eta + alpha_b.
+void EvaluateBoundary(const Distribution& dist, const double* alpha, int b, double eta, Need need,
+                      Boundaries& v) {
+    double u = eta + alpha[b];
+    if (need == Need::Distribution) {
+        v.F[b] = dist.F(u);
+    } else if (dist.values != nullptr) {
+        dist.values(u, v.F[b], v.f[b], v.g[b]);
+    } else {
+        v.F[b] = dist.F(u);
+        v.f[b] = dist.f(u);
+        v.g[b] = dist.fPrime(u);
+    }
+}
+
 // Evaluates the boundaries that the categories with observations of a unit use (all of them
 // when c is nullptr). Category j lies between boundaries j - 1 and j.
 void EvaluateBoundaries(const Distribution& dist, const double* alpha, int K, double eta,
                         const double* c, Need need, Boundaries& v) {
     for (int b = 1; b < K; ++b) {
         if (c != nullptr && c[b - 1] == 0 && c[b] == 0) continue;
-        double u = eta + alpha[b];
-        if (need == Need::Distribution) {
-            v.F[b] = dist.F(u);
-        } else if (dist.values != nullptr) {
-            dist.values(u, v.F[b], v.f[b], v.g[b]);
-        } else {
-            v.F[b] = dist.F(u);
-            v.f[b] = dist.f(u);
-            v.g[b] = dist.fPrime(u);
-        }
+        EvaluateBoundary(dist, alpha, b, eta, need, v);
     }
 }
 
@@ -127,22 +133,27 @@ void OrdinalBlock(const OrdinalData& d, const Distribution& dist, const double* 
     UnitTerms t(K);
     double l = sums[kLogLikelihood];
     bool lost = sums[kLost] != 0;
+    Need need = derivatives ? Need::Derivatives : Need::Distribution;
+    // Category j's observations c: false when it has no probability.
+    auto add = [&](int j, double c) {
+        double P = v.F[j] - v.F[j - 1];
+        if (!(P > 0)) return false;
+        l += c * std::log(P);
+        if (derivatives) AddCategory(K, v, j, c, P, at, block.data(), t);
+        return true;
+    };
     for (size_t i = 0; i < count; ++i) {
-        const double* c = &d.counts[(begin + i) * K];
         t.eta1 = t.eta2 = 0;
-        if (!lost) {
-            EvaluateBoundaries(dist, alpha, K, eta[i], c,
-                               derivatives ? Need::Derivatives : Need::Distribution, v);
-            for (int j = 1; j <= K; ++j) {
-                if (c[j - 1] == 0) continue;
-                double P = v.F[j] - v.F[j - 1];
-                if (!(P > 0)) {
-                    lost = true;
-                    break;
-                }
-                l += c[j - 1] * std::log(P);
-                if (derivatives) AddCategory(K, v, j, c[j - 1], P, at, block.data(), t);
-            }
+        if (!lost && !d.level.empty()) {
+            int j = d.level[begin + i];
+            if (j > 1) EvaluateBoundary(dist, alpha, j - 1, eta[i], need, v);
+            if (j < K) EvaluateBoundary(dist, alpha, j, eta[i], need, v);
+            lost = !add(j, 1.0);
+        } else if (!lost) {
+            const double* c = &d.counts[(begin + i) * K];
+            EvaluateBoundaries(dist, alpha, K, eta[i], c, need, v);
+            for (int j = 1; j <= K && !lost; ++j)
+                if (c[j - 1] != 0) lost = !add(j, c[j - 1]);
         }
         if (!derivatives) continue;
         w[i] = t.eta2;
@@ -212,7 +223,7 @@ void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vec
                   std::vector<double>& fitted) {
     int K = d.categories;
     std::vector<double> alpha = Thresholds(d, params);
-    fitted.assign(d.counts.size(), 0.0);
+    fitted.assign(static_cast<size_t>(d.Units()) * K, 0.0);
     double unused = 0;  // the pass sums nothing
     models::detail::PassAt(
         d.design, KernelUnits(d), params, nullptr,
@@ -222,7 +233,7 @@ void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vec
                 EvaluateBoundaries(dist, alpha.data(), K, eta[i], nullptr, Need::Distribution, v);
                 double* out = &fitted[(begin + i) * K];
                 for (int j = 1; j <= K; ++j)
-                    out[j - 1] = d.totals[begin + i] * (v.F[j] - v.F[j - 1]);
+                    out[j - 1] = d.Total(begin + i) * (v.F[j] - v.F[j - 1]);
             }
         },
         1, &unused, 0, nullptr);

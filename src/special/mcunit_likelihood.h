@@ -30,17 +30,24 @@ struct Distribution {
 // The units of one fit. Parameters are numbered 0-based: the design columns, then the
 // thresholds alpha_1..alpha_(K-2). The design is read from the vector table by the blocked
 // cross-product kernel, unit i (0-based position) being table unit units[i]; its first term
-// must be the constant.
+// must be the constant. A factor response keeps each unit's category (one observation) instead
+// of K counts: a byte instead of K + 1 doubles per unit.
 struct OrdinalData {
     int categories = 0;          // K
     int columns = 0;             // design columns
-    std::vector<double> counts;  // c_ij at i * K + j - 1
-    std::vector<double> totals;  // n_i
+    std::vector<uint8_t> level;  // a factor response: the category 1..K of unit i
+    std::vector<double> counts;  // else c_ij at i * K + j - 1
+    std::vector<double> totals;  // and n_i
     std::vector<int32_t> units;  // the table's unit at every position
     models::detail::Design design;
 
-    int Units() const { return static_cast<int>(totals.size()); }
+    int Units() const { return static_cast<int>(units.size()); }
     int Parameters() const { return columns + categories - 2; }
+    // c_ij (j = 1..K) and n_i, whichever form the response has.
+    double Count(size_t i, int j) const {
+        return level.empty() ? counts[i * categories + j - 1] : level[i] == j ? 1.0 : 0.0;
+    }
+    double Total(size_t i) const { return level.empty() ? totals[i] : 1.0; }
 };
 
 // The log-likelihood; -infinity when a category with observations has no positive probability

@@ -73,8 +73,8 @@ TEST(McUnitDistributions, ValuesAtOnceAreTheSameBits) {
 // A library session whose fits' designs come from its vector table.
 class McUnitLikelihood : public models::test::SessionTest {
   protected:
-    // Random units with K categories: counts (some 0) or one observation per unit, a constant,
-    // two covariates and a three-level factor.
+    // Random units with K categories: counts (some 0) or one observation per unit (kept as a
+    // factor response keeps it), a constant, two covariates and a three-level factor.
     OrdinalData RandomData(std::mt19937& random, int K, bool single) {
         constexpr int32_t n = 25;
         OrdinalData d;
@@ -95,11 +95,16 @@ class McUnitLikelihood : public models::test::SessionTest {
             }
             if (total == 0) d.counts[static_cast<size_t>(i) * K] = total = 1;
             d.totals.push_back(total);
+            if (single) d.level.push_back(static_cast<uint8_t>(level + 1));
             data::AssignValue("X1", i + 1, static_cast<float>(uniform(random)));
             data::AssignValue("X2", i + 1, static_cast<float>(uniform(random)));
             data::AssignLevel("G", i + 1, 1 + i % 3);
         }
         SetDesign(d, "1 + X1 + X2 + G", n);
+        if (single) {
+            d.counts.clear();
+            d.totals.clear();
+        }
         return d;
     }
 };
@@ -157,6 +162,26 @@ TEST_F(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
                 }
             }
         }
+    }
+}
+
+// A factor response's categories and the same observations as counts: the same bits.
+TEST_F(McUnitLikelihood, CategoriesAndCountsGiveTheSameBits) {
+    std::mt19937 random(11);
+    for (const Distribution* dist : kAll) {
+        OrdinalData byLevel = RandomData(random, 4, true), byCount = byLevel;
+        for (int i = 0; i < byLevel.Units(); ++i) {
+            for (int j = 1; j <= 4; ++j) byCount.counts.push_back(byLevel.Count(i, j));
+            byCount.totals.push_back(1.0);
+        }
+        byCount.level.clear();
+        std::vector<double> params = RandomParameters(random, byLevel);
+        std::vector<double> g[2], h[2];
+        double l[2] = {Evaluate(byLevel, *dist, params, &g[0], &h[0]),
+                       Evaluate(byCount, *dist, params, &g[1], &h[1])};
+        EXPECT_EQ(std::memcmp(&l[0], &l[1], sizeof(double)), 0);
+        EXPECT_EQ(g[0], g[1]);
+        EXPECT_EQ(h[0], h[1]);
     }
 }
 
