@@ -526,6 +526,7 @@ bool ComputeSaved(Saved& s) {
     std::vector<models::detail::TermValue> row;
     bool missing = false;
     for (int32_t u = 1; u <= n; ++u) {
+        data::PollAt(u);  // nothing is stored yet
         if (!models::detail::DesignRow(u, row, missing)) return false;
         double w = last.weighted ? last.weight[u] : 1.0;
         if (missing || w == data::MissingValue || w <= 0) continue;
