@@ -8,13 +8,16 @@
 #include "special/mcunit.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -51,10 +54,12 @@ struct McFit {
     std::vector<std::string> responseNames;
     int32_t length = 0;
     bool firstCall = true;
-    std::vector<double> etaAt, eta;  // the linear predictor and the estimates it belongs to
-    bool haveEta = false;
-    std::vector<double> derivativesAt, gradient, hessian;
-    bool haveDerivatives = false;
+    // The values at the estimates `at`: the log-likelihood, and the derivatives when
+    // haveDerivatives.
+    std::vector<double> at;
+    bool haveValues = false, haveDerivatives = false;
+    double logLikelihood = 0;
+    std::vector<double> gradient, hessian;
 };
 
 std::vector<std::string> Names(std::string text) {
@@ -80,11 +85,15 @@ double Stop(const std::string& message) {
 
 bool CheckCategoryTotals(const McFit& s) {
     int K = s.data.categories;
-    for (int j = 0; j < K; ++j) {
-        double total = 0;
-        for (int i = 0; i < s.data.Units(); ++i)
-            total += s.data.counts[static_cast<size_t>(i) * K + j];
-        if (total == 0) {
+    std::vector<double> total(K + 1, 0.0);
+    if (!s.data.level.empty()) {
+        for (uint8_t level : s.data.level) total[level] += 1;
+    } else {
+        for (size_t cell = 0; cell < s.data.counts.size(); cell += K)
+            for (int j = 1; j <= K; ++j) total[j] += s.data.counts[cell + j - 1];
+    }
+    for (int j = 1; j <= K; ++j) {
+        if (total[j] == 0) {
             ReportError("Empty response category - collapse and try again");
             return false;
         }
@@ -105,6 +114,8 @@ bool ReadFactorResponse(std::string name, McFit& s) {
         return false;
     }
     s.data.categories = K;
+    s.data.units.reserve(v.length);
+    s.data.level.reserve(v.length);
     for (int32_t u = 1; u <= v.length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         int level = v.factor[u];
@@ -114,8 +125,7 @@ bool ReadFactorResponse(std::string name, McFit& s) {
             return false;
         }
         s.data.units.push_back(u);
-        s.data.totals.push_back(1.0);
-        for (int j = 1; j <= K; ++j) s.data.counts.push_back(j == level ? 1.0 : 0.0);
+        s.data.level.push_back(static_cast<uint8_t>(level));
     }
     // An unused level would put a threshold at infinity; it gets the count variates' message.
     return CheckCategoryTotals(s);
@@ -160,6 +170,9 @@ bool ReadCountResponse(const std::vector<std::string>& names, McFit& s) {
     }
     int K = static_cast<int>(indices.size());
     s.data.categories = K;
+    s.data.units.reserve(s.length);
+    s.data.totals.reserve(s.length);
+    s.data.counts.reserve(static_cast<size_t>(s.length) * K);
     for (int32_t u = 1; u <= s.length; ++u) {
         if (!data::UnitIncluded(u)) continue;
         double total = 0;
@@ -239,10 +252,10 @@ void SetStartingValues(const McFit& s, std::vector<double>& beta) {
     for (int i = 0; i < d.Units(); ++i) {
         double running = 0;
         for (int j = 0; j < K; ++j) {
-            running += d.counts[static_cast<size_t>(i) * K + j];
+            running += d.Count(i, j + 1);
             cumulative[j] += running;
         }
-        all += d.totals[i];
+        all += d.Total(i);
     }
     std::fill(beta.begin(), beta.end(), 0.0);
     double constant = mcunit::InverseDistribution(s.dist, cumulative[K - 2] / all);
@@ -263,16 +276,26 @@ bool ThresholdsInterchanged(const McFit& s, const std::vector<double>& beta) {
     return false;
 }
 
-void UpdateEta(McFit& s, const std::vector<double>& beta) {
-    if (s.haveEta && s.etaAt == beta) return;
-    mcunit::ComputeEta(s.data, beta, s.eta);
-    s.etaAt = beta;
-    s.haveEta = true;
+// Whether a request for the log-likelihood computes the derivatives as well (see Evaluate).
+constexpr bool kSpeculativeDerivatives = true;
+
+// The values at beta, from one pass over the units unless they are known already. A request
+// for the log-likelihood alone computes the derivatives as well: it comes at the estimates of a
+// new step, where the engine asks for the derivatives next unless it halves the step, and the
+// kernel's part of the pass costs much less than a second pass for them would.
+void Evaluate(McFit& s, const std::vector<double>& beta, bool derivatives) {
+    if (s.haveValues && s.at == beta && (s.haveDerivatives || !derivatives)) return;
+    bool both = derivatives || kSpeculativeDerivatives;
+    s.logLikelihood = mcunit::Evaluate(s.data, s.dist, beta, both ? &s.gradient : nullptr,
+                                       both ? &s.hessian : nullptr);
+    s.at = beta;
+    s.haveValues = true;
+    s.haveDerivatives = both;
 }
 
 double Evaluate(McFit& s, const std::vector<double>& beta) {
-    UpdateEta(s, beta);
-    return mcunit::LogLikelihood(s.data, s.dist, s.eta, beta);
+    Evaluate(s, beta, false);
+    return s.logLikelihood;
 }
 
 // The log-likelihood handed to the engine. Its first call reads the design and, when no
@@ -297,59 +320,94 @@ double LogLikelihoodCall(McFit& s) {
 }
 
 void UpdateDerivatives(McFit& s) {
-    const std::vector<double>& beta = CurrentEstimates();
-    if (s.haveDerivatives && s.derivativesAt == beta) return;
-    UpdateEta(s, beta);
-    mcunit::Derivatives(s.data, s.dist, s.eta, beta, s.gradient, s.hessian);
-    s.derivativesAt = beta;
-    s.haveDerivatives = true;
+    Evaluate(s, CurrentEstimates(), true);
+}
+
+// A number as printf's "%.*f" writes it: std::to_chars gives the same characters at a fraction
+// of printf's cost, which a table of a line per unit notices.
+void AppendFixed(std::string& out, double value, int decimals) {
+    char buffer[64];
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (error == std::errc())
+        out.append(buffer, end);
+    else
+        out += data::Fixed(value, 0, decimals);
 }
 
 // Counts and fitted counts from kLargestWholeCount on are written in scientific notation, so
 // that no piece of a line is wider than the line.
-std::string CountText(double c) {
-    if (std::fabs(c) >= kLargestWholeCount) return data::Scientific(c, kScientificWidth);
-    if (c == std::floor(c)) return data::Int(static_cast<long long>(c));
-    return data::Fixed(c, 0, 2);
+void AppendCount(std::string& out, double c) {
+    if (std::fabs(c) >= kLargestWholeCount) {
+        out += data::Scientific(c, kScientificWidth);
+    } else if (c == std::floor(c)) {
+        char buffer[24];
+        out.append(buffer,
+                   std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(c)).ptr);
+    } else {
+        AppendFixed(out, c, 2);
+    }
 }
 
-std::string FittedText(double fitted) {
-    if (std::fabs(fitted) >= kLargestWholeCount) return data::Scientific(fitted, kScientificWidth);
-    return data::Fixed(fitted, 0, kFittedDecimals);
+void AppendFitted(std::string& out, double fitted) {
+    if (std::fabs(fitted) >= kLargestWholeCount)
+        out += data::Scientific(fitted, kScientificWidth);
+    else
+        AppendFixed(out, fitted, kFittedDecimals);
 }
 
-// Writes one line of the table, continued on lines indented by four blanks where the next
-// piece would pass the line width.
-void WriteWrapped(std::string line, const std::vector<std::string>& pieces) {
+// Writes one line of the table, `head` and then the pieces, continued on lines indented by four
+// blanks where the next piece would pass the line width. `line` is room for the line.
+void WriteWrapped(std::string_view head, const std::vector<std::string>& pieces,
+                  std::string& line) {
     size_t width = static_cast<size_t>(data::LineWidth());
-    std::string indent(kContinuationIndent, ' ');
+    line.assign(head);
     for (const std::string& piece : pieces) {
-        if (line.size() + piece.size() > width && line.size() > indent.size()) {
+        if (line.size() + piece.size() > width &&
+            line.size() > static_cast<size_t>(kContinuationIndent)) {
             WriteLine(line);
-            line = indent;
+            line.assign(kContinuationIndent, ' ');
         }
         line += piece;
     }
     WriteLine(line);
 }
 
-// Every field begins with a blank, so that a number wider than its field still stands apart.
-std::string Field(const std::string& text, int width) {
-    return " " + data::Right(text, width - 1);
+// Appends `text` right-aligned in `width` characters.
+void AppendRight(std::string& out, std::string_view text, int width) {
+    if (static_cast<int>(text.size()) < width) out.append(width - text.size(), ' ');
+    out += text;
 }
 
+// Appends a blank and `text` right-aligned in width - 1: every field begins with a blank, so
+// that a number wider than its field still stands apart.
+void AppendField(std::string& out, std::string_view text, int width) {
+    out += ' ';
+    AppendRight(out, text, width - 1);
+}
+
+// The table polls once a block of lines: a million units take a while to write.
 void WriteObservations(const McFit& s, const std::vector<double>& fitted) {
     int K = s.data.categories;
     WriteLine("Observations and fitted values.");
     std::vector<std::string> pieces(K, " count fitted");
-    WriteWrapped(data::Right("Unit", kUnitWidth), pieces);
+    std::string line, number;
+    WriteWrapped(data::Right("Unit", kUnitWidth), pieces, line);
     for (int i = 0; i < s.data.Units(); ++i) {
+        data::PollAt(i);
         for (int j = 0; j < K; ++j) {
             size_t cell = static_cast<size_t>(i) * K + j;
-            pieces[j] = Field(CountText(s.data.counts[cell]), kCountWidth) +
-                        Field(FittedText(fitted[cell]), kFittedWidth);
+            pieces[j].clear();
+            number.clear();
+            AppendCount(number, s.data.Count(i, j + 1));
+            AppendField(pieces[j], number, kCountWidth);
+            number.clear();
+            AppendFitted(number, fitted[cell]);
+            AppendField(pieces[j], number, kFittedWidth);
         }
-        WriteWrapped(data::Int(s.data.units[i], kUnitWidth), pieces);
+        number.clear();
+        AppendRight(number, std::to_string(s.data.units[i]), kUnitWidth);
+        WriteWrapped(number, pieces, line);
     }
 }
 
@@ -368,8 +426,10 @@ void WriteGoodnessOfFit(const McFit& s, const std::vector<double>& fitted) {
     for (int i = 0; i < d.Units(); ++i) {
         for (int j = 0; j < K; ++j) {
             size_t cell = static_cast<size_t>(i) * K + j;
-            double c = d.counts[cell], e = fitted[cell];
-            if (c > 0) saturated -= 2 * c * std::log(c / d.totals[i]);
+            double c = d.Count(i, j + 1), e = fitted[cell], n = d.Total(i);
+            // A unit whose observations all fall in one category (every unit of a factor
+            // response) adds ln 1 = 0: no logarithm is taken for it.
+            if (c > 0 && c != n) saturated -= 2 * c * std::log(c / n);
             if (e > 0)
                 pearson += (c - e) * (c - e) / e;
             else if (c > 0)
@@ -421,14 +481,23 @@ void RunFit(const std::string& specification, McFit& s) {
     models::detail::Fit().current.response = heading + " " + response;
 
     const std::vector<double>& beta = models::detail::Fit().estimates;
-    std::vector<double> eta, fitted;
-    mcunit::ComputeEta(s.data, beta, eta);
-    mcunit::FittedCounts(s.data, s.dist, eta, beta, fitted);
+    std::vector<double> fitted;
+    mcunit::FittedCounts(s.data, s.dist, beta, fitted);
     WriteObservations(s, fitted);
     WriteGoodnessOfFit(s, fitted);
 }
 
 constexpr double kSqrtTwoPi = 2.50662827463100050242;
+
+// The function giving F, f and f' at once for one of our three distributions; none for others.
+mcunit::DistributionValues ValuesOf(mcunit::DistributionFunction F, mcunit::DistributionFunction f,
+                                    mcunit::DistributionFunction fPrime) {
+    using namespace mcunit;
+    if (F == LogisticF && f == LogisticDensity && fPrime == LogisticSlope) return LogisticValues;
+    if (F == NormalF && f == NormalDensity && fPrime == NormalSlope) return NormalValues;
+    if (F == GompertzF && f == GompertzDensity && fPrime == GompertzSlope) return GompertzValues;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -440,7 +509,7 @@ void FitMcCullaghModel(const std::string& specification, mcunit::DistributionFun
                        mcunit::DistributionFunction f, mcunit::DistributionFunction fPrime) {
     if (!data::Enter(kProcedure)) return;
     McFit s;
-    s.dist = {F, f, fPrime};
+    s.dist = {F, f, fPrime, ValuesOf(F, f, fPrime)};
     RunFit(specification, s);
 }
 
@@ -484,6 +553,28 @@ double GompertzDensity(double x) {
 double GompertzSlope(double x) {
     double density = GompertzDensity(x);
     return density == 0 ? 0 : density * (1 - std::exp(x));
+}
+
+void LogisticValues(double x, double& F, double& f, double& fPrime) {
+    double e = std::exp(-std::fabs(x));
+    double q = (1 + e) * (1 + e);
+    F = x >= 0 ? 1 / (1 + e) : e / (1 + e);
+    f = e / q;
+    double v = (e - e * e * e) / (q * q);
+    fPrime = x >= 0 ? -v : v;
+}
+
+void NormalValues(double x, double& F, double& f, double& fPrime) {
+    F = NormalF(x);
+    f = NormalDensity(x);
+    fPrime = -x * f;
+}
+
+void GompertzValues(double x, double& F, double& f, double& fPrime) {
+    double e = std::exp(x);
+    F = -std::expm1(-e);
+    f = std::exp(x - e);
+    fPrime = f == 0 ? 0 : f * (1 - e);
 }
 
 }  // namespace mcunit

@@ -33,6 +33,10 @@ double NormalSlope(double x);
 double GompertzF(double x);
 double GompertzDensity(double x);
 double GompertzSlope(double x);
+// F, f and f' of each at once, from one exponential (the normal's F apart): the same values.
+void LogisticValues(double x, double& F, double& f, double& fPrime);
+void NormalValues(double x, double& F, double& f, double& fPrime);
+void GompertzValues(double x, double& F, double& f, double& fPrime);
 
 }  // namespace mcunit
 

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <mutex>
 
 #include "models/fit_record.h"
 
@@ -43,19 +41,28 @@ std::vector<double> Thresholds(const OrdinalData& d, const std::vector<double>& 
 // What EvaluateBoundaries computes: F alone, or F, f and f'.
 enum class Need { Distribution, Derivatives };
 
+// Evaluates boundary b, 1 <= b < K, at eta + alpha_b.
+void EvaluateBoundary(const Distribution& dist, const double* alpha, int b, double eta, Need need,
+                      Boundaries& v) {
+    double u = eta + alpha[b];
+    if (need == Need::Distribution) {
+        v.F[b] = dist.F(u);
+    } else if (dist.values != nullptr) {
+        dist.values(u, v.F[b], v.f[b], v.g[b]);
+    } else {
+        v.F[b] = dist.F(u);
+        v.f[b] = dist.f(u);
+        v.g[b] = dist.fPrime(u);
+    }
+}
+
 // Evaluates the boundaries that the categories with observations of a unit use (all of them
 // when c is nullptr). Category j lies between boundaries j - 1 and j.
-void EvaluateBoundaries(const Distribution& dist, const std::vector<double>& alpha, double eta,
+void EvaluateBoundaries(const Distribution& dist, const double* alpha, int K, double eta,
                         const double* c, Need need, Boundaries& v) {
-    int K = static_cast<int>(alpha.size());
     for (int b = 1; b < K; ++b) {
         if (c != nullptr && c[b - 1] == 0 && c[b] == 0) continue;
-        double u = eta + alpha[b];
-        v.F[b] = dist.F(u);
-        if (need == Need::Derivatives) {
-            v.f[b] = dist.f(u);
-            v.g[b] = dist.fPrime(u);
-        }
+        EvaluateBoundary(dist, alpha, b, eta, need, v);
     }
 }
 
@@ -65,175 +72,171 @@ void MirrorLower(std::vector<double>& h, int p) {
         for (int c = r + 1; c < p; ++c) h[r * p + c] = h[c * p + r];
 }
 
-// What one unit adds to the score and the second derivatives.
+// The sums of a pass that the kernel does not make, as the pass's running sums: the
+// log-likelihood, whether a category with observations had no probability, and the thresholds'
+// score and second derivatives (those are tridiagonal: the diagonal, and the entries between
+// thresholds m and m + 1).
+struct SumLayout {
+    int thresholds;
+    int Gradient(int m) const { return 2 + m; }
+    int Diagonal(int m) const { return 2 + thresholds + m; }
+    int Between(int m) const { return 2 + 2 * thresholds + m; }
+    int Count() const { return 2 + 2 * thresholds + std::max(thresholds - 1, 0); }
+};
+constexpr int kLogLikelihood = 0;
+constexpr int kLost = 1;
+
+// What one unit adds for the kernel: dl_i / d eta_i, d2l_i / d eta_i^2 and, indexed by
+// threshold m, the cross terms d2l_i / d eta_i d alpha_m.
 struct UnitTerms {
-    double eta1 = 0;  // dl_i / d eta_i
-    double eta2 = 0;  // d2l_i / d eta_i^2
-    int lowest = 0;   // range of the thresholds m with a cross term d2l_i / d eta_i d alpha_m
-    int highest = -1;
+    double eta1 = 0;
+    double eta2 = 0;
+    std::vector<double> cross;
+    explicit UnitTerms(int K) : cross(K, 0.0) {}
 };
 
 // The threshold terms of one category j with observations: score, cross terms with eta and the
-// tridiagonal second derivatives of the thresholds. `cross` is indexed by threshold m.
-void AddCategory(const OrdinalData& d, const Boundaries& v, int j, double c, double P,
-                 std::vector<double>& gradient, std::vector<double>& h, std::vector<double>& cross,
-                 UnitTerms& t) {
-    int K = d.categories, p = d.Parameters();
+// tridiagonal second derivatives of the thresholds, added to the block's sums (laid out as
+// `at`; threshold m of the formulas at index m - 1).
+void AddCategory(int K, const Boundaries& v, int j, double c, double P, const SumLayout& at,
+                 double* sums, UnitTerms& t) {
     double r = c / P;
     double dP = v.f[j] - v.f[j - 1];
     t.eta1 += r * dP;
     t.eta2 += r * (v.g[j] - v.g[j - 1]) - r * dP * dP / P;
     if (j <= K - 2) {  // alpha_j is a parameter: dP/d alpha_j = f_j
-        int a = d.columns + j - 1;
-        gradient[a] += r * v.f[j];
-        cross[j] += r * v.g[j] - r * dP * v.f[j] / P;
-        h[a * p + a] += r * v.g[j] - r * v.f[j] * v.f[j] / P;
-        t.lowest = std::min(t.lowest, j);
-        t.highest = std::max(t.highest, j);
+        sums[at.Gradient(j - 1)] += r * v.f[j];
+        t.cross[j] += r * v.g[j] - r * dP * v.f[j] / P;
+        sums[at.Diagonal(j - 1)] += r * v.g[j] - r * v.f[j] * v.f[j] / P;
     }
     if (j - 1 >= 1 && j - 1 <= K - 2) {  // alpha_(j-1) is a parameter: dP/d alpha_(j-1) = -f_(j-1)
-        int a = d.columns + j - 2;
-        gradient[a] -= r * v.f[j - 1];
-        cross[j - 1] += -r * v.g[j - 1] + r * dP * v.f[j - 1] / P;
-        h[a * p + a] += -r * v.g[j - 1] - r * v.f[j - 1] * v.f[j - 1] / P;
-        if (j <= K - 2) h[(a + 1) * p + a] += r * v.f[j] * v.f[j - 1] / P;
-        t.lowest = std::min(t.lowest, j - 1);
-        t.highest = std::max(t.highest, j - 1);
+        sums[at.Gradient(j - 2)] -= r * v.f[j - 1];
+        t.cross[j - 1] += -r * v.g[j - 1] + r * dP * v.f[j - 1] / P;
+        sums[at.Diagonal(j - 2)] += -r * v.g[j - 1] - r * v.f[j - 1] * v.f[j - 1] / P;
+        if (j <= K - 2) sums[at.Between(j - 2)] += r * v.f[j] * v.f[j - 1] / P;
     }
 }
 
-// Per-unit sums of the kernel's blocks that the kernel does not make: the score and the second
-// derivatives of the thresholds (p and p x p, only the thresholds' entries used), and whether
-// a category with observations had no probability. Each block sums its units in order; the
-// blocks are added in unit order afterwards, so the sums do not depend on the threads.
-struct BlockSums {
-    std::vector<double> gradient, hessian;
-    bool failed = false;
-};
+// The units at positions begin..begin + count of one block of a pass. The log-likelihood runs
+// on through the slice in unit order; the thresholds' sums are made for the block alone and
+// then added, block after block. With w given, the kernel's weights as well: d2l_i / d eta_i^2
+// as w, the score of eta as the first score vector and the cross terms of threshold m as score
+// vector m. After a unit without probability nothing more is summed: the pass fails.
+void OrdinalBlock(const OrdinalData& d, const Distribution& dist, const double* alpha, size_t begin,
+                  size_t count, const double* eta, double* w, double* s, double* sums) {
+    using models::detail::kBlockUnits;
+    int K = d.categories, thresholds = K - 2;
+    SumLayout at{thresholds};
+    bool derivatives = w != nullptr;
+    std::vector<double> block(at.Count(), 0.0);
+    Boundaries v(K);
+    UnitTerms t(K);
+    double l = sums[kLogLikelihood];
+    bool lost = sums[kLost] != 0;
+    Need need = derivatives ? Need::Derivatives : Need::Distribution;
+    // Category j's observations c: false when it has no probability.
+    auto add = [&](int j, double c) {
+        double P = v.F[j] - v.F[j - 1];
+        if (!(P > 0)) return false;
+        l += c * std::log(P);
+        if (derivatives) AddCategory(K, v, j, c, P, at, block.data(), t);
+        return true;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        t.eta1 = t.eta2 = 0;
+        if (!lost && !d.level.empty()) {
+            int j = d.level[begin + i];
+            if (j > 1) EvaluateBoundary(dist, alpha, j - 1, eta[i], need, v);
+            if (j < K) EvaluateBoundary(dist, alpha, j, eta[i], need, v);
+            lost = !add(j, 1.0);
+        } else if (!lost) {
+            const double* c = &d.counts[(begin + i) * K];
+            EvaluateBoundaries(dist, alpha, K, eta[i], c, need, v);
+            for (int j = 1; j <= K && !lost; ++j)
+                if (c[j - 1] != 0) lost = !add(j, c[j - 1]);
+        }
+        if (!derivatives) continue;
+        w[i] = t.eta2;
+        s[i] = t.eta1;
+        for (int k = 1; k <= thresholds; ++k) {
+            s[k * kBlockUnits + i] = t.cross[k];
+            t.cross[k] = 0;
+        }
+    }
+    sums[kLogLikelihood] = l;
+    sums[kLost] = lost ? 1 : 0;
+    for (int k = 2; k < at.Count(); ++k) sums[k] += block[k];
+}
 
 }  // namespace
 
-void ComputeEta(const OrdinalData& d, const std::vector<double>& params, std::vector<double>& eta) {
-    eta.assign(d.units.size(), 0.0);
-    models::detail::UnitList units{&d.units, d.units.size()};
-    models::detail::LinearPredictor(d.design, units, params, nullptr, eta);
+// The units for the kernel: without a list when they are 1..n (positions are in unit order),
+// so that the kernel reads the design's vectors straight.
+models::detail::UnitList KernelUnits(const OrdinalData& d) {
+    size_t n = d.units.size();
+    bool everyUnit = n > 0 && d.units.back() == static_cast<int32_t>(n);
+    return {everyUnit ? nullptr : &d.units, n};
 }
 
-double LogLikelihood(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                     const std::vector<double>& params) {
-    int K = d.categories;
-    std::vector<double> alpha = Thresholds(d, params);
-    double sums[2];  // the log-likelihood, the units with a category without probability
-    models::detail::SumsInSlices(
-        eta.size(), 2,
-        [&](size_t begin, size_t end, double* out) {
-            Boundaries v(K);
-            double l = 0, lost = 0;
-            for (size_t i = begin; i < end && lost == 0; ++i) {
-                const double* c = &d.counts[i * K];
-                EvaluateBoundaries(dist, alpha, eta[i], c, Need::Distribution, v);
-                for (int j = 1; j <= K; ++j) {
-                    if (c[j - 1] == 0) continue;
-                    double P = v.F[j] - v.F[j - 1];
-                    if (!(P > 0)) {
-                        lost = 1;
-                        break;
-                    }
-                    l += c[j - 1] * std::log(P);
-                }
-            }
-            out[0] = l;
-            out[1] = lost;
-        },
-        sums);
-    if (sums[1] != 0) return -HUGE_VAL;
-    return sums[0];
-}
-
-// The design's part comes from the cross-product kernel: X'DX with d^2 l_i / d eta_i^2 as D,
-// the score of eta as the first score vector and d^2 l_i / d eta_i d alpha_m as score vector m.
-// The thresholds' own sums are made block by block alongside.
-bool Derivatives(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                 const std::vector<double>& params, std::vector<double>& gradient,
-                 std::vector<double>& hessian) {
-    using models::detail::kBlockUnits;
+// One pass of the cross-product kernel. The design's part of the derivatives comes from the
+// kernel: X'DX with d2l_i / d eta_i^2 as D, the score of eta as the first score vector and
+// d2l_i / d eta_i d alpha_m as score vector m; the thresholds' own sums from OrdinalBlock.
+double Evaluate(const OrdinalData& d, const Distribution& dist, const std::vector<double>& params,
+                std::vector<double>* gradient, std::vector<double>* hessian) {
     using models::detail::Packed;
-    int K = d.categories, p = d.Parameters(), c = d.columns, thresholds = K - 2;
+    int p = d.Parameters(), c = d.columns, thresholds = d.categories - 2;
+    bool derivatives = gradient != nullptr && hessian != nullptr;
     std::vector<double> alpha = Thresholds(d, params);
-    std::mutex lock;
-    std::map<size_t, BlockSums> blocks;  // by the position of the block's first unit
+    SumLayout at{thresholds};
+    std::vector<double> sums(at.Count());
     int scores = 1 + thresholds;
-    std::vector<double> m(Packed(c + scores, 0), 0.0);
-    models::detail::UnitList units{&d.units, d.units.size()};
-    models::detail::AccumulateCrossProducts(
-        d.design, units,
-        [&](size_t begin, size_t count, double* w, double* s) {
-            BlockSums sums;
-            sums.gradient.assign(p, 0.0);
-            sums.hessian.assign(static_cast<size_t>(p) * p, 0.0);
-            std::vector<double> cross(K, 0.0);
-            Boundaries v(K);
-            for (size_t i = 0; i < count; ++i) {
-                size_t unit = begin + i;
-                const double* n = &d.counts[unit * K];
-                UnitTerms t;
-                t.lowest = K;
-                if (!sums.failed) {
-                    EvaluateBoundaries(dist, alpha, eta[unit], n, Need::Derivatives, v);
-                    for (int j = 1; j <= K; ++j) {
-                        if (n[j - 1] == 0) continue;
-                        double P = v.F[j] - v.F[j - 1];
-                        if (!(P > 0)) {
-                            sums.failed = true;
-                            break;
-                        }
-                        AddCategory(d, v, j, n[j - 1], P, sums.gradient, sums.hessian, cross, t);
-                    }
-                }
-                w[i] = t.eta2;
-                s[i] = t.eta1;
-                for (int k = 1; k <= thresholds; ++k) {
-                    s[k * kBlockUnits + i] = cross[k];
-                    cross[k] = 0;
-                }
-            }
-            std::lock_guard<std::mutex> hold(lock);
-            blocks.emplace(begin, std::move(sums));
+    std::vector<double> m;
+    if (derivatives) m.assign(Packed(c + scores, 0), 0.0);
+    models::detail::PassAt(
+        d.design, KernelUnits(d), params, nullptr,
+        [&](size_t begin, size_t count, const double* eta, double* w, double* s, double* out) {
+            OrdinalBlock(d, dist, alpha.data(), begin, count, eta, w, s, out);
         },
-        scores, m);
-    gradient.assign(p, 0.0);
-    hessian.assign(static_cast<size_t>(p) * p, 0.0);
-    for (const auto& [begin, sums] : blocks) {
-        if (sums.failed) {
-            hessian.assign(static_cast<size_t>(p) * p, 0.0);
-            gradient.assign(p, 0.0);
-            return false;
-        }
-        for (int a = c; a < p; ++a) {
-            gradient[a] += sums.gradient[a];
-            for (int b = c; b <= a; ++b) hessian[a * p + b] += sums.hessian[a * p + b];
-        }
+        at.Count(), sums.data(), scores, derivatives ? &m : nullptr);
+    if (!derivatives) return sums[kLost] != 0 ? -HUGE_VAL : sums[kLogLikelihood];
+    gradient->assign(p, 0.0);
+    hessian->assign(static_cast<size_t>(p) * p, 0.0);
+    if (sums[kLost] != 0) return -HUGE_VAL;
+    std::vector<double>& g = *gradient;
+    std::vector<double>& h = *hessian;
+    for (int k = 0; k < thresholds; ++k) {
+        int a = c + k;
+        g[a] = sums[at.Gradient(k)];
+        h[a * p + a] = sums[at.Diagonal(k)];
+        if (k + 1 < thresholds) h[(a + 1) * p + a] = sums[at.Between(k)];
     }
     for (int a = 0; a < c; ++a) {
-        gradient[a] = m[Packed(c, a)];
-        for (int b = 0; b <= a; ++b) hessian[a * p + b] = m[Packed(a, b)];
-        for (int k = 1; k <= thresholds; ++k) hessian[(c + k - 1) * p + a] = m[Packed(c + k, a)];
+        g[a] = m[Packed(c, a)];
+        for (int b = 0; b <= a; ++b) h[a * p + b] = m[Packed(a, b)];
+        for (int k = 1; k <= thresholds; ++k) h[(c + k - 1) * p + a] = m[Packed(c + k, a)];
     }
-    MirrorLower(hessian, p);
-    return true;
+    MirrorLower(h, p);
+    return sums[kLogLikelihood];
 }
 
-void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& eta,
-                  const std::vector<double>& params, std::vector<double>& fitted) {
+void FittedCounts(const OrdinalData& d, const Distribution& dist, const std::vector<double>& params,
+                  std::vector<double>& fitted) {
     int K = d.categories;
     std::vector<double> alpha = Thresholds(d, params);
-    Boundaries v(K);
-    fitted.assign(d.counts.size(), 0.0);
-    for (int i = 0; i < d.Units(); ++i) {
-        EvaluateBoundaries(dist, alpha, eta[i], nullptr, Need::Distribution, v);
-        for (int j = 1; j <= K; ++j)
-            fitted[static_cast<size_t>(i) * K + j - 1] = d.totals[i] * (v.F[j] - v.F[j - 1]);
-    }
+    fitted.assign(static_cast<size_t>(d.Units()) * K, 0.0);
+    double unused = 0;  // the pass sums nothing
+    models::detail::PassAt(
+        d.design, KernelUnits(d), params, nullptr,
+        [&](size_t begin, size_t count, const double* eta, double*, double*, double*) {
+            Boundaries v(K);
+            for (size_t i = 0; i < count; ++i) {
+                EvaluateBoundaries(dist, alpha.data(), K, eta[i], nullptr, Need::Distribution, v);
+                double* out = &fitted[(begin + i) * K];
+                for (int j = 1; j <= K; ++j)
+                    out[j - 1] = d.Total(begin + i) * (v.F[j] - v.F[j - 1]);
+            }
+        },
+        1, &unused, 0, nullptr);
 }
 
 double InverseDistribution(const Distribution& dist, double p) {

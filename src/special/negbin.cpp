@@ -35,24 +35,6 @@ constexpr int kExactSumLimit = 16;
 // arguments are first moved up by the recurrences Gamma(x + 1) = x Gamma(x) etc.
 constexpr double kAsymptoticFrom = 10.0;
 
-// ln(1 + e^eta) without overflow for large eta.
-double LogOnePlusExp(double eta) {
-    return std::max(eta, 0.0) + std::log1p(std::exp(-std::fabs(eta)));
-}
-
-// e^eta / (1 + e^eta), without overflow at either end.
-double Logistic(double eta) {
-    return eta >= 0 ? 1 / (1 + std::exp(-eta)) : std::exp(eta) / (1 + std::exp(eta));
-}
-
-// e^eta / (1 + e^eta)^2, the slope of the logistic function, formed from e^-|eta| so that it
-// does not vanish where 1 - e^eta / (1 + e^eta) rounds to 0 (eta beyond 37): a zero curvature
-// would mark the parameter aliased.
-double LogisticSlope(double eta) {
-    double t = std::exp(-std::fabs(eta));
-    return t / ((1 + t) * (1 + t));
-}
-
 // Stirling's series of ln Gamma(x) without its leading terms (x >= kAsymptoticFrom): the
 // Bernoulli-number terms 1/(12x) - 1/(360x^3) + ...
 double LogGammaSeries(double x) {
@@ -118,17 +100,43 @@ CountSums AsymptoticSums(int y, double k) {
 
 // Sums for every count that occurs, when all units share one shape.
 std::vector<CountSums> SumsByCount(const NegBinData& data, double k) {
-    int top = 0;
-    for (double y : data.y) top = std::max(top, static_cast<int>(y));
-    std::vector<CountSums> sums(top + 1);
-    std::vector<uint8_t> done(top + 1, 0);
-    for (double y : data.y) {
-        int c = static_cast<int>(y);
-        if (done[c]) continue;
-        sums[c] = SumsOverCount(c, k);
-        done[c] = 1;
-    }
+    std::vector<CountSums> sums(data.countOccurs.size());
+    for (size_t c = 0; c < sums.size(); ++c)
+        if (data.countOccurs[c]) sums[c] = SumsOverCount(static_cast<int>(c), k);
     return sums;
+}
+
+// The units at positions begin..begin + count of one block of a pass: their log-likelihood
+// terms and the sums of alpha's derivatives added to sums[0..3), and when d is given the
+// kernel's weights: the curvature of eta as d, the score of eta and q w (whose sum against x is
+// minus the cross derivative of alpha) as the two score vectors. ln(1 + e^eta), q = e^eta /
+// (1 + e^eta) and its slope all come from one exponential, t = e^-|eta|; the slope is formed
+// from t so that it does not vanish where 1 - q rounds to 0 (eta beyond 37): a zero curvature
+// would mark the parameter aliased.
+template <bool weighted>
+void NegBinBlock(const NegBinData& data, const CountSums* byCount, double alpha, size_t begin,
+                 size_t count, const double* eta, double* d, double* s, double* sums) {
+    const double* y = data.y.data() + begin;
+    const double* weight = weighted ? data.weight.data() + begin : nullptr;
+    double logLikelihood = sums[0], alphaFirst = sums[1], alphaSecond = sums[2];
+    for (size_t i = 0; i < count; ++i) {
+        double w = weighted ? weight[i] : 1.0, k = alpha * w, e = eta[i];
+        CountSums c = weighted ? SumsOverCount(static_cast<int>(y[i]), k)
+                               : byCount[static_cast<size_t>(y[i])];
+        double t = std::exp(-std::fabs(e));
+        double logOnePlus = std::max(e, 0.0) + std::log1p(t);
+        logLikelihood += c.logRatio + e * y[i] - (k + y[i]) * logOnePlus;
+        alphaFirst += (c.inverse - logOnePlus) * w;
+        alphaSecond -= c.inverseSquare * w * w;
+        if (d == nullptr) continue;
+        double q = e >= 0 ? 1 / (1 + t) : t / (1 + t);
+        d[i] = (k + y[i]) * (t / ((1 + t) * (1 + t)));
+        s[i] = y[i] - (k + y[i]) * q;
+        s[models::detail::kBlockUnits + i] = q * w;
+    }
+    sums[0] = logLikelihood;
+    sums[1] = alphaFirst;
+    sums[2] = alphaSecond;
 }
 
 }  // namespace
@@ -138,61 +146,46 @@ CountSums SumsOverCount(int y, double k) {
     return AsymptoticSums(y, k);
 }
 
-// The derivatives of the formula parameters come from the cross-product kernel: X'DX with the
-// curvature as D, and two score vectors, the score of eta and q w (whose sum against x is minus
-// the cross derivative of alpha). The sums that involve alpha alone are summed over the units
-// slice by slice.
+void NoteCounts(NegBinData& data) {
+    int top = 0;
+    for (double y : data.y) top = std::max(top, static_cast<int>(y));
+    data.countOccurs.assign(static_cast<size_t>(top) + 1, 0);
+    for (double y : data.y) data.countOccurs[static_cast<size_t>(y)] = 1;
+}
+
+// One pass of the cross-product kernel: eta of each block of units, the block's terms (see
+// NegBinBlock), and X'DX with the two score vectors, order columns + 2.
 void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
-              NegBinDerivatives& result) {
+              NegBinDerivatives& result, bool logLikelihoodOnly) {
     using models::detail::Packed;
     int c = data.columns, p = c + 1;
     double alpha = parameters[p - 1];
-    result.first.assign(p, 0.0);
-    result.second.assign(Packed(p, 0), 0.0);
     std::vector<CountSums> byCount;
     if (!data.weighted) byCount = SumsByCount(data, alpha);
-    models::detail::UnitList units{&data.units, data.units.size()};
-    std::vector<double> eta(data.units.size());
-    models::detail::LinearPredictor(data.design, units, parameters, nullptr, eta);
+    models::detail::UnitList units{data.everyUnit ? nullptr : &data.units, data.y.size()};
+    std::vector<double> m;
+    if (!logLikelihoodOnly) m.assign(Packed(c + 2, 0), 0.0);
     double sums[3];
-    models::detail::SumsInSlices(
-        eta.size(), 3,
-        [&](size_t begin, size_t end, double* out) {
-            double logLikelihood = 0, alphaFirst = 0, alphaSecond = 0;
-            for (size_t i = begin; i < end; ++i) {
-                double y = data.y[i], w = data.weight[i], k = alpha * w;
-                CountSums s = data.weighted ? SumsOverCount(static_cast<int>(y), k)
-                                            : byCount[static_cast<size_t>(y)];
-                double logOnePlus = LogOnePlusExp(eta[i]);
-                logLikelihood += s.logRatio + eta[i] * y - (k + y) * logOnePlus;
-                alphaFirst += (s.inverse - logOnePlus) * w;
-                alphaSecond -= s.inverseSquare * w * w;
-            }
-            out[0] = logLikelihood;
-            out[1] = alphaFirst;
-            out[2] = alphaSecond;
+    models::detail::PassAt(
+        data.design, units, parameters, nullptr,
+        [&](size_t begin, size_t count, const double* eta, double* d, double* s, double* out) {
+            if (data.weighted)
+                NegBinBlock<true>(data, nullptr, alpha, begin, count, eta, d, s, out);
+            else
+                NegBinBlock<false>(data, byCount.data(), alpha, begin, count, eta, d, s, out);
         },
-        sums);
-    std::vector<double> m(Packed(c + 2, 0), 0.0);
-    models::detail::AccumulateCrossProducts(
-        data.design, units,
-        [&](size_t begin, size_t count, double* d, double* s) {
-            for (size_t i = 0; i < count; ++i) {
-                size_t j = begin + i;
-                double y = data.y[j], w = data.weight[j], k = alpha * w;
-                double q = Logistic(eta[j]);
-                d[i] = (k + y) * LogisticSlope(eta[j]);
-                s[i] = y - (k + y) * q;
-                s[models::detail::kBlockUnits + i] = q * w;
-            }
-        },
-        2, m);
+        3, sums, 2, logLikelihoodOnly ? nullptr : &m);
+    result.logLikelihood = sums[0];
+    result.first.clear();
+    result.second.clear();
+    if (logLikelihoodOnly) return;
+    result.first.assign(p, 0.0);
+    result.second.assign(Packed(p, 0), 0.0);
     for (int a = 0; a < c; ++a) {
         for (int b = 0; b <= a; ++b) result.second[Packed(a, b)] = -m[Packed(a, b)];
         result.first[a] = m[Packed(c, a)];
         result.second[Packed(p - 1, a)] = -m[Packed(c + 1, a)];
     }
-    result.logLikelihood = sums[0];
     result.first[p - 1] = sums[1];
     result.second[Packed(p - 1, p - 1)] = sums[2];
 }
@@ -215,6 +208,10 @@ constexpr double kMaxAlphaRise = 1.0;
 
 // Above this many times the mean count, alpha is no start for a fit (see FlatAlpha).
 constexpr double kFlatAlphaRatio = 100.0;
+
+// Whether a request for the log-likelihood computes the derivatives as well (see
+// ValuesAtEstimates).
+constexpr bool kSpeculativeDerivatives = true;
 
 using detail::NegBinData;
 using detail::NegBinDerivatives;
@@ -256,26 +253,24 @@ std::string Trim(const std::string& s) {
 
 // Counts of the included units: first that none is missing, then that all lie in range.
 bool CheckResponse(const float* y, int32_t n) {
+    bool restricted = data::RestrictionsPresent();
+    const char* fault = nullptr;  // the first unit's that is not a count
     for (int32_t u = 1; u <= n; ++u) {
-        if (data::UnitIncluded(u) && y[u] == data::MissingValue) {
+        if (restricted && !data::UnitIncluded(u)) continue;
+        if (y[u] == data::MissingValue) {
             ReportError("The response variate must not have missing values");
             return false;
         }
-    }
-    for (int32_t u = 1; u <= n; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        if (y[u] < 0 || y[u] > MaxNegBinCount) {
-            ReportError("Responses must be in the range 0..65535");
-            return false;
-        }
+        if (fault != nullptr) continue;
+        if (y[u] < 0 || y[u] > MaxNegBinCount) fault = "Responses must be in the range 0..65535";
         // A fractional count has no negative binomial probability; summing up to its integer
         // part would fit a different response without a word.
-        if (y[u] != std::floor(y[u])) {
-            ReportError("Responses must be whole numbers");
-            return false;
-        }
+        else if (y[u] != std::floor(y[u]))
+            fault = "Responses must be whole numbers";
     }
-    return true;
+    if (fault == nullptr) return true;
+    ReportError(fault);
+    return false;
 }
 
 bool CheckWeights(std::string& name, int32_t n) {
@@ -307,12 +302,22 @@ bool BuildData() {
     d.weighted = !current.weight.empty();
     if (!models::detail::CheckDesignValues(nullptr)) return false;
     if (!models::detail::MakeDesign(Fit().terms, d.design)) return false;
-    for (int32_t u = 1; u <= current.nUnits; ++u) {
-        if (!data::UnitIncluded(u)) continue;
-        d.units.push_back(u);
-        d.y.push_back(current.response[u]);
-        d.weight.push_back(d.weighted ? current.weight[u] : 1.0);
+    int32_t n = current.nUnits;
+    d.everyUnit = !data::RestrictionsPresent() && n <= data::MaxLength();
+    if (d.everyUnit) {
+        d.y.assign(current.response.begin() + 1, current.response.begin() + 1 + n);
+        if (d.weighted) d.weight.assign(current.weight.begin() + 1, current.weight.begin() + 1 + n);
+    } else {
+        d.units.reserve(n);
+        d.y.reserve(n);
+        for (int32_t u = 1; u <= n; ++u) {
+            if (!data::UnitIncluded(u)) continue;
+            d.units.push_back(u);
+            d.y.push_back(current.response[u]);
+            if (d.weighted) d.weight.push_back(current.weight[u]);
+        }
     }
+    detail::NoteCounts(d);
     return true;
 }
 
@@ -325,7 +330,7 @@ double FlatAlpha(const NegBinData& d) {
     double counts = 0, weights = 0;
     for (size_t i = 0; i < d.y.size(); ++i) {
         counts += d.y[i];
-        weights += d.weight[i];
+        weights += d.weighted ? d.weight[i] : 1.0;
     }
     return weights > 0 ? kFlatAlphaRatio * counts / weights : 0;
 }
@@ -378,23 +383,29 @@ void BoundAlphaStep(NegBinDerivatives& r, double alpha, int p) {
     if (complement < needed) r.second[models::detail::Packed(p - 1, p - 1)] -= needed - complement;
 }
 
-// The derivatives at the engine's current estimates; false when there are none (an error, or
-// alpha not positive, both reported).
-bool Derivatives() {
+// The values at the engine's current estimates; false when there are none (an error, or alpha
+// not positive, both reported). A request for the log-likelihood alone computes the derivatives
+// as well: it comes at the estimates of a new step, where the engine asks for the derivatives
+// next unless it halves the step, and the kernel's part of the pass costs much less than a
+// second pass for them would. After the last step the derivatives serve the covariance matrix.
+bool ValuesAtEstimates(bool derivatives) {
     if (!current.started && !StartFit()) {
         data::ProcedureName = "FitNegBin";
         models::StopIterations = true;
         return false;
     }
     const std::vector<double>& estimates = Fit().estimates;
-    if (current.cached && estimates == current.cachedAt) return true;
+    if (current.cached && estimates == current.cachedAt &&
+        (!derivatives || !current.derivatives.first.empty()))
+        return true;
     if (estimates.back() <= 0) {
         data::ProcedureName = "FitNegBin";
         ReportError("Alpha becomes negative - iterations stopped");
         models::StopIterations = true;
         return false;
     }
-    detail::Evaluate(current.data, estimates, current.derivatives);
+    detail::Evaluate(current.data, estimates, current.derivatives,
+                     !derivatives && !kSpeculativeDerivatives);
     current.bounded = false;
     current.cachedAt = estimates;
     current.cached = true;
@@ -402,18 +413,18 @@ bool Derivatives() {
 }
 
 double LogLikelihood() {
-    return Derivatives() ? current.derivatives.logLikelihood : 0;
+    return ValuesAtEstimates(false) ? current.derivatives.logLikelihood : 0;
 }
 
 double First(int i) {
-    return Derivatives() ? current.derivatives.first[i - 1] : 0;
+    return ValuesAtEstimates(true) ? current.derivatives.first[i - 1] : 0;
 }
 
 // The second derivatives are asked for only when the engine takes a step, not at the points
 // of its step halving; the bound on the alpha step (a sweep of the whole matrix) is applied
 // then.
 double Second(int i, int j) {
-    if (!Derivatives()) return 0;
+    if (!ValuesAtEstimates(true)) return 0;
     if (!current.bounded) {
         BoundAlphaStep(current.derivatives, current.cachedAt.back(),
                        static_cast<int>(current.cachedAt.size()));
@@ -432,8 +443,15 @@ void CovarianceAtEstimates() {
     models::detail::FitRecord& fit = Fit();
     int p = static_cast<int>(fit.estimates.size());
     if (fit.estimates.back() <= 0) return;
+    // The last request of the engine was the log-likelihood at these estimates, as a rule.
     NegBinDerivatives r;
-    detail::Evaluate(current.data, fit.estimates, r);
+    if (current.cached && current.cachedAt == fit.estimates && !current.bounded &&
+        !current.derivatives.first.empty()) {
+        r = std::move(current.derivatives);
+        current.cached = false;
+    } else {
+        detail::Evaluate(current.data, fit.estimates, r);
+    }
     std::vector<double> m(models::detail::Packed(p + 1, 0), 0.0);
     for (int i = 0; i < p; ++i) {
         for (int j = 0; j <= i; ++j)
@@ -508,6 +526,7 @@ bool ComputeSaved(Saved& s) {
     std::vector<models::detail::TermValue> row;
     bool missing = false;
     for (int32_t u = 1; u <= n; ++u) {
+        data::PollAt(u);  // nothing is stored yet
         if (!models::detail::DesignRow(u, row, missing)) return false;
         double w = last.weighted ? last.weight[u] : 1.0;
         if (missing || w == data::MissingValue || w <= 0) continue;

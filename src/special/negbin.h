@@ -38,15 +38,22 @@ struct CountSums {
 CountSums SumsOverCount(int y, double k);
 
 // The included units of a fit (positions in the data), their counts and weights (1 without),
-// and the design of the formula over the data.
+// and the design of the formula over the data. `everyUnit`: the units are 1..n, and the kernel
+// reads the design's vectors straight instead of through the list.
 struct NegBinData {
     int columns = 0;
     bool weighted = false;
+    bool everyUnit = false;
     std::vector<int32_t> units;
     std::vector<double> y;
     std::vector<double> weight;
+    std::vector<uint8_t> countOccurs;  // at each count up to the largest (NoteCounts)
     models::detail::Design design;
 };
+
+// Fills countOccurs from y, once per fit: the sums by count are then made for the counts that
+// occur without looking at the units again.
+void NoteCounts(NegBinData& data);
 
 // Log-likelihood, first derivatives and packed lower triangle of the second derivatives
 // (element (i, j), j <= i, at i (i + 1) / 2 + j) over columns + 1 parameters, ALPHA last.
@@ -56,10 +63,11 @@ struct NegBinDerivatives {
     std::vector<double> second;
 };
 
-// All of them in one pass over the units at the parameters (formula columns, then alpha);
-// alpha must be positive.
+// The log-likelihood and, unless `logLikelihoodOnly`, the derivatives (else left empty) in one
+// pass over the units at the parameters (formula columns, then alpha); alpha must be positive.
+// The log-likelihood is the same either way, to the bit.
 void Evaluate(const NegBinData& data, const std::vector<double>& parameters,
-              NegBinDerivatives& result);
+              NegBinDerivatives& result, bool logLikelihoodOnly = false);
 
 }  // namespace detail
 

@@ -54,11 +54,27 @@ TEST(McUnitDistributions, DensitiesAreDerivativesAndTailsStayFinite) {
             EXPECT_NEAR(d->F(InverseDistribution(*d, p)), p, 1E-11);
 }
 
+// The fit takes F, f and f' from one call where it can; they must be the very values of the
+// three functions, or the log-likelihood of a pass would depend on whether it made derivatives.
+TEST(McUnitDistributions, ValuesAtOnceAreTheSameBits) {
+    const Distribution withValues[] = {{LogisticF, LogisticDensity, LogisticSlope, LogisticValues},
+                                       {NormalF, NormalDensity, NormalSlope, NormalValues},
+                                       {GompertzF, GompertzDensity, GompertzSlope, GompertzValues}};
+    for (const Distribution& d : withValues) {
+        for (double x : {-800.0, -37.5, -3.3, -0.1, 0.0, 1e-300, 0.45, 2.0, 36.9, 710.0, 800.0}) {
+            double got[3];
+            d.values(x, got[0], got[1], got[2]);
+            double expected[3] = {d.F(x), d.f(x), d.fPrime(x)};
+            EXPECT_EQ(std::memcmp(expected, got, sizeof got), 0) << x;
+        }
+    }
+}
+
 // A library session whose fits' designs come from its vector table.
 class McUnitLikelihood : public models::test::SessionTest {
   protected:
-    // Random units with K categories: counts (some 0) or one observation per unit, a constant,
-    // two covariates and a three-level factor.
+    // Random units with K categories: counts (some 0) or one observation per unit (kept as a
+    // factor response keeps it), a constant, two covariates and a three-level factor.
     OrdinalData RandomData(std::mt19937& random, int K, bool single) {
         constexpr int32_t n = 25;
         OrdinalData d;
@@ -79,11 +95,16 @@ class McUnitLikelihood : public models::test::SessionTest {
             }
             if (total == 0) d.counts[static_cast<size_t>(i) * K] = total = 1;
             d.totals.push_back(total);
+            if (single) d.level.push_back(static_cast<uint8_t>(level + 1));
             data::AssignValue("X1", i + 1, static_cast<float>(uniform(random)));
             data::AssignValue("X2", i + 1, static_cast<float>(uniform(random)));
             data::AssignLevel("G", i + 1, 1 + i % 3);
         }
         SetDesign(d, "1 + X1 + X2 + G", n);
+        if (single) {
+            d.counts.clear();
+            d.totals.clear();
+        }
         return d;
     }
 };
@@ -100,16 +121,13 @@ std::vector<double> RandomParameters(std::mt19937& random, const OrdinalData& d)
 
 double LogLikelihoodAt(const OrdinalData& d, const Distribution& dist,
                        const std::vector<double>& params) {
-    std::vector<double> eta;
-    ComputeEta(d, params, eta);
-    return LogLikelihood(d, dist, eta, params);
+    return Evaluate(d, dist, params);
 }
 
 std::vector<double> GradientAt(const OrdinalData& d, const Distribution& dist,
                                const std::vector<double>& params, std::vector<double>* hessian) {
-    std::vector<double> eta, gradient, h;
-    ComputeEta(d, params, eta);
-    EXPECT_TRUE(Derivatives(d, dist, eta, params, gradient, h));
+    std::vector<double> gradient, h;
+    EXPECT_TRUE(std::isfinite(Evaluate(d, dist, params, &gradient, &h)));
     if (hessian != nullptr) *hessian = h;
     return gradient;
 }
@@ -147,15 +165,36 @@ TEST_F(McUnitLikelihood, DerivativesMatchFiniteDifferences) {
     }
 }
 
+// A factor response's categories and the same observations as counts: the same bits.
+TEST_F(McUnitLikelihood, CategoriesAndCountsGiveTheSameBits) {
+    std::mt19937 random(11);
+    for (const Distribution* dist : kAll) {
+        OrdinalData byLevel = RandomData(random, 4, true), byCount = byLevel;
+        for (int i = 0; i < byLevel.Units(); ++i) {
+            for (int j = 1; j <= 4; ++j) byCount.counts.push_back(byLevel.Count(i, j));
+            byCount.totals.push_back(1.0);
+        }
+        byCount.level.clear();
+        std::vector<double> params = RandomParameters(random, byLevel);
+        std::vector<double> g[2], h[2];
+        double l[2] = {Evaluate(byLevel, *dist, params, &g[0], &h[0]),
+                       Evaluate(byCount, *dist, params, &g[1], &h[1])};
+        EXPECT_EQ(std::memcmp(&l[0], &l[1], sizeof(double)), 0);
+        EXPECT_EQ(g[0], g[1]);
+        EXPECT_EQ(h[0], h[1]);
+    }
+}
+
 TEST_F(McUnitLikelihood, CategoryWithoutProbabilityIsMinusInfinity) {
     std::mt19937 random(5);
     OrdinalData d = RandomData(random, 4, false);
     std::vector<double> params = RandomParameters(random, d);
     params[d.columns + 1] = 0.5;  // alpha_2 above alpha_3 = 0: category 3 has no probability
     EXPECT_EQ(LogLikelihoodAt(d, kLogistic, params), -HUGE_VAL);
-    std::vector<double> eta, gradient, hessian;
-    ComputeEta(d, params, eta);
-    EXPECT_FALSE(Derivatives(d, kLogistic, eta, params, gradient, hessian));
+    std::vector<double> gradient, hessian;
+    EXPECT_EQ(Evaluate(d, kLogistic, params, &gradient, &hessian), -HUGE_VAL);
+    EXPECT_EQ(gradient, std::vector<double>(d.Parameters(), 0.0));
+    EXPECT_EQ(hessian, std::vector<double>(d.Parameters() * d.Parameters(), 0.0));
 }
 
 // More units than one slice of the kernel: the same bits with one thread or two.
@@ -176,19 +215,19 @@ TEST_F(McUnitLikelihood, SameBitsWithOneOrTwoThreads) {
     std::vector<double> params(d.Parameters(), 0.1);
     params[d.columns] = -1.0;
     params[d.columns + 1] = -0.4;
-    double l[2];
+    double l[2], alone[2];
     std::vector<double> gradient[2], hessian[2];
     for (int threads : {1, 2}) {
         models::detail::SetKernelThreads(threads);
-        std::vector<double> eta;
-        ComputeEta(d, params, eta);
-        l[threads - 1] = LogLikelihood(d, kNormal, eta, params);
-        EXPECT_TRUE(
-            Derivatives(d, kNormal, eta, params, gradient[threads - 1], hessian[threads - 1]));
+        l[threads - 1] =
+            Evaluate(d, kNormal, params, &gradient[threads - 1], &hessian[threads - 1]);
+        alone[threads - 1] = Evaluate(d, kNormal, params);
     }
     models::detail::SetKernelThreads(0);
     EXPECT_TRUE(std::isfinite(l[0]));
     EXPECT_EQ(std::memcmp(&l[0], &l[1], sizeof(double)), 0);
+    // The log-likelihood of a pass without derivatives is the same bits as with them.
+    EXPECT_EQ(std::memcmp(l, alone, sizeof l), 0);
     EXPECT_EQ(
         std::memcmp(gradient[0].data(), gradient[1].data(), gradient[0].size() * sizeof(double)),
         0);
@@ -327,6 +366,53 @@ TEST_F(McUnitFit, ResponseChecksInOrder) {
     EXPECT_EQ(error("Y4 = 1 + DOSE"), "Empty response category - collapse and try again");
     EXPECT_EQ(error("Y = 1 + DOSE"), "");
     EXPECT_EQ(error("DOSE = 1"), "DOSE is not a factor");
+}
+
+// A fit over more units than one slice of the kernel: the same estimates, standard deviations
+// and -2 log likelihood, to the bit, with one thread or two.
+TEST_F(McUnitFit, SameFitWithOneOrTwoThreads) {
+    constexpr int32_t n = 70001;
+    data::DeclareFactor("R", n, 4);
+    data::DeclareVariate("X", n);
+    for (int32_t u = 1; u <= n; ++u) {
+        double x = static_cast<double>(u % 997) / 300 - 1.6;
+        data::AssignValue("X", u, static_cast<float>(x));
+        // Categories that follow X loosely.
+        data::AssignLevel("R", u, 1 + static_cast<int>(x + 2.0 + (u % 7) / 3.5) % 4);
+    }
+    std::vector<double> results[2];
+    for (int threads : {1, 2}) {
+        models::detail::SetKernelThreads(threads);
+        Fit("R = 1 + X", kLogistic);
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        for (int k = 1; k <= models::NumberOfParameters(); ++k) {
+            results[threads - 1].push_back(models::Parameter(k));
+            results[threads - 1].push_back(models::ParameterSD(k));
+        }
+        results[threads - 1].push_back(models::Deviance());
+    }
+    models::detail::SetKernelThreads(0);
+    ASSERT_EQ(results[0].size(), 9u);
+    EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), 9 * sizeof(double)), 0);
+}
+
+// Counts that are not whole are written with two decimals, the fitted counts with three.
+TEST_F(McUnitFit, TableWritesFractionalCountsWithTwoDecimals) {
+    data::AssignValue("N1", 1, 17.5f);
+    Output();
+    Fit("N1 N2 N3 = 1 + DOSE", kLogistic);
+    ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+    std::string out = Output();
+    size_t line = out.find("\n     1 17.50 ");
+    ASSERT_NE(line, std::string::npos) << out;
+    std::string unit1 = out.substr(line + 1, out.find('\n', line + 1) - line - 1);
+    // The unit, then the count and fitted count of each category, right-aligned in 6 and 7.
+    ASSERT_EQ(unit1.size(), 6u + 3 * 13) << unit1;
+    for (int j = 0; j < 3; ++j) {
+        std::string fitted = unit1.substr(6 + 13 * j + 6, 7);
+        EXPECT_EQ(fitted[0], ' ') << unit1;
+        EXPECT_EQ(fitted[3], '.') << unit1;
+    }
 }
 
 }  // namespace korw::special::test
