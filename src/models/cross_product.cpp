@@ -320,7 +320,7 @@ void PassAt(const Design& design, const UnitList& units, const std::vector<doubl
         SliceWork work(design, m != nullptr ? scores : 0);
         std::vector<double> eta(kBlockUnits);
         if (m != nullptr) partial[slice].assign(m->size(), 0.0);
-        double* sliceSums = &bySlice[static_cast<size_t>(slice) * sums];
+        double* sliceSums = bySlice.data() + static_cast<size_t>(slice) * sums;
         size_t end = SliceStart(slice + 1, slices, units.count);
         for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
              begin += kBlockUnits) {

@@ -139,7 +139,7 @@ class MachineMode(unittest.TestCase):
     def test_sigint_stops_a_fit_and_keeps_the_last_one(self):
         self.m.close()
         # Every poll of a long loop sleeps, so that the fit is still running when SIGINT comes.
-        env = dict(os.environ, KORW_TEST_POLL_SLEEP="200")
+        env = dict(os.environ, KORW_TEST_POLL_SLEEP="400")
         self.m = Machine(self.dir, self.out, env)
         self.m.ask("command VARIATE x 20\n")
         self.m.ask("command x=#\n")
