@@ -73,16 +73,42 @@ struct SparseDesign {
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta);
 
+// The relative risks at one linear predictor and the sums over the risk set of each death
+// time, kept between the log-likelihood and the derivatives at the same estimates.
+struct RiskSets {
+    std::vector<double> r;     // exp(eta - top of the unit's stratum), fit order
+    std::vector<double> top;   // largest eta per stratum
+    std::vector<double> sums;  // sum of r over each death time's risk set, plan order
+};
+void EvaluateRiskSets(const Units& units, const RiskSetPlan& plan, const std::vector<double>& eta,
+                      RiskSets& risks);
+
 // Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta.
+double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& eta,
+                            const RiskSets& risks);
 double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
                             const std::vector<double>& eta);
 
+// The design in the order the walk over the risk sets meets the units (plan.byExit), column
+// after column, every stratum's columns centred on their means over its units: the partial
+// likelihood does not change when one stratum's rows are shifted, and centred sums of
+// products lose fewer digits to cancellation.
+struct WalkDesign {
+    int columns = 0;
+    size_t units = 0;
+    std::vector<double> value;         // column k at k * units
+    std::vector<int32_t> walkAtEntry;  // walk position of each unit of plan.byEntry
+};
+WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x);
+
 // First derivatives and the full symmetric matrix of second derivatives (row-major p x p) of
-// the partial log-likelihood at eta.
+// the partial log-likelihood at the risk sets of eta.
 struct Derivatives {
     std::vector<double> first;
     std::vector<double> second;
 };
+void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkDesign& x,
+                        const RiskSets& risks, Derivatives& d);
 void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
                         const std::vector<double>& eta, Derivatives& d);
 
