@@ -1,6 +1,6 @@
-// FITCLOGIT Y = X1 + X2 + X3 + X4 / G on 2000 matched groups of 5 units (one or two cases in
-// each) against R's survival::clogit(method = "exact") of the same model on the same data,
-// timed in the same run, with the peak memory of both.
+// FITCLOGIT Y = X1 + X2 + X3 + X4 / G on 2000 and on 200000 matched groups of 5 units (one or
+// two cases in each) against R's survival::clogit(method = "exact") of the same model on the
+// same data, timed in the same run, with the peak memory of both.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -25,15 +25,16 @@
 namespace {
 
 namespace data = korw::data;
-constexpr int kGroups = 2000;
+constexpr int kCases[] = {2000, 200000};  // groups
 constexpr int kGroupSize = 5;
 constexpr int kVariates = 4;
 const char* const kDataFile = "/tmp/korw_clogit_bench.bin";
 const char* const kOutFile = "/tmp/korw_clogit_bench.out";
 
-// G, Y and X1..X4 over n units, written in single precision to kDataFile (column after
-// column) for R.
-void MakeData(int n) {
+// G, Y and X1..X4 over the units of `groups` groups, written in single precision to kDataFile
+// (column after column) for R.
+void MakeData(int groups) {
+    const int n = groups * kGroupSize;
     data::DeclareVariate("G Y", n);
     std::vector<float*> x;
     for (int k = 1; k <= kVariates; ++k) {
@@ -46,7 +47,7 @@ void MakeData(int n) {
     std::normal_distribution<float> normal;
     std::uniform_real_distribution<double> uniform;
     const double beta[kVariates] = {0.5, -0.3, 0.8, 0.1};
-    for (int group = 0; group < kGroups; ++group) {
+    for (int group = 0; group < groups; ++group) {
         int first = group * kGroupSize + 1;
         std::vector<double> w(kGroupSize);
         for (int i = 0; i < kGroupSize; ++i) {
@@ -102,25 +103,18 @@ long PeakKiB() {
     return usage.ru_maxrss;
 }
 
-}  // namespace
-
-int main() {
-    korw::models::InstallModelFitHooks();
-    data::Start("KORW JUN2009", kOutFile);
-    data::ContinueOnError = true;
-    data::NewOutFile(kOutFile);
-    const int n = kGroups * kGroupSize;
-    MakeData(n);
+// One case: the fit, the kernel on its design, and R on the same data.
+void RunCase(int groups) {
+    const int n = groups * kGroupSize;
+    MakeData(groups);
     korw::bench::TakeOutput(kOutFile);
     auto start = std::chrono::steady_clock::now();
     korw::special::FitConditionalLogitLinear("Y = X1 + X2 + X3 + X4 / G");
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
     std::string out = korw::bench::TakeOutput(kOutFile);
-    size_t at = out.find("Convergence after ");
-    int iterations = at == std::string::npos ? 0 : std::atoi(out.c_str() + at + 18);
-    std::printf("FITCLOGIT Y = X1 + X2 + X3 + X4 / G: %d groups of %d units\n", kGroups,
-                kGroupSize);
+    int iterations = korw::bench::IterationsIn(out);
+    std::printf("FITCLOGIT Y = X1 + X2 + X3 + X4 / G: %d groups of %d units\n", groups, kGroupSize);
     std::printf("  FITCLOGIT %.3f s, %d iterations, -2log(Likelihood) %.4f, peak memory %.1f MiB\n",
                 seconds.count(), iterations, korw::models::Deviance(), PeakKiB() / 1024.0);
     korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
@@ -135,6 +129,17 @@ int main() {
     } else {
         std::printf("  R with survival not available\n");
     }
+    data::Delete("G Y X1 X2 X3 X4");
+}
+
+}  // namespace
+
+int main() {
+    korw::models::InstallModelFitHooks();
+    data::Start("KORW JUN2009", kOutFile);
+    data::ContinueOnError = true;
+    data::NewOutFile(kOutFile);
+    for (int groups : kCases) RunCase(groups);
     data::Finish();
     if (std::getenv("KORW_KEEP")) return 0;
     std::remove(kDataFile);

@@ -6,15 +6,19 @@
 // estimates, and the calls are served from that pass until the estimates change; the
 // log-likelihood alone (step halving) is a cheaper pass of its own.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 #include "special/clogit.h"
@@ -43,6 +47,9 @@ constexpr double kResponseTolerance = 1.0E-7;
 // count, so that totals one off are refused however many persons there are.
 constexpr double kSumTolerance = 1.0E-6;
 constexpr double kMaxSumDifference = 0.5;
+
+// Groups between two looks at the stop flag: a few thousand units.
+constexpr size_t kGroupsPerPoll = 1024;
 
 constexpr const char* kOverflowMessage = "Numerical overflow - estimates on boundary ?";
 
@@ -222,11 +229,19 @@ double SecondDerivative(int i, int j) {
 void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& leftSide) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
-    const bool hold = models::HoldMatrix;
-    models::HoldMatrix = true;
-    models::FitUserDefined(formula, "", nUnits, {LogLikelihood, FirstDerivative, SecondDerivative});
-    models::HoldMatrix = hold;
-    Cache() = CachedLikelihood();
+    {
+        // Put back also when the user stops the fit.
+        struct Restore {
+            bool hold = models::HoldMatrix;
+            ~Restore() {
+                models::HoldMatrix = hold;
+                Cache() = CachedLikelihood();
+            }
+        } restore;
+        models::HoldMatrix = true;
+        models::FitUserDefined(formula, "", nUnits,
+                               {LogLikelihood, FirstDerivative, SecondDerivative});
+    }
     // Every user-defined fit has the same type, so the model and its left side tell
     // TESTMODELCHANGE whether two fits are comparable: another model's fit is not.
     if (data::ErrorFree) models::detail::Fit().current.response = leftSide;
@@ -314,7 +329,6 @@ struct ClogitData {
     std::vector<GroupRange> groups;
     SparseDesign design;
     std::vector<double> eta;
-    detail::Group scratch;
 };
 
 ClogitData& Clogit() {
@@ -345,6 +359,62 @@ void FillGroup(const ClogitData& d, const GroupRange& g, bool derivatives, detai
         for (size_t i = 0; i < n; ++i) DenseRow(d.design, g.begin + i, &group.x[i * d.design.p]);
 }
 
+// The groups a pass sums: the informative ones, less those with too many positive responses,
+// which stop the fit. Checked on the command's thread before the groups are shared out, so
+// that the messages come once and in group order.
+std::vector<int32_t> GroupsToSum(const ClogitData& d) {
+    std::vector<int32_t> summed;
+    for (size_t k = 0; k < d.groups.size(); ++k) {
+        const GroupRange& range = d.groups[k];
+        if (!Informative(range)) continue;
+        if (range.positives > kMaxPositives) {
+            Stop("Max number of positive responses in group exceeded.", false);
+            continue;
+        }
+        if (EtaBeyond(d.eta, range.begin, range.end, kClogitEtaLimit)) Stop(kOverflowMessage, true);
+        summed.push_back(static_cast<int32_t>(k));
+    }
+    return summed;
+}
+
+// The log-likelihood and, with `p` > 0, its derivatives summed over the groups, in the
+// kernel's fixed slices of groups shared out over its threads: sums[0] the log-likelihood,
+// then the gradient and the packed Hessian. Each slice sums in extended precision and hands
+// over doubles, added slice after slice, so the sums do not depend on the number of threads.
+// Only the command's thread asks whether to stop; the slices are then left at their next group
+// and the command is interrupted once the threads are joined.
+std::vector<double> SumGroups(const ClogitData& d, const std::vector<int32_t>& summed, int p) {
+    const bool derivatives = p > 0;
+    const int count = 1 + (derivatives ? p + static_cast<int>(Packed(p, 0)) : 0);
+    std::vector<double> sums(count, 0.0);
+    const std::thread::id command = std::this_thread::get_id();
+    std::atomic<bool> leave{false};
+    models::detail::SumsInSlices(
+        summed.size(), count,
+        [&](size_t begin, size_t end, double* part) {
+            const bool polling = std::this_thread::get_id() == command;
+            std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
+            long double sum = 0;
+            detail::Group group;
+            for (size_t k = begin; k < end && !leave; ++k) {
+                if (polling && (k - begin) % kGroupsPerPoll == 0 && data::StopWanted())
+                    leave = true;
+                FillGroup(d, d.groups[summed[k]], derivatives, group);
+                sum += detail::GroupLogLikelihood(group, derivatives ? &g : nullptr,
+                                                  derivatives ? &h : nullptr);
+            }
+            part[0] = static_cast<double>(sum);
+            for (int j = 0; j < p; ++j) part[1 + j] = static_cast<double>(g[j]);
+            for (size_t a = 0; a < h.size(); ++a) part[1 + p + a] = static_cast<double>(h[a]);
+        },
+        sums.data());
+    if (leave) {
+        data::Poll();
+        throw data::Interrupted{};
+    }
+    return sums;
+}
+
 double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient,
                   std::vector<double>* hessian) {
     ClogitData& d = Clogit();
@@ -361,29 +431,17 @@ double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient
     ComputeEta(d.design, beta, d.eta);
     const bool derivatives = gradient != nullptr;
     const int p = d.design.p;
-    std::vector<long double> g(derivatives ? p : 0, 0.0L), h(derivatives ? Packed(p, 0) : 0, 0.0L);
-    long double sum = 0;
-    for (const GroupRange& range : d.groups) {
-        if (!Informative(range)) continue;
-        if (range.positives > kMaxPositives) {
-            Stop("Max number of positive responses in group exceeded.", false);
-            continue;
-        }
-        if (EtaBeyond(d.eta, range.begin, range.end, kClogitEtaLimit)) Stop(kOverflowMessage, true);
-        FillGroup(d, range, derivatives, d.scratch);
-        sum += detail::GroupLogLikelihood(d.scratch, derivatives ? &g : nullptr,
-                                          derivatives ? &h : nullptr);
-    }
-    if (!std::isfinite(sum)) {
+    std::vector<double> sums = SumGroups(d, GroupsToSum(d), derivatives ? p : 0);
+    if (!std::isfinite(sums[0])) {
         Stop(kOverflowMessage, true);
-        return static_cast<double>(sum);
+        return sums[0];
     }
     if (derivatives) {
-        for (int j = 0; j < p; ++j) (*gradient)[j] = static_cast<double>(g[j]);
-        for (size_t a = 0; a < h.size(); ++a) (*hessian)[a] = static_cast<double>(h[a]);
+        std::copy(sums.begin() + 1, sums.begin() + 1 + p, gradient->begin());
+        std::copy(sums.begin() + 1 + p, sums.end(), hessian->begin());
         ZeroInvariantColumns(d.design, *gradient, *hessian);
     }
-    return AsResult(sum);
+    return AsResult(sums[0]);
 }
 
 struct ClogitSpecification {

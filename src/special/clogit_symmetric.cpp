@@ -9,6 +9,7 @@
 // of long double for every eta the fits allow.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "special/clogit.h"
@@ -38,6 +39,8 @@ struct GroupTables {
     int p = 0;
     size_t pairs = 0;
     std::vector<long double> gamma, first, second;
+    std::vector<long double> binomial, scaledRow;  // AddTrials' scratch
+    std::vector<double> x, xMean;                  // the group's centred design rows
     long double* First(int r) { return &first[static_cast<size_t>(r) * p]; }
     long double* Second(int r) { return &second[static_cast<size_t>(r) * pairs]; }
 };
@@ -45,32 +48,37 @@ struct GroupTables {
 // Multiplies the tables by (1 + w z)^t for a unit of t trials with (centred) design row x:
 // order r gains C(t, k) w^k times order r - k, for k = 1 .. t. Orders below `bottom` are not
 // needed for gamma_s any more and are left as they are; the order-r derivatives take the
-// derivative of w^k (k x w^k) into account.
+// derivative of w^k (k x w^k) into account:
+//   d_r += a (d_q + k x g_q),  H_r += a H_q + a k x d_q' + (a (d_q + k x g_q)) (k x)',
+// the last two terms written so that each element of H costs three products.
 void AddTrials(GroupTables& g, const double* x, long double w, double trials, int bottom, int top,
                bool derivatives) {
     const int kMax = static_cast<int>(std::min<double>(trials, top));
-    std::vector<long double> a(kMax + 1);  // C(t, k) w^k
+    std::vector<long double>& a = g.binomial;  // C(t, k) w^k
+    a.resize(kMax + 1);
     a[0] = 1;
     for (int k = 1; k <= kMax; ++k)
         a[k] = a[k - 1] * w * static_cast<long double>(trials - k + 1) / k;
     const int p = g.p;
+    std::vector<long double>& kx = g.scaledRow;
+    kx.resize(p);
     for (int r = top; r >= bottom; --r) {
         for (int k = 1; k <= std::min(kMax, r); ++k) {
             const int q = r - k;
             const long double ak = a[k], gq = g.gamma[q];
             g.gamma[r] += ak * gq;
             if (!derivatives) continue;
+            for (int i = 0; i < p; ++i) kx[i] = k * x[i];
             const long double* dq = g.First(q);
             const long double* hq = g.Second(q);
             long double* dr = g.First(r);
             long double* hr = g.Second(r);
             for (int i = 0; i < p; ++i) {
-                const long double kxi = k * x[i];
-                dr[i] += ak * (dq[i] + kxi * gq);
-                for (int j = 0; j <= i; ++j) {
-                    const size_t ij = Packed(i, j);
-                    hr[ij] += ak * (hq[ij] + kxi * dq[j] + k * x[j] * dq[i] + kxi * k * x[j] * gq);
-                }
+                const long double toD = ak * (dq[i] + kx[i] * gq), timesD = ak * kx[i];
+                dr[i] += toD;
+                const long double* hqi = hq + Packed(i, 0);
+                long double* hri = hr + Packed(i, 0);
+                for (int j = 0; j <= i; ++j) hri[j] += ak * hqi[j] + timesD * dq[j] + toD * kx[j];
             }
         }
     }
@@ -98,19 +106,21 @@ long double GroupLogLikelihood(const Group& group, std::vector<long double>* gra
     }
     const int orders = static_cast<int>(s);
     const long double centre = Mean(group.eta);
+    // Kept from group to group, so that a pass over many small groups allocates nothing.
+    thread_local GroupTables g;
     // The design rows centred on their means: the likelihood does not change when the same
     // vector is added to every row of a group, and the second derivatives, differences of
     // products, lose fewer digits.
-    std::vector<double> x;
-    std::vector<double> xMean(p, 0.0);
+    std::vector<double>& x = g.x;
+    std::vector<double>& xMean = g.xMean;
+    xMean.assign(p, 0.0);
     if (derivatives) {
-        x = group.x;
+        x.assign(group.x.begin(), group.x.begin() + static_cast<std::ptrdiff_t>(n * p));
         for (size_t i = 0; i < n; ++i)
             for (int j = 0; j < p; ++j) xMean[j] += x[i * p + j] / static_cast<double>(n);
         for (size_t i = 0; i < n; ++i)
             for (int j = 0; j < p; ++j) x[i * p + j] -= xMean[j];
     }
-    GroupTables g;
     g.p = p;
     g.pairs = Packed(p, 0);
     g.gamma.assign(orders + 1, 0.0L);
@@ -130,15 +140,16 @@ long double GroupLogLikelihood(const Group& group, std::vector<long double>* gra
         // Only orders r with (trials processed - r) <= (trials in group - s) reach gamma_s.
         const int top = static_cast<int>(std::min(processed, s));
         const int bottom = static_cast<int>(std::max(1.0, processed - (total - s)));
-        AddTrials(g, derivatives ? &x[i * p] : nullptr, std::exp(etaCentred), trials, bottom, top,
-                  derivatives);
+        AddTrials(g, derivatives ? x.data() + i * p : nullptr, std::exp(etaCentred), trials, bottom,
+                  top, derivatives);
     }
     const long double gammaS = g.gamma[orders];
     const long double value = linear - std::log(gammaS);
     if (!derivatives || !std::isfinite(value)) return value;
     const long double* d = g.First(orders);
     const long double* h = g.Second(orders);
-    std::vector<long double> expected(p);
+    g.binomial.resize(p);
+    long double* expected = g.binomial.data();
     for (int j = 0; j < p; ++j) expected[j] = d[j] / gammaS;
     for (int j = 0; j < p; ++j) {
         long double observed = 0;
