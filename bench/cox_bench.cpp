@@ -172,6 +172,7 @@ void LargeCase() {
     auto start = std::chrono::steady_clock::now();
     cox::RiskSetPlan plan = cox::PlanRiskSets(units);
     cox::WalkDesign walk = cox::OrderDesign(plan, x);
+    cox::SparseDesign walkRows = cox::OrderRows(plan, x);
     std::chrono::duration<double> setUp = std::chrono::steady_clock::now() - start;
     std::vector<double> beta(kVariates, 0.0);
     cox::RiskSets risks;
@@ -180,10 +181,10 @@ void LargeCase() {
     int iterations = 0;
     for (; iterations < 20; ++iterations) {
         auto begin = std::chrono::steady_clock::now();
-        std::vector<double> eta = cox::LinearPredictor(x, beta);
-        cox::EvaluateRiskSets(units, plan, eta, risks);
+        std::vector<double> eta = cox::LinearPredictor(walkRows, beta);
+        cox::EvaluateRiskSets(plan, eta, risks);
         double value = cox::PartialLogLikelihood(plan, eta, risks);
-        cox::PartialDerivatives(units, plan, walk, risks, d);
+        cox::PartialDerivatives(plan, walk, risks, d);
         std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - begin;
         iterationSeconds = std::min(iterationSeconds, seconds.count());
         bool converged = std::fabs(value - logLikelihood) < 1e-9 * std::fabs(value);

@@ -48,9 +48,10 @@ struct CompensatedSum {
     void Reset() { sum = carry = 0; }
 };
 
-// The relative risks exp(eta) with every stratum's eta shifted by its largest value, which is
-// stored in `top` per stratum. The partial likelihood and its derivatives do not change when one
-// stratum's eta is shifted, and the shift keeps exp from overflowing however large eta grows.
+// The relative risks exp(eta) (eta in walk order) with every stratum's eta shifted by its
+// largest value, which is stored in `top` per stratum. The partial likelihood and its
+// derivatives do not change when one stratum's eta is shifted, and the shift keeps exp from
+// overflowing however large eta grows.
 std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta,
                                  std::vector<double>& top) {
     std::vector<double> r(eta.size());
@@ -58,13 +59,43 @@ std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<doub
     for (size_t s = 0; s < plan.strata.size(); ++s) {
         const RiskSetPlan::Stratum& stratum = plan.strata[s];
         for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
-            top[s] = std::max(top[s], eta[plan.byExit[k]]);
-        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k) {
-            int32_t i = plan.byExit[k];
-            r[i] = std::exp(eta[i] - top[s]);
-        }
+            top[s] = std::max(top[s], eta[k]);
+        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
+            r[k] = std::exp(eta[k] - top[s]);
     }
     return r;
+}
+
+// The risk-set sums of r in walk order: one stratum's death times from the latest on, the units
+// joining at their exit times and, with left truncation, leaving at their entry times.
+std::vector<double> WalkRiskSetSums(const RiskSetPlan& plan, const std::vector<double>& r,
+                                    bool leftTruncated) {
+    std::vector<double> sums(plan.times.size());
+    CompensatedSum sum;
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        sum.Reset();
+        int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
+        for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+            const double time = plan.times[t].time;
+            for (; a < s.unitsEnd && plan.exitAt[a] >= time; ++a, ++atRisk) {
+                data::PollAt(a + 1);
+                sum.Add(r[a]);
+            }
+            if (leftTruncated) {
+                for (; b < s.unitsEnd && plan.entryAt[b] >= time; ++b, --atRisk)
+                    sum.Add(-r[plan.walkOfEntry[b]]);
+                if (atRisk == 0) sum.Reset();
+            }
+            sums[t] = sum.Value();
+        }
+    }
+    return sums;
+}
+
+std::vector<double> InWalkOrder(const RiskSetPlan& plan, const std::vector<double>& values) {
+    std::vector<double> ordered(values.size());
+    for (size_t k = 0; k < values.size(); ++k) ordered[k] = values[plan.byExit[k]];
+    return ordered;
 }
 
 // Walks one stratum's death times from the latest on; before each, the units whose exit time
@@ -123,26 +154,26 @@ RiskSetPlan PlanRiskSets(const Units& units) {
         s.unitsEnd = k;
         plan.strata.push_back(s);
     }
+    std::vector<int32_t> walkOf(n);
+    plan.exitAt.resize(n);
+    plan.deathAt.resize(n);
+    for (int32_t k = 0; k < n; ++k) {
+        int32_t i = plan.byExit[k];
+        walkOf[i] = k;
+        plan.exitAt[k] = units.exit[i];
+        plan.deathAt[k] = units.death[i];
+    }
+    for (int32_t i : plan.deaths) plan.walkOfDeath.push_back(walkOf[i]);
+    for (int32_t i : plan.byEntry) {
+        plan.entryAt.push_back(units.entry[i]);
+        plan.walkOfEntry.push_back(walkOf[i]);
+    }
     return plan;
 }
 
 std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
                                 const std::vector<double>& r) {
-    std::vector<double> sums(plan.times.size());
-    CompensatedSum sum;
-    long walked = 0;
-    for (const RiskSetPlan::Stratum& s : plan.strata) {
-        sum.Reset();
-        WalkStratum(
-            units, plan, s,
-            [&](int32_t i) {
-                data::PollAt(++walked);
-                sum.Add(r[i]);
-            },
-            [&](int32_t i) { sum.Add(-r[i]); }, [&] { sum.Reset(); },
-            [&](int32_t t) { sums[t] = sum.Value(); });
-    }
-    return sums;
+    return WalkRiskSetSums(plan, InWalkOrder(plan, r), units.leftTruncated);
 }
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta) {
@@ -154,16 +185,32 @@ std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<dou
     return eta;
 }
 
-void EvaluateRiskSets(const Units& units, const RiskSetPlan& plan, const std::vector<double>& eta,
-                      RiskSets& risks) {
-    risks.r = ShiftedRisks(plan, eta, risks.top);
-    risks.sums = RiskSetSums(units, plan, risks.r);
+SparseDesign OrderRows(const RiskSetPlan& plan, const SparseDesign& x) {
+    SparseDesign ordered;
+    ordered.columns = x.columns;
+    ordered.start.reserve(x.start.size());
+    ordered.column.reserve(x.column.size());
+    ordered.value.reserve(x.value.size());
+    for (int32_t i : plan.byExit) {
+        for (int32_t a = x.start[i]; a < x.start[i + 1]; ++a) {
+            ordered.column.push_back(x.column[a]);
+            ordered.value.push_back(x.value[a]);
+        }
+        ordered.start.push_back(static_cast<int32_t>(ordered.column.size()));
+    }
+    return ordered;
 }
 
-double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& eta,
+void EvaluateRiskSets(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
+                      RiskSets& risks) {
+    risks.r = ShiftedRisks(plan, etaInWalkOrder, risks.top);
+    risks.sums = WalkRiskSetSums(plan, risks.r, !plan.byEntry.empty());
+}
+
+double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
                             const RiskSets& risks) {
     double sum = 0;
-    for (int32_t i : plan.deaths) sum += eta[i];
+    for (int32_t k : plan.walkOfDeath) sum += etaInWalkOrder[k];
     for (size_t s = 0; s < plan.strata.size(); ++s) {
         for (int32_t t = plan.strata[s].timesBegin; t < plan.strata[s].timesEnd; ++t)
             sum -= plan.times[t].deaths * (std::log(risks.sums[t]) + risks.top[s]);
@@ -171,11 +218,11 @@ double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& 
     return sum;
 }
 
-double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
-                            const std::vector<double>& eta) {
+double PartialLogLikelihood(const Units&, const RiskSetPlan& plan, const std::vector<double>& eta) {
+    std::vector<double> ordered = InWalkOrder(plan, eta);
     RiskSets risks;
-    EvaluateRiskSets(units, plan, eta, risks);
-    return PartialLogLikelihood(plan, eta, risks);
+    EvaluateRiskSets(plan, ordered, risks);
+    return PartialLogLikelihood(plan, ordered, risks);
 }
 
 WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x) {
@@ -199,12 +246,6 @@ WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x) {
             mean /= units;
             for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) column[k] -= mean;
         }
-    }
-    if (!plan.byEntry.empty()) {
-        std::vector<int32_t> walkAt(n);
-        for (size_t k = 0; k < n; ++k) walkAt[plan.byExit[k]] = static_cast<int32_t>(k);
-        w.walkAtEntry.resize(n);
-        for (size_t b = 0; b < n; ++b) w.walkAtEntry[b] = walkAt[plan.byEntry[b]];
     }
     return w;
 }
@@ -297,15 +338,16 @@ struct CumulativeSums {
 // two cumulative sums of the stratum. So the second derivatives are two weighted sums of
 // products, one over the units and one over the death times, and the walk over the risk sets
 // carries only S1.
-void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkDesign& x,
-                        const RiskSets& risks, Derivatives& d) {
+void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const RiskSets& risks,
+                        Derivatives& d) {
     const int p = x.columns;
     const size_t n = x.units, times = plan.times.size();
     const int32_t none = static_cast<int32_t>(times);  // past the last time: c adds nothing
-    std::vector<double> r(n), s1Columns(times * p), timeWeight(times);
+    const std::vector<double>& r = risks.r;
+    const bool leftTruncated = !plan.byEntry.empty();
+    std::vector<double> s1Columns(times * p), timeWeight(times);
     std::vector<double> w(n), v(n);  // per unit: r c and delta - r c
     std::vector<int32_t> joinedAt(n, none), leftAt(n, none);
-    for (size_t k = 0; k < n; ++k) r[k] = risks.r[plan.byExit[k]];
     std::vector<double> s1(p, 0.0);
     long walked = 0;
     auto add = [&](int32_t k, double factor) {
@@ -320,13 +362,13 @@ void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkD
         int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
         for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
             const double time = plan.times[t].time;
-            for (; a < s.unitsEnd && units.exit[plan.byExit[a]] >= time; ++a, ++atRisk) {
+            for (; a < s.unitsEnd && plan.exitAt[a] >= time; ++a, ++atRisk) {
                 joinedAt[a] = t;
                 add(a, r[a]);
             }
-            if (units.leftTruncated) {
-                for (; b < s.unitsEnd && units.entry[plan.byEntry[b]] >= time; ++b, --atRisk) {
-                    int32_t k = x.walkAtEntry[b];
+            if (leftTruncated) {
+                for (; b < s.unitsEnd && plan.entryAt[b] >= time; ++b, --atRisk) {
+                    int32_t k = plan.walkOfEntry[b];
                     leftAt[k] = t;
                     add(k, -r[k]);
                 }
@@ -351,7 +393,7 @@ void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkD
                            ? 0.0
                            : h.Between(joinedAt[k], leftAt[k] == none ? s.timesEnd : leftAt[k]);
             w[k] = r[k] * c;
-            v[k] = units.death[plan.byExit[k]] - w[k];
+            v[k] = plan.deathAt[k] - w[k];
         }
     }
     std::vector<double> unitSums, timeSums;
@@ -371,8 +413,9 @@ void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkD
 void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
                         const std::vector<double>& eta, Derivatives& d) {
     RiskSets risks;
-    EvaluateRiskSets(units, plan, eta, risks);
-    PartialDerivatives(units, plan, OrderDesign(plan, x), risks, d);
+    EvaluateRiskSets(plan, InWalkOrder(plan, eta), risks);
+    (void)units;
+    PartialDerivatives(plan, OrderDesign(plan, x), risks, d);
 }
 
 void IntegratedIntensity(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
@@ -496,11 +539,12 @@ struct CoxFit {
     int parameters = 0;
     bool designBuilt = false;
     SparseDesign design;
+    SparseDesign walkRows;  // the design's rows in walk order, for the linear predictor
     WalkDesign walk;
     std::vector<uint8_t> varies;  // per column: not one value throughout each stratum
     // The linear predictor and risk sets of the last parameter vector, shared by the
     // log-likelihood and the derivatives at it.
-    std::vector<double> riskKey, eta;
+    std::vector<double> riskKey, eta;  // eta in walk order
     bool haveRisks = false;
     RiskSets risks;
     std::vector<double> derivativeKey;
@@ -695,6 +739,7 @@ void BuildDesign(CoxFit& fit) {
         seen[stratum] = 1;
         x.start.push_back(static_cast<int32_t>(x.column.size()));
     }
+    fit.walkRows = OrderRows(fit.plan, x);
     fit.walk = OrderDesign(fit.plan, x);
     fit.designBuilt = true;
 }
@@ -702,8 +747,8 @@ void BuildDesign(CoxFit& fit) {
 const RiskSets& RisksAt(CoxFit& fit, std::vector<double>& beta) {
     if (!fit.haveRisks || beta != fit.riskKey) {
         fit.haveRisks = false;
-        fit.eta = LinearPredictor(fit.design, beta);
-        EvaluateRiskSets(fit.units, fit.plan, fit.eta, fit.risks);
+        fit.eta = LinearPredictor(fit.walkRows, beta);
+        EvaluateRiskSets(fit.plan, fit.eta, fit.risks);
         fit.riskKey = std::move(beta);
         fit.haveRisks = true;
     }
@@ -742,7 +787,7 @@ const Derivatives& CoxDerivatives() {
     if (!fit.haveDerivatives || beta != fit.derivativeKey) {
         fit.haveDerivatives = false;
         fit.derivativeKey = beta;
-        PartialDerivatives(fit.units, fit.plan, fit.walk, RisksAt(fit, beta), fit.derivatives);
+        PartialDerivatives(fit.plan, fit.walk, RisksAt(fit, beta), fit.derivatives);
         fit.haveDerivatives = true;
     }
     return fit.derivatives;

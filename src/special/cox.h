@@ -49,6 +49,12 @@ struct RiskSetPlan {
     std::vector<int32_t> byEntry;
     std::vector<DeathTime> times;
     std::vector<int32_t> deaths;  // dying units grouped by death time
+    // The walks over the risk sets read the units in byExit order (walk positions): each unit's
+    // exit time and death flag at its walk position, and for the units of byEntry their entry
+    // times and walk positions, so that a walk reads its arrays from start to end.
+    std::vector<double> exitAt, entryAt;
+    std::vector<uint8_t> deathAt;
+    std::vector<int32_t> walkOfEntry, walkOfDeath;
     // Each stratum's range: [timesBegin, timesEnd) of times, [unitsBegin, unitsEnd) of byExit
     // and byEntry (both hold the stratum's units in one block).
     struct Stratum {
@@ -59,7 +65,8 @@ struct RiskSetPlan {
 
 RiskSetPlan PlanRiskSets(const Units& units);
 
-// The sum of the relative risks r over the risk set of each death time, in plan order.
+// The sum of the relative risks r (fit order) over the risk set of each death time, in plan
+// order.
 std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
                                 const std::vector<double>& r);
 
@@ -73,18 +80,22 @@ struct SparseDesign {
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta);
 
-// The relative risks at one linear predictor and the sums over the risk set of each death
-// time, kept between the log-likelihood and the derivatives at the same estimates.
+// The design rows in walk order (plan.byExit), for the linear predictor in walk order.
+SparseDesign OrderRows(const RiskSetPlan& plan, const SparseDesign& x);
+
+// The relative risks at one linear predictor (in walk order) and the sums over the risk set of
+// each death time, kept between the log-likelihood and the derivatives at the same estimates.
 struct RiskSets {
-    std::vector<double> r;     // exp(eta - top of the unit's stratum), fit order
+    std::vector<double> r;     // exp(eta - top of the unit's stratum), walk order
     std::vector<double> top;   // largest eta per stratum
     std::vector<double> sums;  // sum of r over each death time's risk set, plan order
 };
-void EvaluateRiskSets(const Units& units, const RiskSetPlan& plan, const std::vector<double>& eta,
+void EvaluateRiskSets(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
                       RiskSets& risks);
 
-// Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta.
-double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& eta,
+// Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta, in walk
+// order with its risk sets, or in fit order.
+double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
                             const RiskSets& risks);
 double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
                             const std::vector<double>& eta);
@@ -96,19 +107,18 @@ double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
 struct WalkDesign {
     int columns = 0;
     size_t units = 0;
-    std::vector<double> value;         // column k at k * units
-    std::vector<int32_t> walkAtEntry;  // walk position of each unit of plan.byEntry
+    std::vector<double> value;  // column k at k * units
 };
 WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x);
 
 // First derivatives and the full symmetric matrix of second derivatives (row-major p x p) of
-// the partial log-likelihood at the risk sets of eta.
+// the partial log-likelihood at the risk sets of eta (fit order in the second form).
 struct Derivatives {
     std::vector<double> first;
     std::vector<double> second;
 };
-void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const WalkDesign& x,
-                        const RiskSets& risks, Derivatives& d);
+void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const RiskSets& risks,
+                        Derivatives& d);
 void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
                         const std::vector<double>& eta, Derivatives& d);
 
