@@ -329,6 +329,15 @@ struct ClogitData {
     std::vector<GroupRange> groups;
     SparseDesign design;
     std::vector<double> eta;
+    // Kept for the whole fit: the design rows of the informative groups, dense (p values per
+    // unit) and centred on each group's means.
+    std::vector<double> centredX;
+    // Kept from a pass to the next at the same estimates (the engine asks for the log-likelihood
+    // at new estimates and then for the derivatives there): e^(eta - the group's mean eta) per
+    // unit and the sum of positives times the centred eta per group.
+    std::vector<double> weightsAt;
+    bool haveWeights = false;
+    std::vector<long double> w, linear;
 };
 
 ClogitData& Clogit() {
@@ -348,15 +357,16 @@ bool EtaBeyond(const std::vector<double>& eta, size_t begin, size_t end, double 
     return false;
 }
 
-void FillGroup(const ClogitData& d, const GroupRange& g, bool derivatives, detail::Group& group) {
-    const size_t n = g.end - g.begin;
-    group.p = d.design.p;
-    group.eta.assign(d.eta.begin() + g.begin, d.eta.begin() + g.end);
-    group.trials.assign(d.trials.begin() + g.begin, d.trials.begin() + g.end);
-    group.positives.assign(d.positives.begin() + g.begin, d.positives.begin() + g.end);
-    group.x.resize(derivatives ? n * d.design.p : 0);
-    if (derivatives)
-        for (size_t i = 0; i < n; ++i) DenseRow(d.design, g.begin + i, &group.x[i * d.design.p]);
+// The dense design rows of the informative groups, centred per group, once per fit.
+void CentreDesign(ClogitData& d) {
+    const int p = d.design.p;
+    d.centredX.assign(d.units.size() * p, 0.0);
+    for (const GroupRange& range : d.groups) {
+        if (!Informative(range)) continue;
+        double* x = &d.centredX[range.begin * p];
+        for (size_t i = range.begin; i < range.end; ++i) DenseRow(d.design, i, &d.centredX[i * p]);
+        detail::CentreRows(range.end - range.begin, p, x);
+    }
 }
 
 // The groups a pass sums: the informative ones, less those with too many positive responses,
@@ -383,7 +393,8 @@ std::vector<int32_t> GroupsToSum(const ClogitData& d) {
 // over doubles, added slice after slice, so the sums do not depend on the number of threads.
 // Only the command's thread asks whether to stop; the slices are then left at their next group
 // and the command is interrupted once the threads are joined.
-std::vector<double> SumGroups(const ClogitData& d, const std::vector<int32_t>& summed, int p) {
+std::vector<double> SumGroups(ClogitData& d, const std::vector<int32_t>& summed, int p,
+                              bool weightsKnown) {
     const bool derivatives = p > 0;
     const int count = 1 + (derivatives ? p + static_cast<int>(Packed(p, 0)) : 0);
     std::vector<double> sums(count, 0.0);
@@ -395,13 +406,20 @@ std::vector<double> SumGroups(const ClogitData& d, const std::vector<int32_t>& s
             const bool polling = std::this_thread::get_id() == command;
             std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
             long double sum = 0;
-            detail::Group group;
             for (size_t k = begin; k < end && !leave; ++k) {
                 if (polling && (k - begin) % kGroupsPerPoll == 0 && data::StopWanted())
                     leave = true;
-                FillGroup(d, d.groups[summed[k]], derivatives, group);
-                sum += detail::GroupLogLikelihood(group, derivatives ? &g : nullptr,
-                                                  derivatives ? &h : nullptr);
+                const size_t group = summed[k];
+                const GroupRange& range = d.groups[group];
+                const size_t n = range.end - range.begin;
+                long double* w = &d.w[range.begin];
+                if (!weightsKnown)
+                    d.linear[group] =
+                        detail::GroupWeights(n, &d.eta[range.begin], &d.positives[range.begin], w);
+                sum += detail::GroupTerms(
+                    n, p, &d.trials[range.begin], &d.positives[range.begin], w, d.linear[group],
+                    derivatives ? &d.centredX[range.begin * p] : nullptr,
+                    derivatives ? g.data() : nullptr, derivatives ? h.data() : nullptr);
             }
             part[0] = static_cast<double>(sum);
             for (int j = 0; j < p; ++j) part[1 + j] = static_cast<double>(g[j]);
@@ -427,11 +445,18 @@ double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient
         for (const GroupRange& range : d.groups)
             if (Informative(range)) groups.emplace_back(range.begin, range.end);
         FindVaryingColumns(d.design, groups);
+        CentreDesign(d);
+        d.w.assign(d.units.size(), 0.0L);
+        d.linear.assign(d.groups.size(), 0.0L);
     }
-    ComputeEta(d.design, beta, d.eta);
+    const bool weightsKnown = d.haveWeights && d.weightsAt == beta;
+    if (!weightsKnown) ComputeEta(d.design, beta, d.eta);
     const bool derivatives = gradient != nullptr;
     const int p = d.design.p;
-    std::vector<double> sums = SumGroups(d, GroupsToSum(d), derivatives ? p : 0);
+    d.haveWeights = false;
+    std::vector<double> sums = SumGroups(d, GroupsToSum(d), derivatives ? p : 0, weightsKnown);
+    d.weightsAt = beta;
+    d.haveWeights = true;
     if (!std::isfinite(sums[0])) {
         Stop(kOverflowMessage, true);
         return sums[0];

@@ -40,7 +40,6 @@ struct GroupTables {
     size_t pairs = 0;
     std::vector<long double> gamma, first, second;
     std::vector<long double> binomial, scaledRow;  // AddTrials' scratch
-    std::vector<double> x, xMean;                  // the group's centred design rows
     long double* First(int r) { return &first[static_cast<size_t>(r) * p]; }
     long double* Second(int r) { return &second[static_cast<size_t>(r) * pairs]; }
 };
@@ -94,33 +93,43 @@ std::vector<long double> ElementarySymmetric(const std::vector<double>& eta) {
     return gamma;
 }
 
-long double GroupLogLikelihood(const Group& group, std::vector<long double>* gradient,
-                               std::vector<long double>* hessian) {
-    const size_t n = group.eta.size();
+long double GroupWeights(size_t n, const double* eta, const double* positives, long double* w) {
+    long double centre = 0;
+    for (size_t i = 0; i < n; ++i) centre += eta[i];
+    if (n > 0) centre /= static_cast<long double>(n);
+    long double linear = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const long double etaCentred = eta[i] - centre;
+        linear += positives[i] * etaCentred;
+        w[i] = std::exp(etaCentred);
+    }
+    return linear;
+}
+
+// The design rows centred on their means: the likelihood does not change when the same vector
+// is added to every row of a group, and the second derivatives, differences of products, lose
+// fewer digits.
+void CentreRows(size_t n, int p, double* x) {
+    std::vector<double> mean(p, 0.0);
+    for (size_t i = 0; i < n; ++i)
+        for (int j = 0; j < p; ++j) mean[j] += x[i * p + j] / static_cast<double>(n);
+    for (size_t i = 0; i < n; ++i)
+        for (int j = 0; j < p; ++j) x[i * p + j] -= mean[j];
+}
+
+long double GroupTerms(size_t n, int p, const double* trials, const double* positives,
+                       const long double* w, long double linear, const double* x,
+                       long double* gradient, long double* hessian) {
     const bool derivatives = gradient != nullptr && hessian != nullptr;
-    const int p = derivatives ? group.p : 0;
+    if (!derivatives) p = 0;
     double s = 0, total = 0;
     for (size_t i = 0; i < n; ++i) {
-        s += group.positives[i];
-        total += group.trials[i];
+        s += positives[i];
+        total += trials[i];
     }
     const int orders = static_cast<int>(s);
-    const long double centre = Mean(group.eta);
     // Kept from group to group, so that a pass over many small groups allocates nothing.
     thread_local GroupTables g;
-    // The design rows centred on their means: the likelihood does not change when the same
-    // vector is added to every row of a group, and the second derivatives, differences of
-    // products, lose fewer digits.
-    std::vector<double>& x = g.x;
-    std::vector<double>& xMean = g.xMean;
-    xMean.assign(p, 0.0);
-    if (derivatives) {
-        x.assign(group.x.begin(), group.x.begin() + static_cast<std::ptrdiff_t>(n * p));
-        for (size_t i = 0; i < n; ++i)
-            for (int j = 0; j < p; ++j) xMean[j] += x[i * p + j] / static_cast<double>(n);
-        for (size_t i = 0; i < n; ++i)
-            for (int j = 0; j < p; ++j) x[i * p + j] -= xMean[j];
-    }
     g.p = p;
     g.pairs = Packed(p, 0);
     g.gamma.assign(orders + 1, 0.0L);
@@ -129,19 +138,14 @@ long double GroupLogLikelihood(const Group& group, std::vector<long double>* gra
         g.first.assign(static_cast<size_t>(orders + 1) * p, 0.0L);
         g.second.assign(static_cast<size_t>(orders + 1) * g.pairs, 0.0L);
     }
-    long double linear = 0;
     double processed = 0;
     for (size_t i = 0; i < n; ++i) {
-        const double trials = group.trials[i];
-        if (trials < 1) continue;
-        const long double etaCentred = group.eta[i] - centre;
-        linear += group.positives[i] * etaCentred;
-        processed += trials;
+        if (trials[i] < 1) continue;
+        processed += trials[i];
         // Only orders r with (trials processed - r) <= (trials in group - s) reach gamma_s.
         const int top = static_cast<int>(std::min(processed, s));
         const int bottom = static_cast<int>(std::max(1.0, processed - (total - s)));
-        AddTrials(g, derivatives ? x.data() + i * p : nullptr, std::exp(etaCentred), trials, bottom,
-                  top, derivatives);
+        AddTrials(g, derivatives ? x + i * p : nullptr, w[i], trials[i], bottom, top, derivatives);
     }
     const long double gammaS = g.gamma[orders];
     const long double value = linear - std::log(gammaS);
@@ -153,12 +157,28 @@ long double GroupLogLikelihood(const Group& group, std::vector<long double>* gra
     for (int j = 0; j < p; ++j) expected[j] = d[j] / gammaS;
     for (int j = 0; j < p; ++j) {
         long double observed = 0;
-        for (size_t i = 0; i < n; ++i) observed += group.positives[i] * x[i * p + j];
-        (*gradient)[j] += observed - expected[j];
+        for (size_t i = 0; i < n; ++i) observed += positives[i] * x[i * p + j];
+        gradient[j] += observed - expected[j];
         for (int l = 0; l <= j; ++l)
-            (*hessian)[Packed(j, l)] -= h[Packed(j, l)] / gammaS - expected[j] * expected[l];
+            hessian[Packed(j, l)] -= h[Packed(j, l)] / gammaS - expected[j] * expected[l];
     }
     return value;
+}
+
+long double GroupLogLikelihood(const Group& group, std::vector<long double>* gradient,
+                               std::vector<long double>* hessian) {
+    const size_t n = group.eta.size();
+    const bool derivatives = gradient != nullptr && hessian != nullptr;
+    std::vector<long double> w(n);
+    const long double linear = GroupWeights(n, group.eta.data(), group.positives.data(), w.data());
+    std::vector<double> x;
+    if (derivatives) {
+        x.assign(group.x.begin(), group.x.begin() + static_cast<std::ptrdiff_t>(n * group.p));
+        CentreRows(n, group.p, x.data());
+    }
+    return GroupTerms(n, derivatives ? group.p : 0, group.trials.data(), group.positives.data(),
+                      w.data(), linear, x.data(), derivatives ? gradient->data() : nullptr,
+                      derivatives ? hessian->data() : nullptr);
 }
 
 namespace {
