@@ -172,16 +172,16 @@ void LargeCase() {
     auto start = std::chrono::steady_clock::now();
     cox::RiskSetPlan plan = cox::PlanRiskSets(units);
     cox::WalkDesign walk = cox::OrderDesign(plan, x);
-    cox::SparseDesign walkRows = cox::OrderRows(plan, x);
     std::chrono::duration<double> setUp = std::chrono::steady_clock::now() - start;
     std::vector<double> beta(kVariates, 0.0);
     cox::RiskSets risks;
     cox::Derivatives d;
+    std::vector<double> eta;
     double logLikelihood = -HUGE_VAL, iterationSeconds = HUGE_VAL;
     int iterations = 0;
     for (; iterations < 20; ++iterations) {
         auto begin = std::chrono::steady_clock::now();
-        std::vector<double> eta = cox::LinearPredictor(walkRows, beta);
+        cox::WalkPredictor(walk, beta, eta);
         cox::EvaluateRiskSets(plan, eta, risks);
         double value = cox::PartialLogLikelihood(plan, eta, risks);
         cox::PartialDerivatives(plan, walk, risks, d);

@@ -52,9 +52,9 @@ struct CompensatedSum {
 // largest value, which is stored in `top` per stratum. The partial likelihood and its
 // derivatives do not change when one stratum's eta is shifted, and the shift keeps exp from
 // overflowing however large eta grows.
-std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta,
-                                 std::vector<double>& top) {
-    std::vector<double> r(eta.size());
+void ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta, std::vector<double>& r,
+                  std::vector<double>& top) {
+    r.resize(eta.size());
     top.assign(plan.strata.size(), -HUGE_VAL);
     for (size_t s = 0; s < plan.strata.size(); ++s) {
         const RiskSetPlan::Stratum& stratum = plan.strata[s];
@@ -63,7 +63,6 @@ std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<doub
         for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
             r[k] = std::exp(eta[k] - top[s]);
     }
-    return r;
 }
 
 // The risk-set sums of r in walk order: one stratum's death times from the latest on, the units
@@ -168,6 +167,22 @@ RiskSetPlan PlanRiskSets(const Units& units) {
         plan.entryAt.push_back(units.entry[i]);
         plan.walkOfEntry.push_back(walkOf[i]);
     }
+    const int32_t none = static_cast<int32_t>(plan.times.size());
+    plan.joinTime.assign(n, none);
+    plan.leaveTime.assign(n, none);
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        int32_t a = s.unitsBegin, b = s.unitsBegin;
+        for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+            for (; a < s.unitsEnd && plan.exitAt[a] >= plan.times[t].time; ++a)
+                plan.joinTime[a] = t;
+            for (; units.leftTruncated && b < s.unitsEnd && plan.entryAt[b] >= plan.times[t].time;
+                 ++b)
+                plan.leaveTime[plan.walkOfEntry[b]] = t;
+        }
+        for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k)
+            if (plan.joinTime[k] != none && plan.leaveTime[k] == none)
+                plan.leaveTime[k] = s.timesEnd;
+    }
     return plan;
 }
 
@@ -185,25 +200,9 @@ std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<dou
     return eta;
 }
 
-SparseDesign OrderRows(const RiskSetPlan& plan, const SparseDesign& x) {
-    SparseDesign ordered;
-    ordered.columns = x.columns;
-    ordered.start.reserve(x.start.size());
-    ordered.column.reserve(x.column.size());
-    ordered.value.reserve(x.value.size());
-    for (int32_t i : plan.byExit) {
-        for (int32_t a = x.start[i]; a < x.start[i + 1]; ++a) {
-            ordered.column.push_back(x.column[a]);
-            ordered.value.push_back(x.value[a]);
-        }
-        ordered.start.push_back(static_cast<int32_t>(ordered.column.size()));
-    }
-    return ordered;
-}
-
 void EvaluateRiskSets(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
                       RiskSets& risks) {
-    risks.r = ShiftedRisks(plan, etaInWalkOrder, risks.top);
+    ShiftedRisks(plan, etaInWalkOrder, risks.r, risks.top);
     risks.sums = WalkRiskSetSums(plan, risks.r, !plan.byEntry.empty());
 }
 
@@ -237,17 +236,36 @@ WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x) {
         for (int32_t a = x.start[i]; a < x.start[i + 1]; ++a)
             w.value[x.column[a] * n + k] = x.value[a];
     }
+    w.centred = w.value;
     for (const RiskSetPlan::Stratum& s : plan.strata) {
         const double units = s.unitsEnd - s.unitsBegin;
         for (int c = 0; c < p; ++c) {
-            double* column = &w.value[c * n];
+            double* column = &w.centred[c * n];
             double mean = 0;
             for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) mean += column[k];
             mean /= units;
             for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) column[k] -= mean;
         }
     }
+    if (!plan.walkOfEntry.empty()) {
+        w.centredByEntry.resize(n * p);
+        for (int c = 0; c < p; ++c)
+            for (size_t b = 0; b < n; ++b)
+                w.centredByEntry[c * n + b] = w.centred[c * n + plan.walkOfEntry[b]];
+    }
     return w;
+}
+
+// A zero column adds beta x 0, a zero of either sign, which leaves every sum as the sparse
+// rows' sum of their nonzero values leaves it.
+void WalkPredictor(const WalkDesign& x, const std::vector<double>& beta, std::vector<double>& eta) {
+    const size_t n = x.units;
+    eta.assign(n, 0.0);
+    for (int c = 0; c < x.columns; ++c) {
+        const double b = beta[c];
+        const double* column = &x.value[c * n];
+        for (size_t k = 0; k < n; ++k) eta[k] += b * column[k];
+    }
 }
 
 namespace {
@@ -262,8 +280,10 @@ size_t PackedPairs(int p) {
 }
 
 // sum of a[k] b[k] over k < count, in kLanes independent sums the compiler keeps in one vector
-// register, added in a fixed order.
-double Dot(const double* a, const double* b, size_t count) {
+// register, added in a fixed order; built for AVX2 as well where the processor has it, the
+// same operations in the same order.
+__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
+                                                             size_t count) {
     double lane[kLanes] = {};
     size_t k = 0;
     for (; k + kLanes <= count; k += kLanes)
@@ -347,12 +367,10 @@ void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const Risk
     const bool leftTruncated = !plan.byEntry.empty();
     std::vector<double> s1Columns(times * p), timeWeight(times);
     std::vector<double> w(n), v(n);  // per unit: r c and delta - r c
-    std::vector<int32_t> joinedAt(n, none), leftAt(n, none);
     std::vector<double> s1(p, 0.0);
-    long walked = 0;
-    auto add = [&](int32_t k, double factor) {
-        data::PollAt(++walked);
-        for (int c = 0; c < p; ++c) s1[c] += factor * x.value[c * n + k];
+    auto add = [&](const double* row, size_t k, double factor) {
+        data::PollAt(static_cast<long>(k) + 1);
+        for (int c = 0; c < p; ++c) s1[c] += factor * row[c * n + k];
     };
     CumulativeSums h;
     h.sum.assign(times + 1, 0.0);
@@ -361,17 +379,11 @@ void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const Risk
         std::fill(s1.begin(), s1.end(), 0.0);
         int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
         for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
-            const double time = plan.times[t].time;
-            for (; a < s.unitsEnd && plan.exitAt[a] >= time; ++a, ++atRisk) {
-                joinedAt[a] = t;
-                add(a, r[a]);
-            }
+            for (; a < s.unitsEnd && plan.joinTime[a] == t; ++a, ++atRisk)
+                add(x.centred.data(), a, r[a]);
             if (leftTruncated) {
-                for (; b < s.unitsEnd && plan.entryAt[b] >= time; ++b, --atRisk) {
-                    int32_t k = plan.walkOfEntry[b];
-                    leftAt[k] = t;
-                    add(k, -r[k]);
-                }
+                for (; b < s.unitsEnd && plan.entryAt[b] >= plan.times[t].time; ++b, --atRisk)
+                    add(x.centredByEntry.data(), b, -r[plan.walkOfEntry[b]]);
                 // An empty risk set starts again from an exact 0.
                 if (atRisk == 0) std::fill(s1.begin(), s1.end(), 0.0);
             }
@@ -387,17 +399,15 @@ void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const Risk
             h.sum[t] = running.sum;
             h.carry[t] = running.carry;
         }
-        // A unit that never left is at risk down to the stratum's earliest time.
         for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) {
-            double c = joinedAt[k] == none
-                           ? 0.0
-                           : h.Between(joinedAt[k], leftAt[k] == none ? s.timesEnd : leftAt[k]);
+            double c =
+                plan.joinTime[k] == none ? 0.0 : h.Between(plan.joinTime[k], plan.leaveTime[k]);
             w[k] = r[k] * c;
             v[k] = plan.deathAt[k] - w[k];
         }
     }
     std::vector<double> unitSums, timeSums;
-    WeightedProducts(x.value.data(), n, p, w.data(), v.data(), unitSums);
+    WeightedProducts(x.centred.data(), n, p, w.data(), v.data(), unitSums);
     WeightedProducts(s1Columns.data(), times, p, timeWeight.data(), nullptr, timeSums);
     d.first.assign(unitSums.begin() + PackedPairs(p), unitSums.end());
     d.second.assign(static_cast<size_t>(p) * p, 0.0);
@@ -539,7 +549,6 @@ struct CoxFit {
     int parameters = 0;
     bool designBuilt = false;
     SparseDesign design;
-    SparseDesign walkRows;  // the design's rows in walk order, for the linear predictor
     WalkDesign walk;
     std::vector<uint8_t> varies;  // per column: not one value throughout each stratum
     // The linear predictor and risk sets of the last parameter vector, shared by the
@@ -739,7 +748,6 @@ void BuildDesign(CoxFit& fit) {
         seen[stratum] = 1;
         x.start.push_back(static_cast<int32_t>(x.column.size()));
     }
-    fit.walkRows = OrderRows(fit.plan, x);
     fit.walk = OrderDesign(fit.plan, x);
     fit.designBuilt = true;
 }
@@ -747,7 +755,7 @@ void BuildDesign(CoxFit& fit) {
 const RiskSets& RisksAt(CoxFit& fit, std::vector<double>& beta) {
     if (!fit.haveRisks || beta != fit.riskKey) {
         fit.haveRisks = false;
-        fit.eta = LinearPredictor(fit.walkRows, beta);
+        WalkPredictor(fit.walk, beta, fit.eta);
         EvaluateRiskSets(fit.plan, fit.eta, fit.risks);
         fit.riskKey = std::move(beta);
         fit.haveRisks = true;

@@ -55,6 +55,10 @@ struct RiskSetPlan {
     std::vector<double> exitAt, entryAt;
     std::vector<uint8_t> deathAt;
     std::vector<int32_t> walkOfEntry, walkOfDeath;
+    // Per walk position, the death times (plan order) at which the unit joins and leaves the
+    // risk set; times.size() for a unit that never joins, its stratum's timesEnd for one that
+    // stays to the stratum's earliest death time.
+    std::vector<int32_t> joinTime, leaveTime;
     // Each stratum's range: [timesBegin, timesEnd) of times, [unitsBegin, unitsEnd) of byExit
     // and byEntry (both hold the stratum's units in one block).
     struct Stratum {
@@ -80,9 +84,6 @@ struct SparseDesign {
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta);
 
-// The design rows in walk order (plan.byExit), for the linear predictor in walk order.
-SparseDesign OrderRows(const RiskSetPlan& plan, const SparseDesign& x);
-
 // The relative risks at one linear predictor (in walk order) and the sums over the risk set of
 // each death time, kept between the log-likelihood and the derivatives at the same estimates.
 struct RiskSets {
@@ -101,15 +102,22 @@ double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
                             const std::vector<double>& eta);
 
 // The design in the order the walk over the risk sets meets the units (plan.byExit), column
-// after column, every stratum's columns centred on their means over its units: the partial
-// likelihood does not change when one stratum's rows are shifted, and centred sums of
-// products lose fewer digits to cancellation.
+// after column: as it is, for the linear predictor, and with every stratum's columns centred on
+// their means over its units, for the derivatives: the partial likelihood does not change when
+// one stratum's rows are shifted, and centred sums of products lose fewer digits.
 struct WalkDesign {
     int columns = 0;
     size_t units = 0;
-    std::vector<double> value;  // column k at k * units
+    std::vector<double> value;    // column k at k * units
+    std::vector<double> centred;  // the same, centred per stratum
+    // With left truncation: the centred rows in plan.byEntry order, which the walk reads as the
+    // units leave the risk sets.
+    std::vector<double> centredByEntry;
 };
 WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x);
+
+// eta in walk order: each unit sums its columns in column order, as LinearPredictor does.
+void WalkPredictor(const WalkDesign& x, const std::vector<double>& beta, std::vector<double>& eta);
 
 // First derivatives and the full symmetric matrix of second derivatives (row-major p x p) of
 // the partial log-likelihood at the risk sets of eta (fit order in the second form).
