@@ -172,6 +172,17 @@ std::vector<double> Estimates() {
     return beta;
 }
 
+// Whether `at` are the estimates Estimates() would give now, compared in place: the engine asks
+// for every derivative in a call of its own, and a copy of all estimates for each of its p^2
+// calls costs more than the pass itself in a fit of many parameters (the items of a Rasch fit).
+bool AtCurrentEstimates(const std::vector<double>& at) {
+    const std::vector<double>& now = models::detail::Fit().estimates;
+    if (at.size() != static_cast<size_t>(models::CurrentColumns())) return false;
+    for (size_t k = 0; k < at.size(); ++k)
+        if (at[k] != (k < now.size() ? now[k] : 0.0)) return false;
+    return true;
+}
+
 // A pass that overflowed has reported it and stopped the fit, which then stands with the last
 // finite log-likelihood, never with an infinite one.
 double Checked(double logLikelihood) {
@@ -197,8 +208,8 @@ double LogLikelihood() {
 
 const Evaluation& FullEvaluation() {
     CachedLikelihood& cache = Cache();
-    std::vector<double> beta = Estimates();
-    if (!cache.full.valid || cache.full.at != beta) {
+    if (!cache.full.valid || !AtCurrentEstimates(cache.full.at)) {
+        std::vector<double> beta = Estimates();
         const size_t p = beta.size();
         cache.full.gradient.assign(p, 0.0);
         cache.full.hessian.assign(Packed(static_cast<int>(p), 0), 0.0);
@@ -626,30 +637,31 @@ RaschData& Rasch() {
     return state;
 }
 
-// The derivatives with respect to the items' eta mapped onto the parameters: X' g and X' H X.
+// The derivatives with respect to the items' eta mapped onto the parameters: X' g and X' H X,
+// from the nonzero design values (an item factor has one per item). Every sum adds its terms in
+// item order, as the dense products would; the zeros they would add change no sum.
 void MapToParameters(const RaschData& d, const std::vector<long double>& gEta,
                      const std::vector<long double>& hEta, std::vector<double>& gradient,
                      std::vector<double>& hessian) {
     const size_t k = d.items.size();
     const int p = d.design.p;
-    std::vector<double> x(k * p);
-    for (size_t i = 0; i < k; ++i) DenseRow(d.design, i, &x[i * p]);
+    const SparseDesign& x = d.design;
     std::vector<long double> hx(k * p, 0.0L);  // H X
     for (size_t i = 0; i < k; ++i)
         for (size_t m = 0; m < k; ++m) {
             const long double him = hEta[i * k + m];
-            for (int j = 0; j < p; ++j) hx[i * p + j] += him * x[m * p + j];
+            for (size_t a = x.start[m]; a < x.start[m + 1]; ++a)
+                hx[i * p + x.column[a]] += him * x.value[a];
         }
-    for (int j = 0; j < p; ++j) {
-        long double gj = 0;
-        for (size_t i = 0; i < k; ++i) gj += x[i * p + j] * gEta[i];
-        gradient[j] = static_cast<double>(gj);
-        for (int l = 0; l <= j; ++l) {
-            long double hjl = 0;
-            for (size_t i = 0; i < k; ++i) hjl += x[i * p + j] * hx[i * p + l];
-            hessian[Packed(j, l)] = static_cast<double>(hjl);
+    std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
+    for (size_t i = 0; i < k; ++i)
+        for (size_t a = x.start[i]; a < x.start[i + 1]; ++a) {
+            const int j = x.column[a];
+            g[j] += x.value[a] * gEta[i];
+            for (int l = 0; l <= j; ++l) h[Packed(j, l)] += x.value[a] * hx[i * p + l];
         }
-    }
+    for (int j = 0; j < p; ++j) gradient[j] = static_cast<double>(g[j]);
+    for (size_t a = 0; a < h.size(); ++a) hessian[a] = static_cast<double>(h[a]);
 }
 
 double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,

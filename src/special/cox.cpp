@@ -717,6 +717,17 @@ std::vector<double> CurrentBeta(int p) {
     return beta;
 }
 
+// Whether `key` is what CurrentBeta(p) would give now, compared in place: the engine asks for
+// every second derivative in a call of its own, and a copy of all estimates for each of its
+// p^2 calls would cost p^3.
+bool AtCurrentBeta(const std::vector<double>& key, int p) {
+    const std::vector<double>& now = models::detail::Fit().estimates;
+    if (key.size() != static_cast<size_t>(p)) return false;
+    for (size_t k = 0; k < key.size(); ++k)
+        if (key[k] != (k < now.size() ? now[k] : 0.0)) return false;
+    return true;
+}
+
 // The nonzero design values of the fit units, read once per fit.
 // A column with one value throughout each stratum (the constant, a stratum's own factor) adds
 // the same to every eta of a risk set and leaves the partial likelihood unchanged: its
@@ -791,8 +802,8 @@ double CoxLogLikelihood() {
 const Derivatives& CoxDerivatives() {
     CoxFit& fit = *gFit;
     BuildDesign(fit);
-    std::vector<double> beta = CurrentBeta(fit.parameters);
-    if (!fit.haveDerivatives || beta != fit.derivativeKey) {
+    if (!fit.haveDerivatives || !AtCurrentBeta(fit.derivativeKey, fit.parameters)) {
+        std::vector<double> beta = CurrentBeta(fit.parameters);
         fit.haveDerivatives = false;
         fit.derivativeKey = beta;
         PartialDerivatives(fit.plan, fit.walk, RisksAt(fit, beta), fit.derivatives);
