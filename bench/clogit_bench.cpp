@@ -31,6 +31,7 @@ namespace data = korw::data;
 constexpr int kCases[] = {2000, 200000};  // groups
 constexpr int kGroupSize = 5;
 constexpr int kVariates = 4;
+constexpr int kRepeats = 3;  // KORW's fits: the best of this many
 const char* const kDataFile = "/tmp/korw_clogit_bench.bin";
 const char* const kRaschFile = "/tmp/korw_rasch_bench.bin";
 const char* const kOutFile = "/tmp/korw_clogit_bench.out";
@@ -112,15 +113,22 @@ void RunCase(int groups) {
     const int n = groups * kGroupSize;
     MakeData(groups);
     korw::bench::TakeOutput(kOutFile);
-    auto start = std::chrono::steady_clock::now();
-    korw::special::FitConditionalLogitLinear("Y = X1 + X2 + X3 + X4 / G");
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-    if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    std::string out = korw::bench::TakeOutput(kOutFile);
+    std::chrono::duration<double> seconds{HUGE_VAL};
+    std::string out;
+    for (int repeat = 0; repeat < kRepeats; ++repeat) {
+        auto start = std::chrono::steady_clock::now();
+        korw::special::FitConditionalLogitLinear("Y = X1 + X2 + X3 + X4 / G");
+        seconds = std::min<std::chrono::duration<double>>(seconds,
+                                                          std::chrono::steady_clock::now() - start);
+        if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
+        out = korw::bench::TakeOutput(kOutFile);
+    }
     int iterations = korw::bench::IterationsIn(out);
     std::printf("FITCLOGIT Y = X1 + X2 + X3 + X4 / G: %d groups of %d units\n", groups, kGroupSize);
-    std::printf("  FITCLOGIT %.3f s, %d iterations, -2log(Likelihood) %.4f, peak memory %.1f MiB\n",
-                seconds.count(), iterations, korw::models::Deviance(), PeakKiB() / 1024.0);
+    std::printf(
+        "  FITCLOGIT %.3f s (best of 3), %d iterations, -2log(Likelihood) %.4f, peak memory %.1f "
+        "MiB\n",
+        seconds.count(), iterations, korw::models::Deviance(), PeakKiB() / 1024.0);
     korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
     double rSeconds = 0, rDeviance = 0, rPeak = 0;
     std::string r = RResult(n);
@@ -182,14 +190,19 @@ std::string RRaschResult(int rows) {
 void RunRasch(int items, int persons, bool withR) {
     MakeRaschData(items, persons);
     korw::bench::TakeOutput(kOutFile);
-    auto start = std::chrono::steady_clock::now();
-    korw::special::FitConditionalRasch("T = I / N");
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-    if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
-    int iterations = korw::bench::IterationsIn(korw::bench::TakeOutput(kOutFile));
+    std::chrono::duration<double> seconds{HUGE_VAL};
+    int iterations = 0;
+    for (int repeat = 0; repeat < kRepeats; ++repeat) {
+        auto start = std::chrono::steady_clock::now();
+        korw::special::FitConditionalRasch("T = I / N");
+        seconds = std::min<std::chrono::duration<double>>(seconds,
+                                                          std::chrono::steady_clock::now() - start);
+        if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
+        iterations = korw::bench::IterationsIn(korw::bench::TakeOutput(kOutFile));
+    }
     std::printf("FITCRASCH T = I / N: %d items, %d persons\n", items, persons);
-    std::printf("  FITCRASCH %.4f s, %d iterations, -2log(Likelihood) %.4f\n", seconds.count(),
-                iterations, korw::models::Deviance());
+    std::printf("  FITCRASCH %.4f s (best of 3), %d iterations, -2log(Likelihood) %.4f\n",
+                seconds.count(), iterations, korw::models::Deviance());
     korw::bench::PrintKernelMultiple(seconds.count(), iterations, korw::bench::KernelSeconds());
     double rSeconds = 0, rDeviance = 0;
     if (withR &&

@@ -50,8 +50,37 @@ struct GroupTables {
 // derivative of w^k (k x w^k) into account:
 //   d_r += a (d_q + k x g_q),  H_r += a H_q + a k x d_q' + (a (d_q + k x g_q)) (k x)',
 // the last two terms written so that each element of H costs three products.
+// A unit of one trial, the usual case: the same sums with C(1, 1) w^1 = w and k = 1 written out.
+void AddTrial(GroupTables& g, const double* x, long double w, int bottom, int top,
+              bool derivatives) {
+    const int p = g.p;
+    for (int r = top; r >= bottom; --r) {
+        const int q = r - 1;
+        const long double gq = g.gamma[q];
+        g.gamma[r] += w * gq;
+        if (!derivatives) continue;
+        const long double* dq = g.First(q);
+        const long double* hq = g.Second(q);
+        long double* dr = g.First(r);
+        long double* hr = g.Second(r);
+        for (int i = 0; i < p; ++i) {
+            const long double xi = x[i];
+            const long double toD = w * (dq[i] + xi * gq), timesD = w * xi;
+            dr[i] += toD;
+            const long double* hqi = hq + Packed(i, 0);
+            long double* hri = hr + Packed(i, 0);
+            for (int j = 0; j <= i; ++j)
+                hri[j] += w * hqi[j] + timesD * dq[j] + toD * static_cast<long double>(x[j]);
+        }
+    }
+}
+
 void AddTrials(GroupTables& g, const double* x, long double w, double trials, int bottom, int top,
                bool derivatives) {
+    if (trials == 1) {
+        AddTrial(g, x, w, bottom, top, derivatives);
+        return;
+    }
     const int kMax = static_cast<int>(std::min<double>(trials, top));
     std::vector<long double>& a = g.binomial;  // C(t, k) w^k
     a.resize(kMax + 1);
