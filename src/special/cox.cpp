@@ -930,15 +930,19 @@ bool StoreIntegratedIntensity(const CoxFit& fit) {
     float* sd = data::VariatePointer(IntensitySDName);
     std::fill(value + 1, value + fit.length + 1, data::MissingValue);
     std::fill(sd + 1, sd + fit.length + 1, data::MissingValue);
+    std::vector<double> hu(h.size());  // the unit's h, read once from the working variates
     for (size_t i = 0; i < n; ++i) {
         int32_t u = fit.unitNumber[i];
         value[u] = StoredValue(intensity.value[i]);
         bool known = withSD;
-        for (int a = 0; a < static_cast<int>(h.size()); ++a) known &= h[a][u] != data::MissingValue;
+        for (int a = 0; a < static_cast<int>(h.size()); ++a) {
+            hu[a] = h[a][u];
+            known &= h[a][u] != data::MissingValue;
+        }
         if (!known) continue;
         double variance = intensity.variance[i];
         for (int a = 0; a < p; ++a)
-            for (int b = 0; b < p; ++b) variance += h[a][u] * v[a * p + b] * h[b][u];
+            for (int b = 0; b < p; ++b) variance += hu[a] * v[a * p + b] * hu[b];
         if (variance >= 0) sd[u] = StoredValue(std::sqrt(variance));
     }
     DeleteAll(working);
