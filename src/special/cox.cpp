@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <numeric>
 #include <sstream>
 #include <thread>
 
@@ -119,36 +120,23 @@ void WalkStratum(const Units& units, const RiskSetPlan& plan, const RiskSetPlan:
 
 }  // namespace
 
-namespace {
-
-// The units by stratum and decreasing time, tied units in unit order, sorted on copies of the
-// keys so that the comparisons read adjacent memory instead of three arrays at random.
-std::vector<int32_t> ByStratumAndTime(const Units& units, const std::vector<double>& time) {
-    struct Key {
-        int stratum;
-        int32_t unit;
-        double time;
-    };
-    const int32_t n = static_cast<int32_t>(time.size());
-    std::vector<Key> keys(n);
-    for (int32_t i = 0; i < n; ++i) keys[i] = {units.stratum[i], i, time[i]};
-    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-        if (a.stratum != b.stratum) return a.stratum < b.stratum;
-        if (a.time != b.time) return a.time > b.time;
-        return a.unit < b.unit;
-    });
-    std::vector<int32_t> order(n);
-    for (int32_t k = 0; k < n; ++k) order[k] = keys[k].unit;
-    return order;
-}
-
-}  // namespace
-
 RiskSetPlan PlanRiskSets(const Units& units) {
     RiskSetPlan plan;
     int32_t n = static_cast<int32_t>(units.exit.size());
-    plan.byExit = ByStratumAndTime(units, units.exit);
-    if (units.leftTruncated) plan.byEntry = ByStratumAndTime(units, units.entry);
+    plan.byExit.resize(n);
+    std::iota(plan.byExit.begin(), plan.byExit.end(), 0);
+    std::stable_sort(plan.byExit.begin(), plan.byExit.end(), [&](int32_t i, int32_t j) {
+        if (units.stratum[i] != units.stratum[j]) return units.stratum[i] < units.stratum[j];
+        return units.exit[i] > units.exit[j];
+    });
+    if (units.leftTruncated) {
+        plan.byEntry.resize(n);
+        std::iota(plan.byEntry.begin(), plan.byEntry.end(), 0);
+        std::stable_sort(plan.byEntry.begin(), plan.byEntry.end(), [&](int32_t i, int32_t j) {
+            if (units.stratum[i] != units.stratum[j]) return units.stratum[i] < units.stratum[j];
+            return units.entry[i] > units.entry[j];
+        });
+    }
     for (int32_t k = 0; k < n;) {
         int stratum = units.stratum[plan.byExit[k]];
         RiskSetPlan::Stratum s{static_cast<int32_t>(plan.times.size()), 0, k, 0};
