@@ -6,15 +6,19 @@
 // estimates, and the calls are served from that pass until the estimates change; the
 // log-likelihood alone (step halving) is a cheaper pass of its own.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 #include "special/clogit.h"
@@ -43,6 +47,9 @@ constexpr double kResponseTolerance = 1.0E-7;
 // count, so that totals one off are refused however many persons there are.
 constexpr double kSumTolerance = 1.0E-6;
 constexpr double kMaxSumDifference = 0.5;
+
+// Groups between two looks at the stop flag: a few thousand units.
+constexpr size_t kGroupsPerPoll = 1024;
 
 constexpr const char* kOverflowMessage = "Numerical overflow - estimates on boundary ?";
 
@@ -165,6 +172,17 @@ std::vector<double> Estimates() {
     return beta;
 }
 
+// Whether `at` are the estimates Estimates() would give now, compared in place: the engine asks
+// for every derivative in a call of its own, and a copy of all estimates for each of its p^2
+// calls costs more than the pass itself in a fit of many parameters (the items of a Rasch fit).
+bool AtCurrentEstimates(const std::vector<double>& at) {
+    const std::vector<double>& now = models::detail::Fit().estimates;
+    if (at.size() != static_cast<size_t>(models::CurrentColumns())) return false;
+    for (size_t k = 0; k < at.size(); ++k)
+        if (at[k] != (k < now.size() ? now[k] : 0.0)) return false;
+    return true;
+}
+
 // A pass that overflowed has reported it and stopped the fit, which then stands with the last
 // finite log-likelihood, never with an infinite one.
 double Checked(double logLikelihood) {
@@ -190,8 +208,8 @@ double LogLikelihood() {
 
 const Evaluation& FullEvaluation() {
     CachedLikelihood& cache = Cache();
-    std::vector<double> beta = Estimates();
-    if (!cache.full.valid || cache.full.at != beta) {
+    if (!cache.full.valid || !AtCurrentEstimates(cache.full.at)) {
+        std::vector<double> beta = Estimates();
         const size_t p = beta.size();
         cache.full.gradient.assign(p, 0.0);
         cache.full.hessian.assign(Packed(static_cast<int>(p), 0), 0.0);
@@ -222,11 +240,19 @@ double SecondDerivative(int i, int j) {
 void RunFit(const std::string& formula, int32_t nUnits, Pass pass, const std::string& leftSide) {
     Cache() = CachedLikelihood();
     Cache().pass = pass;
-    const bool hold = models::HoldMatrix;
-    models::HoldMatrix = true;
-    models::FitUserDefined(formula, "", nUnits, {LogLikelihood, FirstDerivative, SecondDerivative});
-    models::HoldMatrix = hold;
-    Cache() = CachedLikelihood();
+    {
+        // Put back also when the user stops the fit.
+        struct Restore {
+            bool hold = models::HoldMatrix;
+            ~Restore() {
+                models::HoldMatrix = hold;
+                Cache() = CachedLikelihood();
+            }
+        } restore;
+        models::HoldMatrix = true;
+        models::FitUserDefined(formula, "", nUnits,
+                               {LogLikelihood, FirstDerivative, SecondDerivative});
+    }
     // Every user-defined fit has the same type, so the model and its left side tell
     // TESTMODELCHANGE whether two fits are comparable: another model's fit is not.
     if (data::ErrorFree) models::detail::Fit().current.response = leftSide;
@@ -314,7 +340,15 @@ struct ClogitData {
     std::vector<GroupRange> groups;
     SparseDesign design;
     std::vector<double> eta;
-    detail::Group scratch;
+    // Kept for the whole fit: the design rows of the informative groups, dense (p values per
+    // unit) and centred on each group's means.
+    std::vector<double> centredX;
+    // Kept from a pass to the next at the same estimates (the engine asks for the log-likelihood
+    // at new estimates and then for the derivatives there): e^(eta - the group's mean eta) per
+    // unit and the sum of positives times the centred eta per group.
+    std::vector<double> weightsAt;
+    bool haveWeights = false;
+    std::vector<long double> w, linear;
 };
 
 ClogitData& Clogit() {
@@ -334,15 +368,80 @@ bool EtaBeyond(const std::vector<double>& eta, size_t begin, size_t end, double 
     return false;
 }
 
-void FillGroup(const ClogitData& d, const GroupRange& g, bool derivatives, detail::Group& group) {
-    const size_t n = g.end - g.begin;
-    group.p = d.design.p;
-    group.eta.assign(d.eta.begin() + g.begin, d.eta.begin() + g.end);
-    group.trials.assign(d.trials.begin() + g.begin, d.trials.begin() + g.end);
-    group.positives.assign(d.positives.begin() + g.begin, d.positives.begin() + g.end);
-    group.x.resize(derivatives ? n * d.design.p : 0);
-    if (derivatives)
-        for (size_t i = 0; i < n; ++i) DenseRow(d.design, g.begin + i, &group.x[i * d.design.p]);
+// The dense design rows of the informative groups, centred per group, once per fit.
+void CentreDesign(ClogitData& d) {
+    const int p = d.design.p;
+    d.centredX.assign(d.units.size() * p, 0.0);
+    for (const GroupRange& range : d.groups) {
+        if (!Informative(range)) continue;
+        double* x = &d.centredX[range.begin * p];
+        for (size_t i = range.begin; i < range.end; ++i) DenseRow(d.design, i, &d.centredX[i * p]);
+        detail::CentreRows(range.end - range.begin, p, x);
+    }
+}
+
+// The groups a pass sums: the informative ones, less those with too many positive responses,
+// which stop the fit. Checked on the command's thread before the groups are shared out, so
+// that the messages come once and in group order.
+std::vector<int32_t> GroupsToSum(const ClogitData& d) {
+    std::vector<int32_t> summed;
+    for (size_t k = 0; k < d.groups.size(); ++k) {
+        const GroupRange& range = d.groups[k];
+        if (!Informative(range)) continue;
+        if (range.positives > kMaxPositives) {
+            Stop("Max number of positive responses in group exceeded.", false);
+            continue;
+        }
+        if (EtaBeyond(d.eta, range.begin, range.end, kClogitEtaLimit)) Stop(kOverflowMessage, true);
+        summed.push_back(static_cast<int32_t>(k));
+    }
+    return summed;
+}
+
+// The log-likelihood and, with `p` > 0, its derivatives summed over the groups, in the
+// kernel's fixed slices of groups shared out over its threads: sums[0] the log-likelihood,
+// then the gradient and the packed Hessian. Each slice sums in extended precision and hands
+// over doubles, added slice after slice, so the sums do not depend on the number of threads.
+// Only the command's thread asks whether to stop; the slices are then left at their next group
+// and the command is interrupted once the threads are joined.
+std::vector<double> SumGroups(ClogitData& d, const std::vector<int32_t>& summed, int p,
+                              bool weightsKnown) {
+    const bool derivatives = p > 0;
+    const int count = 1 + (derivatives ? p + static_cast<int>(Packed(p, 0)) : 0);
+    std::vector<double> sums(count, 0.0);
+    const std::thread::id command = std::this_thread::get_id();
+    std::atomic<bool> leave{false};
+    models::detail::SumsInSlices(
+        summed.size(), count,
+        [&](size_t begin, size_t end, double* part) {
+            const bool polling = std::this_thread::get_id() == command;
+            std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
+            long double sum = 0;
+            for (size_t k = begin; k < end && !leave; ++k) {
+                if (polling && (k - begin) % kGroupsPerPoll == 0 && data::StopWanted())
+                    leave = true;
+                const size_t group = summed[k];
+                const GroupRange& range = d.groups[group];
+                const size_t n = range.end - range.begin;
+                long double* w = &d.w[range.begin];
+                if (!weightsKnown)
+                    d.linear[group] =
+                        detail::GroupWeights(n, &d.eta[range.begin], &d.positives[range.begin], w);
+                sum += detail::GroupTerms(
+                    n, p, &d.trials[range.begin], &d.positives[range.begin], w, d.linear[group],
+                    derivatives ? &d.centredX[range.begin * p] : nullptr,
+                    derivatives ? g.data() : nullptr, derivatives ? h.data() : nullptr);
+            }
+            part[0] = static_cast<double>(sum);
+            for (int j = 0; j < p; ++j) part[1 + j] = static_cast<double>(g[j]);
+            for (size_t a = 0; a < h.size(); ++a) part[1 + p + a] = static_cast<double>(h[a]);
+        },
+        sums.data());
+    if (leave) {
+        data::Poll();
+        throw data::Interrupted{};
+    }
+    return sums;
 }
 
 double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient,
@@ -357,33 +456,28 @@ double ClogitPass(const std::vector<double>& beta, std::vector<double>* gradient
         for (const GroupRange& range : d.groups)
             if (Informative(range)) groups.emplace_back(range.begin, range.end);
         FindVaryingColumns(d.design, groups);
+        CentreDesign(d);
+        d.w.assign(d.units.size(), 0.0L);
+        d.linear.assign(d.groups.size(), 0.0L);
     }
-    ComputeEta(d.design, beta, d.eta);
+    const bool weightsKnown = d.haveWeights && d.weightsAt == beta;
+    if (!weightsKnown) ComputeEta(d.design, beta, d.eta);
     const bool derivatives = gradient != nullptr;
     const int p = d.design.p;
-    std::vector<long double> g(derivatives ? p : 0, 0.0L), h(derivatives ? Packed(p, 0) : 0, 0.0L);
-    long double sum = 0;
-    for (const GroupRange& range : d.groups) {
-        if (!Informative(range)) continue;
-        if (range.positives > kMaxPositives) {
-            Stop("Max number of positive responses in group exceeded.", false);
-            continue;
-        }
-        if (EtaBeyond(d.eta, range.begin, range.end, kClogitEtaLimit)) Stop(kOverflowMessage, true);
-        FillGroup(d, range, derivatives, d.scratch);
-        sum += detail::GroupLogLikelihood(d.scratch, derivatives ? &g : nullptr,
-                                          derivatives ? &h : nullptr);
-    }
-    if (!std::isfinite(sum)) {
+    d.haveWeights = false;
+    std::vector<double> sums = SumGroups(d, GroupsToSum(d), derivatives ? p : 0, weightsKnown);
+    d.weightsAt = beta;
+    d.haveWeights = true;
+    if (!std::isfinite(sums[0])) {
         Stop(kOverflowMessage, true);
-        return static_cast<double>(sum);
+        return sums[0];
     }
     if (derivatives) {
-        for (int j = 0; j < p; ++j) (*gradient)[j] = static_cast<double>(g[j]);
-        for (size_t a = 0; a < h.size(); ++a) (*hessian)[a] = static_cast<double>(h[a]);
+        std::copy(sums.begin() + 1, sums.begin() + 1 + p, gradient->begin());
+        std::copy(sums.begin() + 1 + p, sums.end(), hessian->begin());
         ZeroInvariantColumns(d.design, *gradient, *hessian);
     }
-    return AsResult(sum);
+    return AsResult(sums[0]);
 }
 
 struct ClogitSpecification {
@@ -543,30 +637,31 @@ RaschData& Rasch() {
     return state;
 }
 
-// The derivatives with respect to the items' eta mapped onto the parameters: X' g and X' H X.
+// The derivatives with respect to the items' eta mapped onto the parameters: X' g and X' H X,
+// from the nonzero design values (an item factor has one per item). Every sum adds its terms in
+// item order, as the dense products would; the zeros they would add change no sum.
 void MapToParameters(const RaschData& d, const std::vector<long double>& gEta,
                      const std::vector<long double>& hEta, std::vector<double>& gradient,
                      std::vector<double>& hessian) {
     const size_t k = d.items.size();
     const int p = d.design.p;
-    std::vector<double> x(k * p);
-    for (size_t i = 0; i < k; ++i) DenseRow(d.design, i, &x[i * p]);
+    const SparseDesign& x = d.design;
     std::vector<long double> hx(k * p, 0.0L);  // H X
     for (size_t i = 0; i < k; ++i)
         for (size_t m = 0; m < k; ++m) {
             const long double him = hEta[i * k + m];
-            for (int j = 0; j < p; ++j) hx[i * p + j] += him * x[m * p + j];
+            for (size_t a = x.start[m]; a < x.start[m + 1]; ++a)
+                hx[i * p + x.column[a]] += him * x.value[a];
         }
-    for (int j = 0; j < p; ++j) {
-        long double gj = 0;
-        for (size_t i = 0; i < k; ++i) gj += x[i * p + j] * gEta[i];
-        gradient[j] = static_cast<double>(gj);
-        for (int l = 0; l <= j; ++l) {
-            long double hjl = 0;
-            for (size_t i = 0; i < k; ++i) hjl += x[i * p + j] * hx[i * p + l];
-            hessian[Packed(j, l)] = static_cast<double>(hjl);
+    std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
+    for (size_t i = 0; i < k; ++i)
+        for (size_t a = x.start[i]; a < x.start[i + 1]; ++a) {
+            const int j = x.column[a];
+            g[j] += x.value[a] * gEta[i];
+            for (int l = 0; l <= j; ++l) h[Packed(j, l)] += x.value[a] * hx[i * p + l];
         }
-    }
+    for (int j = 0; j < p; ++j) gradient[j] = static_cast<double>(g[j]);
+    for (size_t a = 0; a < h.size(); ++a) hessian[a] = static_cast<double>(h[a]);
 }
 
 double RaschPass(const std::vector<double>& beta, std::vector<double>* gradient,

@@ -38,6 +38,17 @@ struct Group {
 long double GroupLogLikelihood(const Group& group, std::vector<long double>* gradient,
                                std::vector<long double>* hessian);
 
+// The same in two steps, for a pass over many groups that keeps what does not change between
+// its calls. GroupWeights centres the group's eta on its mean, writes w_i = e^(eta_i - mean)
+// and returns the sum of positives times the centred eta; CentreRows centres the design rows
+// (n x p) on their means; GroupTerms adds ln gamma_s's part and, with `gradient` and `hessian`
+// (arrays of p and p (p + 1) / 2 values), the derivatives, given the centred rows.
+long double GroupWeights(size_t n, const double* eta, const double* positives, long double* w);
+void CentreRows(size_t n, int p, double* x);
+long double GroupTerms(size_t n, int p, const double* trials, const double* positives,
+                       const long double* w, long double linear, const double* centredX,
+                       long double* gradient, long double* hessian);
+
 // Conditional Rasch log-likelihood of items with linear predictors eta, item totals (a
 // negative total is left out of the first sum) and score group sizes, sizes[r - 1] = N_r for
 // r = 1 .. k (k the number of items, sizes beyond it ignored). With `gradient` (k values) and

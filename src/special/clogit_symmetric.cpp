@@ -9,6 +9,7 @@
 // of long double for every eta the fits allow.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "special/clogit.h"
@@ -38,6 +39,7 @@ struct GroupTables {
     int p = 0;
     size_t pairs = 0;
     std::vector<long double> gamma, first, second;
+    std::vector<long double> binomial, scaledRow;  // AddTrials' scratch
     long double* First(int r) { return &first[static_cast<size_t>(r) * p]; }
     long double* Second(int r) { return &second[static_cast<size_t>(r) * pairs]; }
 };
@@ -45,32 +47,66 @@ struct GroupTables {
 // Multiplies the tables by (1 + w z)^t for a unit of t trials with (centred) design row x:
 // order r gains C(t, k) w^k times order r - k, for k = 1 .. t. Orders below `bottom` are not
 // needed for gamma_s any more and are left as they are; the order-r derivatives take the
-// derivative of w^k (k x w^k) into account.
+// derivative of w^k (k x w^k) into account:
+//   d_r += a (d_q + k x g_q),  H_r += a H_q + a k x d_q' + (a (d_q + k x g_q)) (k x)',
+// the last two terms written so that each element of H costs three products.
+// A unit of one trial, the usual case: the same sums with C(1, 1) w^1 = w and k = 1 written out.
+void AddTrial(GroupTables& g, const double* x, long double w, int bottom, int top,
+              bool derivatives) {
+    const int p = g.p;
+    for (int r = top; r >= bottom; --r) {
+        const int q = r - 1;
+        const long double gq = g.gamma[q];
+        g.gamma[r] += w * gq;
+        if (!derivatives) continue;
+        const long double* dq = g.First(q);
+        const long double* hq = g.Second(q);
+        long double* dr = g.First(r);
+        long double* hr = g.Second(r);
+        for (int i = 0; i < p; ++i) {
+            const long double xi = x[i];
+            const long double toD = w * (dq[i] + xi * gq), timesD = w * xi;
+            dr[i] += toD;
+            const long double* hqi = hq + Packed(i, 0);
+            long double* hri = hr + Packed(i, 0);
+            for (int j = 0; j <= i; ++j)
+                hri[j] += w * hqi[j] + timesD * dq[j] + toD * static_cast<long double>(x[j]);
+        }
+    }
+}
+
 void AddTrials(GroupTables& g, const double* x, long double w, double trials, int bottom, int top,
                bool derivatives) {
+    if (trials == 1) {
+        AddTrial(g, x, w, bottom, top, derivatives);
+        return;
+    }
     const int kMax = static_cast<int>(std::min<double>(trials, top));
-    std::vector<long double> a(kMax + 1);  // C(t, k) w^k
+    std::vector<long double>& a = g.binomial;  // C(t, k) w^k
+    a.resize(kMax + 1);
     a[0] = 1;
     for (int k = 1; k <= kMax; ++k)
         a[k] = a[k - 1] * w * static_cast<long double>(trials - k + 1) / k;
     const int p = g.p;
+    std::vector<long double>& kx = g.scaledRow;
+    kx.resize(p);
     for (int r = top; r >= bottom; --r) {
         for (int k = 1; k <= std::min(kMax, r); ++k) {
             const int q = r - k;
             const long double ak = a[k], gq = g.gamma[q];
             g.gamma[r] += ak * gq;
             if (!derivatives) continue;
+            for (int i = 0; i < p; ++i) kx[i] = k * x[i];
             const long double* dq = g.First(q);
             const long double* hq = g.Second(q);
             long double* dr = g.First(r);
             long double* hr = g.Second(r);
             for (int i = 0; i < p; ++i) {
-                const long double kxi = k * x[i];
-                dr[i] += ak * (dq[i] + kxi * gq);
-                for (int j = 0; j <= i; ++j) {
-                    const size_t ij = Packed(i, j);
-                    hr[ij] += ak * (hq[ij] + kxi * dq[j] + k * x[j] * dq[i] + kxi * k * x[j] * gq);
-                }
+                const long double toD = ak * (dq[i] + kx[i] * gq), timesD = ak * kx[i];
+                dr[i] += toD;
+                const long double* hqi = hq + Packed(i, 0);
+                long double* hri = hr + Packed(i, 0);
+                for (int j = 0; j <= i; ++j) hri[j] += ak * hqi[j] + timesD * dq[j] + toD * kx[j];
             }
         }
     }
@@ -86,31 +122,43 @@ std::vector<long double> ElementarySymmetric(const std::vector<double>& eta) {
     return gamma;
 }
 
-long double GroupLogLikelihood(const Group& group, std::vector<long double>* gradient,
-                               std::vector<long double>* hessian) {
-    const size_t n = group.eta.size();
+long double GroupWeights(size_t n, const double* eta, const double* positives, long double* w) {
+    long double centre = 0;
+    for (size_t i = 0; i < n; ++i) centre += eta[i];
+    if (n > 0) centre /= static_cast<long double>(n);
+    long double linear = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const long double etaCentred = eta[i] - centre;
+        linear += positives[i] * etaCentred;
+        w[i] = std::exp(etaCentred);
+    }
+    return linear;
+}
+
+// The design rows centred on their means: the likelihood does not change when the same vector
+// is added to every row of a group, and the second derivatives, differences of products, lose
+// fewer digits.
+void CentreRows(size_t n, int p, double* x) {
+    std::vector<double> mean(p, 0.0);
+    for (size_t i = 0; i < n; ++i)
+        for (int j = 0; j < p; ++j) mean[j] += x[i * p + j] / static_cast<double>(n);
+    for (size_t i = 0; i < n; ++i)
+        for (int j = 0; j < p; ++j) x[i * p + j] -= mean[j];
+}
+
+long double GroupTerms(size_t n, int p, const double* trials, const double* positives,
+                       const long double* w, long double linear, const double* x,
+                       long double* gradient, long double* hessian) {
     const bool derivatives = gradient != nullptr && hessian != nullptr;
-    const int p = derivatives ? group.p : 0;
+    if (!derivatives) p = 0;
     double s = 0, total = 0;
     for (size_t i = 0; i < n; ++i) {
-        s += group.positives[i];
-        total += group.trials[i];
+        s += positives[i];
+        total += trials[i];
     }
     const int orders = static_cast<int>(s);
-    const long double centre = Mean(group.eta);
-    // The design rows centred on their means: the likelihood does not change when the same
-    // vector is added to every row of a group, and the second derivatives, differences of
-    // products, lose fewer digits.
-    std::vector<double> x;
-    std::vector<double> xMean(p, 0.0);
-    if (derivatives) {
-        x = group.x;
-        for (size_t i = 0; i < n; ++i)
-            for (int j = 0; j < p; ++j) xMean[j] += x[i * p + j] / static_cast<double>(n);
-        for (size_t i = 0; i < n; ++i)
-            for (int j = 0; j < p; ++j) x[i * p + j] -= xMean[j];
-    }
-    GroupTables g;
+    // Kept from group to group, so that a pass over many small groups allocates nothing.
+    thread_local GroupTables g;
     g.p = p;
     g.pairs = Packed(p, 0);
     g.gamma.assign(orders + 1, 0.0L);
@@ -119,35 +167,47 @@ long double GroupLogLikelihood(const Group& group, std::vector<long double>* gra
         g.first.assign(static_cast<size_t>(orders + 1) * p, 0.0L);
         g.second.assign(static_cast<size_t>(orders + 1) * g.pairs, 0.0L);
     }
-    long double linear = 0;
     double processed = 0;
     for (size_t i = 0; i < n; ++i) {
-        const double trials = group.trials[i];
-        if (trials < 1) continue;
-        const long double etaCentred = group.eta[i] - centre;
-        linear += group.positives[i] * etaCentred;
-        processed += trials;
+        if (trials[i] < 1) continue;
+        processed += trials[i];
         // Only orders r with (trials processed - r) <= (trials in group - s) reach gamma_s.
         const int top = static_cast<int>(std::min(processed, s));
         const int bottom = static_cast<int>(std::max(1.0, processed - (total - s)));
-        AddTrials(g, derivatives ? &x[i * p] : nullptr, std::exp(etaCentred), trials, bottom, top,
-                  derivatives);
+        AddTrials(g, derivatives ? x + i * p : nullptr, w[i], trials[i], bottom, top, derivatives);
     }
     const long double gammaS = g.gamma[orders];
     const long double value = linear - std::log(gammaS);
     if (!derivatives || !std::isfinite(value)) return value;
     const long double* d = g.First(orders);
     const long double* h = g.Second(orders);
-    std::vector<long double> expected(p);
+    g.binomial.resize(p);
+    long double* expected = g.binomial.data();
     for (int j = 0; j < p; ++j) expected[j] = d[j] / gammaS;
     for (int j = 0; j < p; ++j) {
         long double observed = 0;
-        for (size_t i = 0; i < n; ++i) observed += group.positives[i] * x[i * p + j];
-        (*gradient)[j] += observed - expected[j];
+        for (size_t i = 0; i < n; ++i) observed += positives[i] * x[i * p + j];
+        gradient[j] += observed - expected[j];
         for (int l = 0; l <= j; ++l)
-            (*hessian)[Packed(j, l)] -= h[Packed(j, l)] / gammaS - expected[j] * expected[l];
+            hessian[Packed(j, l)] -= h[Packed(j, l)] / gammaS - expected[j] * expected[l];
     }
     return value;
+}
+
+long double GroupLogLikelihood(const Group& group, std::vector<long double>* gradient,
+                               std::vector<long double>* hessian) {
+    const size_t n = group.eta.size();
+    const bool derivatives = gradient != nullptr && hessian != nullptr;
+    std::vector<long double> w(n);
+    const long double linear = GroupWeights(n, group.eta.data(), group.positives.data(), w.data());
+    std::vector<double> x;
+    if (derivatives) {
+        x.assign(group.x.begin(), group.x.begin() + static_cast<std::ptrdiff_t>(n * group.p));
+        CentreRows(n, group.p, x.data());
+    }
+    return GroupTerms(n, derivatives ? group.p : 0, group.trials.data(), group.positives.data(),
+                      w.data(), linear, x.data(), derivatives ? gradient->data() : nullptr,
+                      derivatives ? hessian->data() : nullptr);
 }
 
 namespace {

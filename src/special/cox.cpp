@@ -8,15 +8,19 @@
 #include "special/cox.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <numeric>
 #include <sstream>
+#include <thread>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
 #include "models/fit_record.h"
 #include "models/models.h"
 
@@ -44,23 +48,53 @@ struct CompensatedSum {
     void Reset() { sum = carry = 0; }
 };
 
-// The relative risks exp(eta) with every stratum's eta shifted by its largest value, which is
-// stored in `top` per stratum. The partial likelihood and its derivatives do not change when one
-// stratum's eta is shifted, and the shift keeps exp from overflowing however large eta grows.
-std::vector<double> ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta,
-                                 std::vector<double>& top) {
-    std::vector<double> r(eta.size());
+// The relative risks exp(eta) (eta in walk order) with every stratum's eta shifted by its
+// largest value, which is stored in `top` per stratum. The partial likelihood and its
+// derivatives do not change when one stratum's eta is shifted, and the shift keeps exp from
+// overflowing however large eta grows.
+void ShiftedRisks(const RiskSetPlan& plan, const std::vector<double>& eta, std::vector<double>& r,
+                  std::vector<double>& top) {
+    r.resize(eta.size());
     top.assign(plan.strata.size(), -HUGE_VAL);
     for (size_t s = 0; s < plan.strata.size(); ++s) {
         const RiskSetPlan::Stratum& stratum = plan.strata[s];
         for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
-            top[s] = std::max(top[s], eta[plan.byExit[k]]);
-        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k) {
-            int32_t i = plan.byExit[k];
-            r[i] = std::exp(eta[i] - top[s]);
+            top[s] = std::max(top[s], eta[k]);
+        for (int32_t k = stratum.unitsBegin; k < stratum.unitsEnd; ++k)
+            r[k] = std::exp(eta[k] - top[s]);
+    }
+}
+
+// The risk-set sums of r in walk order: one stratum's death times from the latest on, the units
+// joining at their exit times and, with left truncation, leaving at their entry times.
+std::vector<double> WalkRiskSetSums(const RiskSetPlan& plan, const std::vector<double>& r,
+                                    bool leftTruncated) {
+    std::vector<double> sums(plan.times.size());
+    CompensatedSum sum;
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        sum.Reset();
+        int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
+        for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+            const double time = plan.times[t].time;
+            for (; a < s.unitsEnd && plan.exitAt[a] >= time; ++a, ++atRisk) {
+                data::PollAt(a + 1);
+                sum.Add(r[a]);
+            }
+            if (leftTruncated) {
+                for (; b < s.unitsEnd && plan.entryAt[b] >= time; ++b, --atRisk)
+                    sum.Add(-r[plan.walkOfEntry[b]]);
+                if (atRisk == 0) sum.Reset();
+            }
+            sums[t] = sum.Value();
         }
     }
-    return r;
+    return sums;
+}
+
+std::vector<double> InWalkOrder(const RiskSetPlan& plan, const std::vector<double>& values) {
+    std::vector<double> ordered(values.size());
+    for (size_t k = 0; k < values.size(); ++k) ordered[k] = values[plan.byExit[k]];
+    return ordered;
 }
 
 // Walks one stratum's death times from the latest on; before each, the units whose exit time
@@ -119,20 +153,42 @@ RiskSetPlan PlanRiskSets(const Units& units) {
         s.unitsEnd = k;
         plan.strata.push_back(s);
     }
+    std::vector<int32_t> walkOf(n);
+    plan.exitAt.resize(n);
+    plan.deathAt.resize(n);
+    for (int32_t k = 0; k < n; ++k) {
+        int32_t i = plan.byExit[k];
+        walkOf[i] = k;
+        plan.exitAt[k] = units.exit[i];
+        plan.deathAt[k] = units.death[i];
+    }
+    for (int32_t i : plan.deaths) plan.walkOfDeath.push_back(walkOf[i]);
+    for (int32_t i : plan.byEntry) {
+        plan.entryAt.push_back(units.entry[i]);
+        plan.walkOfEntry.push_back(walkOf[i]);
+    }
+    const int32_t none = static_cast<int32_t>(plan.times.size());
+    plan.joinTime.assign(n, none);
+    plan.leaveTime.assign(n, none);
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        int32_t a = s.unitsBegin, b = s.unitsBegin;
+        for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+            for (; a < s.unitsEnd && plan.exitAt[a] >= plan.times[t].time; ++a)
+                plan.joinTime[a] = t;
+            for (; units.leftTruncated && b < s.unitsEnd && plan.entryAt[b] >= plan.times[t].time;
+                 ++b)
+                plan.leaveTime[plan.walkOfEntry[b]] = t;
+        }
+        for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k)
+            if (plan.joinTime[k] != none && plan.leaveTime[k] == none)
+                plan.leaveTime[k] = s.timesEnd;
+    }
     return plan;
 }
 
 std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
                                 const std::vector<double>& r) {
-    std::vector<double> sums(plan.times.size());
-    CompensatedSum sum;
-    for (const RiskSetPlan::Stratum& s : plan.strata) {
-        sum.Reset();
-        WalkStratum(
-            units, plan, s, [&](int32_t i) { sum.Add(r[i]); }, [&](int32_t i) { sum.Add(-r[i]); },
-            [&] { sum.Reset(); }, [&](int32_t t) { sums[t] = sum.Value(); });
-    }
-    return sums;
+    return WalkRiskSetSums(plan, InWalkOrder(plan, r), units.leftTruncated);
 }
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta) {
@@ -144,83 +200,232 @@ std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<dou
     return eta;
 }
 
-double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
-                            const std::vector<double>& eta) {
-    std::vector<double> top;
-    std::vector<double> r = ShiftedRisks(plan, eta, top);
-    std::vector<double> sums = RiskSetSums(units, plan, r);
+void EvaluateRiskSets(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
+                      RiskSets& risks) {
+    ShiftedRisks(plan, etaInWalkOrder, risks.r, risks.top);
+    risks.sums = WalkRiskSetSums(plan, risks.r, !plan.byEntry.empty());
+}
+
+double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
+                            const RiskSets& risks) {
     double sum = 0;
-    for (int32_t i : plan.deaths) sum += eta[i];
+    for (int32_t k : plan.walkOfDeath) sum += etaInWalkOrder[k];
     for (size_t s = 0; s < plan.strata.size(); ++s) {
         for (int32_t t = plan.strata[s].timesBegin; t < plan.strata[s].timesEnd; ++t)
-            sum -= plan.times[t].deaths * (std::log(sums[t]) + top[s]);
+            sum -= plan.times[t].deaths * (std::log(risks.sums[t]) + risks.top[s]);
     }
     return sum;
 }
 
-// dL/dbeta = sum over deaths of x - sum over death times of d S1/S0, and
-// d2L/dbeta2 = -sum over death times of d (S2/S0 - S1 S1'/S0^2), with S0, S1 and S2 the risk
-// set's sums of r, r x and r x x' (S2 kept as its upper triangle), d the tied deaths. The sums
-// are carried along the walk: a unit costs the square of its nonzero design values, a death
-// time p^2.
+double PartialLogLikelihood(const Units&, const RiskSetPlan& plan, const std::vector<double>& eta) {
+    std::vector<double> ordered = InWalkOrder(plan, eta);
+    RiskSets risks;
+    EvaluateRiskSets(plan, ordered, risks);
+    return PartialLogLikelihood(plan, ordered, risks);
+}
+
+WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x) {
+    WalkDesign w;
+    const int p = x.columns;
+    const size_t n = plan.byExit.size();
+    w.columns = p;
+    w.units = n;
+    w.value.assign(n * p, 0.0);
+    for (size_t k = 0; k < n; ++k) {
+        int32_t i = plan.byExit[k];
+        for (int32_t a = x.start[i]; a < x.start[i + 1]; ++a)
+            w.value[x.column[a] * n + k] = x.value[a];
+    }
+    w.centred = w.value;
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        const double units = s.unitsEnd - s.unitsBegin;
+        for (int c = 0; c < p; ++c) {
+            double* column = &w.centred[c * n];
+            double mean = 0;
+            for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) mean += column[k];
+            mean /= units;
+            for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) column[k] -= mean;
+        }
+    }
+    if (!plan.walkOfEntry.empty()) {
+        w.centredByEntry.resize(n * p);
+        for (int c = 0; c < p; ++c)
+            for (size_t b = 0; b < n; ++b)
+                w.centredByEntry[c * n + b] = w.centred[c * n + plan.walkOfEntry[b]];
+    }
+    return w;
+}
+
+// A zero column adds beta x 0, a zero of either sign, which leaves every sum as the sparse
+// rows' sum of their nonzero values leaves it.
+void WalkPredictor(const WalkDesign& x, const std::vector<double>& beta, std::vector<double>& eta) {
+    const size_t n = x.units;
+    eta.assign(n, 0.0);
+    for (int c = 0; c < x.columns; ++c) {
+        const double b = beta[c];
+        const double* column = &x.value[c * n];
+        for (size_t k = 0; k < n; ++k) eta[k] += b * column[k];
+    }
+}
+
+namespace {
+
+// Rows per block of the weighted cross-products: a block's columns and weighted copies stay in
+// the first-level cache.
+constexpr size_t kProductRows = 512;
+constexpr int kLanes = 4;
+
+size_t PackedPairs(int p) {
+    return static_cast<size_t>(p) * (p + 1) / 2;
+}
+
+// sum of a[k] b[k] over k < count, in kLanes independent sums the compiler keeps in one vector
+// register, added in a fixed order; built for AVX2 as well where the processor has it, the
+// same operations in the same order.
+__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
+                                                             size_t count) {
+    double lane[kLanes] = {};
+    size_t k = 0;
+    for (; k + kLanes <= count; k += kLanes)
+        for (int l = 0; l < kLanes; ++l) lane[l] += a[k + l] * b[k + l];
+    double sum = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+    for (; k < count; ++k) sum += a[k] * b[k];
+    return sum;
+}
+
+// Adds sum_k w_k x_k x_k' (packed lower triangle, (j, l) with l <= j at j (j + 1) / 2 + l) and,
+// with v, sum_k v_k x_k (after the triangle) over the rows [begin, end) of the column-major
+// matrix x of `rows` rows, block after block.
+void AddWeightedProducts(const double* x, size_t rows, int p, const double* w, const double* v,
+                         size_t begin, size_t end, double* sums) {
+    std::vector<double> weighted(kProductRows);
+    for (size_t from = begin; from < end; from += kProductRows) {
+        const size_t count = std::min(kProductRows, end - from);
+        for (int j = 0; j < p; ++j) {
+            const double* xj = x + j * rows + from;
+            for (size_t k = 0; k < count; ++k) weighted[k] = w[from + k] * xj[k];
+            double* row = sums + PackedPairs(j);
+            for (int l = 0; l <= j; ++l) row[l] += Dot(weighted.data(), x + l * rows + from, count);
+            if (v != nullptr) sums[PackedPairs(p) + j] += Dot(v + from, xj, count);
+        }
+    }
+}
+
+// The same over all rows, in the kernel's fixed slices shared out over its threads. Only the
+// command's thread asks whether to stop; when it should, every slice is left at its next block
+// and the command is interrupted once the threads are joined.
+void WeightedProducts(const double* x, size_t rows, int p, const double* w, const double* v,
+                      std::vector<double>& sums) {
+    const int count = static_cast<int>(PackedPairs(p)) + (v != nullptr ? p : 0);
+    sums.assign(count, 0.0);
+    if (rows == 0 || p == 0) return;
+    const std::thread::id command = std::this_thread::get_id();
+    std::atomic<bool> leave{false};
+    models::detail::SumsInSlices(
+        rows, count,
+        [&](size_t begin, size_t end, double* part) {
+            std::fill(part, part + count, 0.0);
+            const bool polling = std::this_thread::get_id() == command;
+            for (size_t from = begin; from < end && !leave; from += data::kUnitsPerPoll) {
+                if (polling && data::StopWanted()) leave = true;
+                AddWeightedProducts(x, rows, p, w, v, from,
+                                    std::min<size_t>(end, from + data::kUnitsPerPoll), part);
+            }
+        },
+        sums.data());
+    if (leave) {
+        data::Poll();
+        throw data::Interrupted{};
+    }
+}
+
+// Compensated running sums kept per death time as sum and carry, so that the difference of two
+// of them is exact to the last bits of the smaller.
+struct CumulativeSums {
+    std::vector<double> sum, carry;
+    double Between(int32_t from, int32_t to) const {
+        return (sum[from] - sum[to]) + (carry[from] - carry[to]);
+    }
+};
+
+}  // namespace
+
+// With r the relative risks, S0 and S1 the risk set's sums of r and r x at a death time and d
+// its tied deaths:
+//   dL/dbeta = sum over units of (delta_i - r_i c_i) x_i,
+//   -d2L/dbeta2 = sum over units of r_i c_i x_i x_i' - sum over death times of d S1 S1' / S0^2,
+// where c_i, the sum of d / S0 over the death times unit i is at risk at, is a difference of
+// two cumulative sums of the stratum. So the second derivatives are two weighted sums of
+// products, one over the units and one over the death times, and the walk over the risk sets
+// carries only S1.
+void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const RiskSets& risks,
+                        Derivatives& d) {
+    const int p = x.columns;
+    const size_t n = x.units, times = plan.times.size();
+    const int32_t none = static_cast<int32_t>(times);  // past the last time: c adds nothing
+    const std::vector<double>& r = risks.r;
+    const bool leftTruncated = !plan.byEntry.empty();
+    std::vector<double> s1Columns(times * p), timeWeight(times);
+    std::vector<double> w(n), v(n);  // per unit: r c and delta - r c
+    std::vector<double> s1(p, 0.0);
+    auto add = [&](const double* row, size_t k, double factor) {
+        data::PollAt(static_cast<long>(k) + 1);
+        for (int c = 0; c < p; ++c) s1[c] += factor * row[c * n + k];
+    };
+    CumulativeSums h;
+    h.sum.assign(times + 1, 0.0);
+    h.carry.assign(times + 1, 0.0);
+    for (const RiskSetPlan::Stratum& s : plan.strata) {
+        std::fill(s1.begin(), s1.end(), 0.0);
+        int32_t a = s.unitsBegin, b = s.unitsBegin, atRisk = 0;
+        for (int32_t t = s.timesBegin; t < s.timesEnd; ++t) {
+            for (; a < s.unitsEnd && plan.joinTime[a] == t; ++a, ++atRisk)
+                add(x.centred.data(), a, r[a]);
+            if (leftTruncated) {
+                for (; b < s.unitsEnd && plan.entryAt[b] >= plan.times[t].time; ++b, --atRisk)
+                    add(x.centredByEntry.data(), b, -r[plan.walkOfEntry[b]]);
+                // An empty risk set starts again from an exact 0.
+                if (atRisk == 0) std::fill(s1.begin(), s1.end(), 0.0);
+            }
+            for (int c = 0; c < p; ++c) s1Columns[c * times + t] = s1[c];
+            const double sum = risks.sums[t];
+            timeWeight[t] = plan.times[t].deaths / (sum * sum);
+        }
+        // h at time t: the sum of d / S0 over the stratum's times from t to its earliest.
+        CompensatedSum running;
+        h.sum[s.timesEnd] = h.carry[s.timesEnd] = 0;
+        for (int32_t t = s.timesEnd - 1; t >= s.timesBegin; --t) {
+            running.Add(plan.times[t].deaths / risks.sums[t]);
+            h.sum[t] = running.sum;
+            h.carry[t] = running.carry;
+        }
+        for (int32_t k = s.unitsBegin; k < s.unitsEnd; ++k) {
+            double c =
+                plan.joinTime[k] == none ? 0.0 : h.Between(plan.joinTime[k], plan.leaveTime[k]);
+            w[k] = r[k] * c;
+            v[k] = plan.deathAt[k] - w[k];
+        }
+    }
+    std::vector<double> unitSums, timeSums;
+    WeightedProducts(x.centred.data(), n, p, w.data(), v.data(), unitSums);
+    WeightedProducts(s1Columns.data(), times, p, timeWeight.data(), nullptr, timeSums);
+    d.first.assign(unitSums.begin() + PackedPairs(p), unitSums.end());
+    d.second.assign(static_cast<size_t>(p) * p, 0.0);
+    for (int j = 0; j < p; ++j)
+        for (int l = 0; l <= j; ++l) {
+            size_t at = PackedPairs(j) + l;
+            double value = timeSums[at] - unitSums[at];
+            d.second[static_cast<size_t>(j) * p + l] = value;
+            d.second[static_cast<size_t>(l) * p + j] = value;
+        }
+}
+
 void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
                         const std::vector<double>& eta, Derivatives& d) {
-    int p = x.columns;
-    size_t pp = static_cast<size_t>(p) * p;
-    d.first.assign(p, 0.0);
-    d.second.assign(pp, 0.0);
-    std::vector<double> top;
-    std::vector<double> r = ShiftedRisks(plan, eta, top);
-    std::vector<double> s1(p, 0.0), s2(pp, 0.0);
-    CompensatedSum s0;
-    auto addUnit = [&](int32_t i, double factor) {
-        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k) {
-            int ck = x.column[k];
-            double wk = factor * x.value[k];
-            s1[ck] += wk;
-            for (int32_t l = x.start[i]; l < x.start[i + 1]; ++l)
-                if (x.column[l] >= ck)
-                    s2[static_cast<size_t>(ck) * p + x.column[l]] += wk * x.value[l];
-        }
-    };
-    auto clear = [&] {
-        s0.Reset();
-        std::fill(s1.begin(), s1.end(), 0.0);
-        std::fill(s2.begin(), s2.end(), 0.0);
-    };
-    for (const RiskSetPlan::Stratum& s : plan.strata) {
-        clear();
-        WalkStratum(
-            units, plan, s,
-            [&](int32_t i) {
-                s0.Add(r[i]);
-                addUnit(i, r[i]);
-            },
-            [&](int32_t i) {
-                s0.Add(-r[i]);
-                addUnit(i, -r[i]);
-            },
-            clear,
-            [&](int32_t t) {
-                double deaths = plan.times[t].deaths, sum = s0.Value();
-                double w1 = deaths / sum, w2 = w1 / sum;
-                for (int j = 0; j < p; ++j) {
-                    const double* s2row = &s2[static_cast<size_t>(j) * p];
-                    // A column that is 0 at every unit at risk (another stratum's level, say)
-                    // has a zero row in S2: its diagonal is a sum of r x^2.
-                    if (s1[j] == 0 && s2row[j] == 0) continue;
-                    d.first[j] -= w1 * s1[j];
-                    double* row = &d.second[static_cast<size_t>(j) * p];
-                    double wj = w2 * s1[j];
-                    for (int k = j; k < p; ++k) row[k] -= w1 * s2row[k] - wj * s1[k];
-                }
-            });
-    }
-    for (int32_t i : plan.deaths)
-        for (int32_t k = x.start[i]; k < x.start[i + 1]; ++k) d.first[x.column[k]] += x.value[k];
-    for (int j = 0; j < p; ++j)
-        for (int k = 0; k < j; ++k)
-            d.second[static_cast<size_t>(j) * p + k] = d.second[static_cast<size_t>(k) * p + j];
+    RiskSets risks;
+    EvaluateRiskSets(plan, InWalkOrder(plan, eta), risks);
+    (void)units;
+    PartialDerivatives(plan, OrderDesign(plan, x), risks, d);
 }
 
 void IntegratedIntensity(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
@@ -344,7 +549,13 @@ struct CoxFit {
     int parameters = 0;
     bool designBuilt = false;
     SparseDesign design;
+    WalkDesign walk;
     std::vector<uint8_t> varies;  // per column: not one value throughout each stratum
+    // The linear predictor and risk sets of the last parameter vector, shared by the
+    // log-likelihood and the derivatives at it.
+    std::vector<double> riskKey, eta;  // eta in walk order
+    bool haveRisks = false;
+    RiskSets risks;
     std::vector<double> derivativeKey;
     bool haveDerivatives = false;
     Derivatives derivatives;
@@ -506,6 +717,17 @@ std::vector<double> CurrentBeta(int p) {
     return beta;
 }
 
+// Whether `key` is what CurrentBeta(p) would give now, compared in place: the engine asks for
+// every second derivative in a call of its own, and a copy of all estimates for each of its
+// p^2 calls would cost p^3.
+bool AtCurrentBeta(const std::vector<double>& key, int p) {
+    const std::vector<double>& now = models::detail::Fit().estimates;
+    if (key.size() != static_cast<size_t>(p)) return false;
+    for (size_t k = 0; k < key.size(); ++k)
+        if (key[k] != (k < now.size() ? now[k] : 0.0)) return false;
+    return true;
+}
+
 // The nonzero design values of the fit units, read once per fit.
 // A column with one value throughout each stratum (the constant, a stratum's own factor) adds
 // the same to every eta of a risk set and leaves the partial likelihood unchanged: its
@@ -537,16 +759,29 @@ void BuildDesign(CoxFit& fit) {
         seen[stratum] = 1;
         x.start.push_back(static_cast<int32_t>(x.column.size()));
     }
+    fit.walk = OrderDesign(fit.plan, x);
     fit.designBuilt = true;
+}
+
+const RiskSets& RisksAt(CoxFit& fit, std::vector<double>& beta) {
+    if (!fit.haveRisks || beta != fit.riskKey) {
+        fit.haveRisks = false;
+        WalkPredictor(fit.walk, beta, fit.eta);
+        EvaluateRiskSets(fit.plan, fit.eta, fit.risks);
+        fit.riskKey = std::move(beta);
+        fit.haveRisks = true;
+    }
+    return fit.risks;
 }
 
 double CoxLogLikelihood() {
     CoxFit& fit = *gFit;
     BuildDesign(fit);
-    std::vector<double> eta = LinearPredictor(fit.design, CurrentBeta(fit.parameters));
-    bool outOfRange =
-        std::any_of(eta.begin(), eta.end(), [](double e) { return std::fabs(e) >= kEtaLimit; });
-    double value = PartialLogLikelihood(fit.units, fit.plan, eta);
+    std::vector<double> beta = CurrentBeta(fit.parameters);
+    const RiskSets& risks = RisksAt(fit, beta);
+    bool outOfRange = std::any_of(fit.eta.begin(), fit.eta.end(),
+                                  [](double e) { return std::fabs(e) >= kEtaLimit; });
+    double value = PartialLogLikelihood(fit.plan, fit.eta, risks);
     if (outOfRange) {
         WriteLine("Iterations stopped, fitted values are out");
         WriteLine("of range - probably because deterministic");
@@ -567,11 +802,11 @@ double CoxLogLikelihood() {
 const Derivatives& CoxDerivatives() {
     CoxFit& fit = *gFit;
     BuildDesign(fit);
-    std::vector<double> beta = CurrentBeta(fit.parameters);
-    if (!fit.haveDerivatives || beta != fit.derivativeKey) {
-        PartialDerivatives(fit.units, fit.plan, fit.design, LinearPredictor(fit.design, beta),
-                           fit.derivatives);
-        fit.derivativeKey = std::move(beta);
+    if (!fit.haveDerivatives || !AtCurrentBeta(fit.derivativeKey, fit.parameters)) {
+        std::vector<double> beta = CurrentBeta(fit.parameters);
+        fit.haveDerivatives = false;
+        fit.derivativeKey = beta;
+        PartialDerivatives(fit.plan, fit.walk, RisksAt(fit, beta), fit.derivatives);
         fit.haveDerivatives = true;
     }
     return fit.derivatives;
@@ -683,15 +918,19 @@ bool StoreIntegratedIntensity(const CoxFit& fit) {
     float* sd = data::VariatePointer(IntensitySDName);
     std::fill(value + 1, value + fit.length + 1, data::MissingValue);
     std::fill(sd + 1, sd + fit.length + 1, data::MissingValue);
+    std::vector<double> hu(h.size());  // the unit's h, read once from the working variates
     for (size_t i = 0; i < n; ++i) {
         int32_t u = fit.unitNumber[i];
         value[u] = StoredValue(intensity.value[i]);
         bool known = withSD;
-        for (int a = 0; a < static_cast<int>(h.size()); ++a) known &= h[a][u] != data::MissingValue;
+        for (int a = 0; a < static_cast<int>(h.size()); ++a) {
+            hu[a] = h[a][u];
+            known &= h[a][u] != data::MissingValue;
+        }
         if (!known) continue;
         double variance = intensity.variance[i];
         for (int a = 0; a < p; ++a)
-            for (int b = 0; b < p; ++b) variance += h[a][u] * v[a * p + b] * h[b][u];
+            for (int b = 0; b < p; ++b) variance += hu[a] * v[a * p + b] * hu[b];
         if (variance >= 0) sd[u] = StoredValue(std::sqrt(variance));
     }
     DeleteAll(working);
@@ -713,12 +952,20 @@ bool FitCoxModel(const std::string& specification) {
     if (!data::ErrorFree) return false;
     fit.plan = PlanRiskSets(fit.units);
 
-    gFit = &fit;
-    bool hold = models::HoldMatrix;
-    models::HoldMatrix = true;
-    models::FitUserDefined(spec.formula, "", fit.length, {CoxLogLikelihood, CoxFirst, CoxSecond});
-    models::HoldMatrix = hold;
-    gFit = nullptr;
+    {
+        // Put back also when the user stops the fit.
+        struct Restore {
+            bool hold = models::HoldMatrix;
+            ~Restore() {
+                models::HoldMatrix = hold;
+                gFit = nullptr;
+            }
+        } restore;
+        gFit = &fit;
+        models::HoldMatrix = true;
+        models::FitUserDefined(spec.formula, "", fit.length,
+                               {CoxLogLikelihood, CoxFirst, CoxSecond});
+    }
     if (!data::ErrorFree) return false;
     // Every user-defined fit has the same type, so the data it was fitted to tell TESTMODELCHANGE
     // whether two fits are comparable: another model's fit or other survival data are not.

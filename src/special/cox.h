@@ -49,6 +49,16 @@ struct RiskSetPlan {
     std::vector<int32_t> byEntry;
     std::vector<DeathTime> times;
     std::vector<int32_t> deaths;  // dying units grouped by death time
+    // The walks over the risk sets read the units in byExit order (walk positions): each unit's
+    // exit time and death flag at its walk position, and for the units of byEntry their entry
+    // times and walk positions, so that a walk reads its arrays from start to end.
+    std::vector<double> exitAt, entryAt;
+    std::vector<uint8_t> deathAt;
+    std::vector<int32_t> walkOfEntry, walkOfDeath;
+    // Per walk position, the death times (plan order) at which the unit joins and leaves the
+    // risk set; times.size() for a unit that never joins, its stratum's timesEnd for one that
+    // stays to the stratum's earliest death time.
+    std::vector<int32_t> joinTime, leaveTime;
     // Each stratum's range: [timesBegin, timesEnd) of times, [unitsBegin, unitsEnd) of byExit
     // and byEntry (both hold the stratum's units in one block).
     struct Stratum {
@@ -59,7 +69,8 @@ struct RiskSetPlan {
 
 RiskSetPlan PlanRiskSets(const Units& units);
 
-// The sum of the relative risks r over the risk set of each death time, in plan order.
+// The sum of the relative risks r (fit order) over the risk set of each death time, in plan
+// order.
 std::vector<double> RiskSetSums(const Units& units, const RiskSetPlan& plan,
                                 const std::vector<double>& r);
 
@@ -73,16 +84,49 @@ struct SparseDesign {
 
 std::vector<double> LinearPredictor(const SparseDesign& x, const std::vector<double>& beta);
 
-// Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta.
+// The relative risks at one linear predictor (in walk order) and the sums over the risk set of
+// each death time, kept between the log-likelihood and the derivatives at the same estimates.
+struct RiskSets {
+    std::vector<double> r;     // exp(eta - top of the unit's stratum), walk order
+    std::vector<double> top;   // largest eta per stratum
+    std::vector<double> sums;  // sum of r over each death time's risk set, plan order
+};
+void EvaluateRiskSets(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
+                      RiskSets& risks);
+
+// Partial log-likelihood (Breslow's handling of ties) at the linear predictor eta, in walk
+// order with its risk sets, or in fit order.
+double PartialLogLikelihood(const RiskSetPlan& plan, const std::vector<double>& etaInWalkOrder,
+                            const RiskSets& risks);
 double PartialLogLikelihood(const Units& units, const RiskSetPlan& plan,
                             const std::vector<double>& eta);
 
+// The design in the order the walk over the risk sets meets the units (plan.byExit), column
+// after column: as it is, for the linear predictor, and with every stratum's columns centred on
+// their means over its units, for the derivatives: the partial likelihood does not change when
+// one stratum's rows are shifted, and centred sums of products lose fewer digits.
+struct WalkDesign {
+    int columns = 0;
+    size_t units = 0;
+    std::vector<double> value;    // column k at k * units
+    std::vector<double> centred;  // the same, centred per stratum
+    // With left truncation: the centred rows in plan.byEntry order, which the walk reads as the
+    // units leave the risk sets.
+    std::vector<double> centredByEntry;
+};
+WalkDesign OrderDesign(const RiskSetPlan& plan, const SparseDesign& x);
+
+// eta in walk order: each unit sums its columns in column order, as LinearPredictor does.
+void WalkPredictor(const WalkDesign& x, const std::vector<double>& beta, std::vector<double>& eta);
+
 // First derivatives and the full symmetric matrix of second derivatives (row-major p x p) of
-// the partial log-likelihood at eta.
+// the partial log-likelihood at the risk sets of eta (fit order in the second form).
 struct Derivatives {
     std::vector<double> first;
     std::vector<double> second;
 };
+void PartialDerivatives(const RiskSetPlan& plan, const WalkDesign& x, const RiskSets& risks,
+                        Derivatives& d);
 void PartialDerivatives(const Units& units, const RiskSetPlan& plan, const SparseDesign& x,
                         const std::vector<double>& eta, Derivatives& d);
 

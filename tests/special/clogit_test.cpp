@@ -14,6 +14,7 @@
 #include "data/restrict.h"
 #include "data/session.h"
 #include "data/vectors.h"
+#include "models/cross_product.h"
 #include "models/models.h"
 #include "special/clogit.h"
 
@@ -274,6 +275,34 @@ TEST_F(ClogitFitTest, BinomialTotalsMatchTheTrialsAsUnits) {
     EXPECT_NEAR(models::ParameterSD(1), 0.4682453353, 1e-6);
     EXPECT_NE(Output().find("Dependent relative frequency P, binomial totals N.\n"),
               std::string::npos);
+}
+
+// Enough informative groups for several of the kernel's slices: the fit is the same to the last
+// bit on one thread and on two.
+TEST_F(ClogitFitTest, ResultsDoNotDependOnTheNumberOfThreads) {
+    const int groups = 70000, units = 2 * groups;
+    for (const char* name : {"G", "Y", "X1", "X2"}) data::DeclareVariate(name, units);
+    std::mt19937 random(5);
+    std::normal_distribution<float> normal;
+    bool firstIsCase = false;
+    for (int u = 1; u <= units; ++u) {
+        // One case in every pair: every group is informative.
+        if (u % 2 == 1) firstIsCase = random() % 2 == 0;
+        data::AssignValue("G", u, static_cast<float>((u + 1) / 2));
+        data::AssignValue("X1", u, normal(random));
+        data::AssignValue("X2", u, normal(random));
+        data::AssignValue("Y", u, (u % 2 == 1) == firstIsCase ? 1.0f : 0.0f);
+    }
+    std::vector<double> results[2];
+    for (int threads : {1, 2}) {
+        models::detail::SetKernelThreads(threads);
+        FitConditionalLogitLinear("Y = X1 + X2 / G");
+        ASSERT_TRUE(data::ErrorFree) << data::ErrorMessage;
+        results[threads - 1] = {models::Deviance(), models::Parameter(1), models::Parameter(2),
+                                models::ParameterSD(1), models::ParameterCov(1, 2)};
+    }
+    models::detail::SetKernelThreads(0);
+    for (size_t k = 0; k < results[0].size(); ++k) EXPECT_EQ(results[0][k], results[1][k]) << k;
 }
 
 // TESTMODELCHANGE compares fits conditioned on the same groups of the same units: grouping
