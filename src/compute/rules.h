@@ -12,6 +12,7 @@
 #include "compute/internal.h"
 #include "data/vectors.h"
 #include "distr/distributions.h"
+#include "distr/lanes.h"
 
 namespace korw::compute::detail {
 
@@ -32,27 +33,16 @@ inline float Single(double x) {
     return static_cast<float>(x);
 }
 
-// Four registers' values at a time, in GCC's portable vector types, so that the loops of plain
-// arithmetic run several units per instruction (two with SSE2, four with AVX2, for which the
-// block functions are also compiled and chosen at run time). A comparison gives a mask of -1
-// (holds) or 0 per lane, and subtracting masks counts. Every lane follows the scalar rules
-// exactly: the same IEEE operations, and no contraction into fused multiply-adds.
-inline constexpr int Lanes = 4;
-using Quad = double __attribute__((vector_size(8 * Lanes)));
-using QuadMask = int64_t __attribute__((vector_size(8 * Lanes)));
-using FloatQuad = float __attribute__((vector_size(4 * Lanes)));
+// The lane types and elementary functions in lanes are distr's (shared with the fits).
+using distr::ExpLanes;
+using distr::FloatQuad;
+using distr::Lanes;
+using distr::Load;
+using distr::Quad;
+using distr::QuadMask;
+using distr::Save;
+using distr::Splat;
 
-inline Quad Load(const double* p) {
-    Quad v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void Save(double* p, Quad v) {
-    std::memcpy(p, &v, sizeof v);
-}
-inline Quad Splat(double x) {
-    return Quad{x, x, x, x};
-}
 inline Quad Abs(Quad v) {
     return v < 0 ? -v : v;
 }
@@ -61,39 +51,6 @@ inline QuadMask IsMissing(Quad v) {
 }
 inline int32_t Count(QuadMask counted) {
     return static_cast<int32_t>(-(counted[0] + counted[1] + counted[2] + counted[3]));
-}
-
-// e^t for ExpUnderflow <= t <= ExpOverflow, lane by lane: t = k ln 2 + r with |r| <= ln 2 / 2
-// (ln 2 in two parts, so that k ln 2 is exact), e^r by its Taylor series to r^13 (the rest is
-// below 5E-18), times 2^k made in the exponent bits. The result is within one unit in the last
-// place of e^t. EXP of a single unit uses the same lanes, so every unit gets the same value
-// whichever way the units are taken.
-inline Quad ExpLanes(Quad t) {
-    constexpr double Shifter = 0x1.8p52;  // adding it rounds to an integer, kept in the low bits
-    constexpr double Ln2High = 6.93147180369123816490e-01;
-    constexpr double Ln2Low = 1.90821492927058770002e-10;
-    constexpr double Factor[14] = {1.0,
-                                   1.0,
-                                   1.0 / 2,
-                                   1.0 / 6,
-                                   1.0 / 24,
-                                   1.0 / 120,
-                                   1.0 / 720,
-                                   1.0 / 5040,
-                                   1.0 / 40320,
-                                   1.0 / 362880,
-                                   1.0 / 3628800,
-                                   1.0 / 39916800,
-                                   1.0 / 479001600,
-                                   1.0 / 6227020800};
-    Quad kd = t * Splat(1.4426950408889634) + Splat(Shifter);
-    QuadMask k = reinterpret_cast<QuadMask>(kd) - reinterpret_cast<QuadMask>(Splat(Shifter));
-    kd -= Splat(Shifter);
-    Quad r = (t - kd * Splat(Ln2High)) - kd * Splat(Ln2Low);
-    Quad p = Splat(Factor[13]);
-    for (int i = 12; i >= 0; --i) p = p * r + Splat(Factor[i]);
-    QuadMask scale = (k + 1023) << 52;
-    return p * reinterpret_cast<Quad>(scale);
 }
 
 // e^t with the overflow and underflow rules shared by EXP and the power.
