@@ -314,7 +314,8 @@ void WriteHeader(const GlmData& g, bool logit) {
     for (const Term& term : fit.terms) WriteLine("  " + term.name);
 }
 
-// What the logit terms of a block's units need of eta: ln(1 + t), the mean and its slope.
+// What the logit terms of a block's units need of eta: ln(1 + t), the mean and its slope (the
+// log-linear terms use the mean alone).
 struct LogitBlock {
     double logOnePlus[kBlockUnits], mean[kBlockUnits], slope[kBlockUnits];
 };
@@ -344,6 +345,20 @@ __attribute__((target_clones("avx2", "default"))) void LogitLanes(const double* 
                         distr::Load(e + g * distr::Lanes) >= Splat(0.0) ? inverse[g] : low);
             distr::Save(out.slope + at, low * inverse[g]);
         }
+    }
+}
+
+// e^eta of a block's units (eta clipped at +-kEtaLimit) in lanes, as LogitLanes forms them.
+__attribute__((target_clones("avx2", "default"))) void ExpOfBlock(const double* eta, size_t count,
+                                                                  double* out) {
+    constexpr size_t kRound = 4 * distr::Lanes;
+    for (size_t i = 0; i < count; i += kRound) {
+        double a[kRound];
+        for (size_t j = 0; j < kRound; ++j)
+            a[j] = i + j < count ? std::clamp(eta[i + j], -kEtaLimit, kEtaLimit) : 0.0;
+        for (size_t g = 0; g < 4; ++g)
+            distr::Save(out + i + g * distr::Lanes,
+                        distr::ExpLanes(distr::Load(a + g * distr::Lanes)));
     }
 }
 
@@ -378,7 +393,10 @@ void GlmBlock(const GlmData& g, size_t begin, size_t count, const double* eta, d
               double* sums) {
     const int32_t* list = g.unitList.list != nullptr ? g.units.data() + begin : nullptr;
     LogitBlock lanes;
-    if constexpr (logit) LogitLanes(eta, count, lanes);
+    if constexpr (logit)
+        LogitLanes(eta, count, lanes);
+    else
+        ExpOfBlock(eta, count, lanes.mean);
     double part = sums[0];
     for (size_t i = 0; i < count; ++i) {
         int32_t u = list != nullptr ? list[i] : static_cast<int32_t>(begin + i + 1);
@@ -391,7 +409,7 @@ void GlmBlock(const GlmData& g, size_t begin, size_t count, const double* eta, d
                 s[i] = (y - lanes.mean[i]) * w;
             }
         } else {
-            double mu = ClippedExp(e);
+            double mu = lanes.mean[i];
             term = y * e - mu - SaturatedLogTerm(y);
             if (d != nullptr) {
                 d[i] = mu * w;
