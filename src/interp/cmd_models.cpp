@@ -188,8 +188,7 @@ const bool kAnovaHooksInstalled = (special::InstallAnovaHooks(), true);
 void CmdFitAnova(const std::string& params) {
     (void)kAnovaHooksInstalled;
     if (params.empty()) return SetCommandError("Missing model specification");
-    if (special::AnovaHeld()) special::ReleaseAnova();
-    special::FitANOVA(params);
+    special::FitANOVA(params);  // releases the previous analysis, unless it is stopped
     AnovaFitted = true;
     NegBinFitted = NonLinearFitted = false;
     if (LibraryFailed()) return;

@@ -15,6 +15,7 @@
 
 #include "data/errors.h"
 #include "data/format.h"
+#include "data/long_work.h"
 #include "data/outfile.h"
 #include "data/restrict.h"
 #include "data/vectors.h"
@@ -632,11 +633,8 @@ void AnovaSessionStarted() {
     ReleaseAnova();
 }
 
-}  // namespace
-
-void FitANOVA(const std::string& modelLine) {
-    if (!data::Enter("FitANOVA")) return;
-    ReleaseAnova();
+// The fit itself, after the previous one was released.
+void FitAnovaModel(const std::string& modelLine) {
     WriteLine(kRule);
     WriteLine("ANOVA.FitANOVA");
     WriteLine();
@@ -657,6 +655,21 @@ void FitANOVA(const std::string& modelLine) {
     PrintComponents(m);
     model = std::move(m);
     model.held = true;
+}
+
+}  // namespace
+
+void FitANOVA(const std::string& modelLine) {
+    if (!data::Enter("FitANOVA")) return;
+    // A fit that fails releases the previous one; a fit stopped by the user leaves it.
+    Model previous = std::move(model);
+    ReleaseAnova();
+    try {
+        FitAnovaModel(modelLine);
+    } catch (const data::Interrupted&) {
+        model = std::move(previous);
+        throw;
+    }
 }
 
 void AnovaEstimate(const std::string& term) {

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "data/errors.h"
+#include "data/long_work.h"
 #include "data/vectors.h"
 
 namespace korw::special::anova {
@@ -102,6 +103,7 @@ void CountLevels(Term& term, const float* y, int32_t n) {
         if (y != nullptr) sums[0] = std::accumulate(y + 1, y + n + 1, 0.0);
     } else {
         for (int32_t u = 1; u <= n; ++u) {
+            data::PollAt(u);
             int c = Combination(term, u);
             ++counts[c];
             if (y != nullptr) sums[c] += y[u];
@@ -122,8 +124,10 @@ void CountLevels(Term& term, const float* y, int32_t n) {
 PairRelation Relate(const Term& a, const Term& b, int32_t n) {
     const int la = a.levels, lb = b.levels;
     std::vector<int32_t> table(static_cast<size_t>(la) * lb, 0);
-    for (int32_t u = 1; u <= n; ++u)
+    for (int32_t u = 1; u <= n; ++u) {
+        data::PollAt(u);
         ++table[static_cast<size_t>(LevelOf(a, u) - 1) * lb + LevelOf(b, u) - 1];
+    }
 
     PairRelation r;
     std::vector<int> parent(la + lb);
