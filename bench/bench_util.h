@@ -75,4 +75,16 @@ inline double PeakMegabytes(int who = RUSAGE_SELF) {
     return usage.ru_maxrss / 1024.0;
 }
 
+// "Y = 1 + A + X1 + ... + Xk" (A only when the factor has levels).
+inline std::string ModelOf(int levels, int variates) {
+    std::string model = levels > 0 ? "Y = 1 + A" : "Y = 1";
+    for (int k = 1; k <= variates; ++k) model += " + X" + std::to_string(k);
+    return model;
+}
+
+// "10^6", "10^5" or the number of units.
+inline std::string UnitsText(int n) {
+    return n == 1000000 ? "10^6" : n == 100000 ? "10^5" : std::to_string(n);
+}
+
 }  // namespace korw::bench

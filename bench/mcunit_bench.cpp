@@ -48,16 +48,6 @@ struct Case {
     int Categories() const { return static_cast<int>(cuts.size()) + 1; }
 };
 
-std::string Model(const Case& c) {
-    std::string model = c.levels > 0 ? "Y = 1 + A" : "Y = 1";
-    for (int k = 1; k <= c.variates; ++k) model += " + X" + std::to_string(k);
-    return model;
-}
-
-std::string UnitsText(int n) {
-    return n == 1000000 ? "10^6" : n == 100000 ? "10^5" : std::to_string(n);
-}
-
 // Y (ordered categories), A, X1..Xk over n units, Y drawn from the logistic latent model;
 // written in single precision to kDataFile (column after column: Y, A when present, X1..Xk)
 // for R.
@@ -134,7 +124,7 @@ void NoteTable(std::string_view text) {
 }
 
 void Run(const Case& c) {
-    std::string model = Model(c);
+    std::string model = korw::bench::ModelOf(c.levels, c.variates);
     MakeData(c);
     long before = PeakKilobytes();
     std::chrono::duration<double> seconds{1e30}, fitSeconds{1e30};
@@ -154,7 +144,7 @@ void Run(const Case& c) {
         if (!data::ErrorFree) std::printf("error: %s\n", data::ErrorMessage.c_str());
         out = korw::bench::TakeOutput(kOutFile);
     }
-    std::string units = UnitsText(c.units);
+    std::string units = korw::bench::UnitsText(c.units);
     std::printf("FITMCLOGIT %s on %s units, %d categories (%d parameters)\n", model.c_str(),
                 units.c_str(), c.Categories(), korw::models::NumberOfParameters());
     std::printf(

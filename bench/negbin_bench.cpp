@@ -42,16 +42,6 @@ struct Case {
     int variates;
 };
 
-std::string Model(const Case& c) {
-    std::string model = c.levels > 0 ? "Y = 1 + A" : "Y = 1";
-    for (int k = 1; k <= c.variates; ++k) model += " + X" + std::to_string(k);
-    return model;
-}
-
-std::string UnitsText(int n) {
-    return n == 1000000 ? "10^6" : n == 100000 ? "10^5" : std::to_string(n);
-}
-
 // Y (negative binomial counts, shape 1.5), A, X1..Xk over n units; written in single precision
 // to kDataFile (column after column: Y, A when present, X1..Xk) for R.
 void MakeData(const Case& c) {
@@ -113,7 +103,7 @@ std::string RResult(const Case& c) {
 }
 
 void Run(const Case& c) {
-    std::string model = Model(c);
+    std::string model = korw::bench::ModelOf(c.levels, c.variates);
     MakeData(c);
     double peakBefore = korw::bench::PeakMegabytes(RUSAGE_SELF);
     std::chrono::duration<double> seconds{1e30};
@@ -130,7 +120,7 @@ void Run(const Case& c) {
     int iterations = korw::bench::IterationsIn(out);
     int p = korw::models::NumberOfParameters();
     std::printf("FITNEGBIN %s on %s units (%d parameters with alpha)\n", model.c_str(),
-                UnitsText(c.units).c_str(), p);
+                korw::bench::UnitsText(c.units).c_str(), p);
     std::printf(
         "  FITNEGBIN %.3f s, %d iterations, -2log(Likelihood) %.4f, alpha %.5f, peak %.0f MB "
         "(%.0f MB before)\n",
