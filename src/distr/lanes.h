@@ -11,21 +11,23 @@ namespace korw::distr {
 // Four values at a time, so that loops of plain arithmetic run several units per instruction (two
 // with SSE2, four with AVX2 where a caller is also compiled for it). A comparison gives a mask of
 // -1 (holds) or 0 per lane, and subtracting masks counts. Every lane follows the scalar rules
-// exactly: the same IEEE operations, and no contraction into fused multiply-adds.
+// exactly: the same IEEE operations, and no contraction into fused multiply-adds. The functions
+// are always inlined: a caller built for AVX2 passes Quad in other registers than an out-of-line
+// copy built without it would expect.
 inline constexpr int Lanes = 4;
 using Quad = double __attribute__((vector_size(8 * Lanes)));
 using QuadMask = int64_t __attribute__((vector_size(8 * Lanes)));
 using FloatQuad = float __attribute__((vector_size(4 * Lanes)));
 
-inline Quad Load(const double* p) {
+[[gnu::always_inline]] inline Quad Load(const double* p) {
     Quad v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void Save(double* p, Quad v) {
+[[gnu::always_inline]] inline void Save(double* p, Quad v) {
     std::memcpy(p, &v, sizeof v);
 }
-inline Quad Splat(double x) {
+[[gnu::always_inline]] inline Quad Splat(double x) {
     return Quad{x, x, x, x};
 }
 // e^t for -708 <= t <= 709, lane by lane: t = k ln 2 + r with |r| <= ln 2 / 2 (ln 2 in two
@@ -33,7 +35,7 @@ inline Quad Splat(double x) {
 // times 2^k made in the exponent bits. The result is within one unit in the last place of e^t.
 // A single value uses the same lanes, so every unit gets the same value whichever way the units
 // are taken.
-inline Quad ExpLanes(Quad t) {
+[[gnu::always_inline]] inline Quad ExpLanes(Quad t) {
     constexpr double Shifter = 0x1.8p52;  // adding it rounds to an integer, kept in the low bits
     constexpr double Ln2High = 6.93147180369123816490e-01;
     constexpr double Ln2Low = 1.90821492927058770002e-10;
@@ -56,6 +58,7 @@ inline Quad ExpLanes(Quad t) {
     kd -= Splat(Shifter);
     Quad r = (t - kd * Splat(Ln2High)) - kd * Splat(Ln2Low);
     Quad p = Splat(Factor[13]);
+#pragma GCC unroll 16
     for (int i = 12; i >= 0; --i) p = p * r + Splat(Factor[i]);
     QuadMask scale = (k + 1023) << 52;
     return p * reinterpret_cast<Quad>(scale);
@@ -65,7 +68,7 @@ inline Quad ExpLanes(Quad t) {
 // is split as 2^k m with sqrt(1/2) <= m < sqrt(2); ln m = f - (f^2/2 - s (f^2/2 + R(s^2))) with
 // f = m - 1 and s = f / (2 + f), R a minimax polynomial; the part of t that rounding lost in u
 // is added back as c / u, so that small t keep their precision.
-inline Quad Log1pLanes(Quad t) {
+[[gnu::always_inline]] inline Quad Log1pLanes(Quad t) {
     constexpr double Ln2High = 6.93147180369123816490e-01;
     constexpr double Ln2Low = 1.90821492927058770002e-10;
     constexpr double Root2 = 1.41421356237309504880;
@@ -82,6 +85,7 @@ inline Quad Log1pLanes(Quad t) {
     Quad s = f / (Splat(2.0) + f);
     Quad z = s * s;
     Quad r = Splat(Lg[6]);
+#pragma GCC unroll 16
     for (int i = 5; i >= 0; --i) r = r * z + Splat(Lg[i]);
     r = r * z;
     Quad half = Splat(0.5) * f * f;

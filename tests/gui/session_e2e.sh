@@ -30,24 +30,20 @@ answers() {
     fi
 }
 
-# A display of our own, away from the low numbers other X servers take: a number whose lock
-# file and socket are free, a server that stays up, and a display that accepts connections
-# before anything is started on it. Another number is tried when the server does not come up
-# (another server took the number first).
+# A display of our own: Xvfb picks a free number itself (no race with other servers) and says
+# which; the display must accept connections before anything is started on it.
 start_display() {
-    base=$(( ($$ % 400) + 200 ))
-    for n in $(seq "$base" $((base + 40))); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
-        xvfb=$!
-        for _ in $(seq 100); do
-            kill -0 "$xvfb" 2>/dev/null || break
-            if answers ":$n"; then DISPLAY=":$n"; return 0; fi
-            sleep 0.1
-        done
-        kill "$xvfb" 2>/dev/null
-        wait "$xvfb" 2>/dev/null
-        xvfb=""
+    exec 3>"$root/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
+    xvfb=$!
+    exec 3>&-
+    for _ in $(seq 100); do
+        kill -0 "$xvfb" 2>/dev/null || return 1
+        if [ -s "$root/display" ] && answers ":$(cat "$root/display")"; then
+            DISPLAY=":$(cat "$root/display")"
+            return 0
+        fi
+        sleep 0.1
     done
     return 1
 }
