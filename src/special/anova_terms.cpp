@@ -102,11 +102,14 @@ void CountLevels(Term& term, const float* y, int32_t n) {
         counts[0] = n;
         if (y != nullptr) sums[0] = std::accumulate(y + 1, y + n + 1, 0.0);
     } else {
-        for (int32_t u = 1; u <= n; ++u) {
-            data::PollAt(u);
-            int c = Combination(term, u);
-            ++counts[c];
-            if (y != nullptr) sums[c] += y[u];
+        for (int32_t start = 1; start <= n; start += data::kUnitsPerPoll) {
+            data::Poll();
+            int32_t end = std::min<int32_t>(n, start + data::kUnitsPerPoll - 1);
+            for (int32_t u = start; u <= end; ++u) {
+                int c = Combination(term, u);
+                ++counts[c];
+                if (y != nullptr) sums[c] += y[u];
+            }
         }
     }
     term.level.assign(combinations, 0);
@@ -124,9 +127,11 @@ void CountLevels(Term& term, const float* y, int32_t n) {
 PairRelation Relate(const Term& a, const Term& b, int32_t n) {
     const int la = a.levels, lb = b.levels;
     std::vector<int32_t> table(static_cast<size_t>(la) * lb, 0);
-    for (int32_t u = 1; u <= n; ++u) {
-        data::PollAt(u);
-        ++table[static_cast<size_t>(LevelOf(a, u) - 1) * lb + LevelOf(b, u) - 1];
+    for (int32_t start = 1; start <= n; start += data::kUnitsPerPoll) {
+        data::Poll();
+        int32_t end = std::min<int32_t>(n, start + data::kUnitsPerPoll - 1);
+        for (int32_t u = start; u <= end; ++u)
+            ++table[static_cast<size_t>(LevelOf(a, u) - 1) * lb + LevelOf(b, u) - 1];
     }
 
     PairRelation r;
