@@ -362,9 +362,6 @@ __attribute__((target_clones("avx2", "default"))) void ExpOfBlock(const double* 
     }
 }
 
-// One block of a pass at the estimates: the block's -2 log likelihood terms (relative to the
-// saturated model) and, when d is given, the weights of the information matrix (minus the
-// second derivative) and the factors of the score (the first derivative).
 // y ln y - y of the log-linear likelihood's saturated term for the small counts, which most
 // responses are: looked up instead of a logarithm per unit and pass (the same values).
 constexpr int kSaturatedTable = 1024;
