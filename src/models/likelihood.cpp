@@ -297,7 +297,9 @@ bool PrepareData(const Specification& spec, bool logit, GlmData& g) {
             }
         }
     }
-    return CheckDesignValues(g.w);
+    // The terms' variates were checked for missing values at every present unit as the formula
+    // was built (BuildColumns), which covers the units with a positive total.
+    return true;
 }
 
 void WriteHeader(const GlmData& g, bool logit) {
