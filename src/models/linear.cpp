@@ -295,8 +295,7 @@ bool RunFit(const std::string& model) {
     fit.terms.pop_back();
     fit.columns.pop_back();
     fit.fitType.clear();
-    if (!CheckDesignValues(fit.weighted ? Entry(fit.weight.index).variate.data() : nullptr))
-        return false;
+    // BuildColumns has checked the terms' variates for missing values at every present unit.
     int q = static_cast<int>(fit.columns.size()) + 1;
     if (q > MaxColumns) {
         ReportError("Attempt to create a symmetric matrix more than 1000x1000");
