@@ -38,16 +38,11 @@ size_t SliceStart(int slice, int slices, size_t count) {
 }
 
 // The stop of a command while slices run: asked on the command's own thread between its blocks
-// (worker threads may not poll); then every thread leaves its slice at its next block, and
-// RunSlices interrupts the command once the workers are joined, so partial sums never leave.
+// (worker threads may not poll; see LeaveSlice); then every thread leaves its slice at its next
+// block, and RunSlices interrupts the command once the workers are joined, so partial sums never
+// leave.
 thread_local std::atomic<bool>* sliceAbandon = nullptr;
 thread_local bool onCommandThread = false;
-
-bool LeaveSlice() {
-    if (sliceAbandon == nullptr) return false;
-    if (onCommandThread && !*sliceAbandon && data::StopWanted()) *sliceAbandon = true;
-    return *sliceAbandon;
-}
 
 // Runs work(slice) for every slice, the slices shared out over the threads.
 void RunSlices(int slices, const std::function<void(int)>& work) {
@@ -143,19 +138,6 @@ void FillBlock(const Design& design, const UnitList& units, size_t begin, Block&
     }
 }
 
-// Built for AVX2 as well where the processor has it: the same operations in the same order, so
-// the same sums, only more lanes at a time.
-__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
-                                                             size_t n) {
-    double lane[kLanes] = {};
-    size_t i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) lane[j] += a[i + j] * b[i + j];
-    double sum = (lane[0] + lane[2]) + (lane[1] + lane[3]);
-    for (; i < n; ++i) sum += a[i] * b[i];
-    return sum;
-}
-
 // What one slice needs besides the block: the dense and sparse term numbers, the weights and
 // the weighted dense columns.
 struct SliceWork {
@@ -240,7 +222,53 @@ void BlockEta(const Design& design, const UnitList& units, size_t begin, const B
     }
 }
 
+// Runs work(begin, block) for the blocks of one slice in unit order, each block's design rows
+// filled, until the slice ends or the command is to stop.
+template <typename Work>
+void ForEachBlock(const Design& design, const UnitList& units, int slice, int slices, Block& block,
+                  const Work& work) {
+    size_t end = SliceStart(slice + 1, slices, units.count);
+    for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
+         begin += kBlockUnits) {
+        block.count = std::min(kBlockUnits, end - begin);
+        FillBlock(design, units, begin, block);
+        work(begin, block);
+    }
+}
+
+// total[0..sums) = the slices' sums (`sums` per slice), added in slice order.
+void AddSliceSums(const std::vector<double>& bySlice, int slices, int sums, double* total) {
+    std::fill(total, total + sums, 0.0);
+    for (int slice = 0; slice < slices; ++slice)
+        for (int k = 0; k < sums; ++k) total[k] += bySlice[static_cast<size_t>(slice) * sums + k];
+}
+
+// m += the slices' partial matrices, in slice order.
+void AddPartials(const std::vector<std::vector<double>>& partial, std::vector<double>& m) {
+    for (const std::vector<double>& sum : partial)
+        for (size_t k = 0; k < m.size(); ++k) m[k] += sum[k];
+}
+
 }  // namespace
+
+// Built for AVX2 as well where the processor has it: the same operations in the same order, so
+// the same sums, only more lanes at a time.
+__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
+                                                             size_t n) {
+    double lane[kLanes] = {};
+    size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) lane[j] += a[i + j] * b[i + j];
+    double sum = (lane[0] + lane[2]) + (lane[1] + lane[3]);
+    for (; i < n; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+bool LeaveSlice() {
+    if (sliceAbandon == nullptr) return false;
+    if (onCommandThread && !*sliceAbandon && data::StopWanted()) *sliceAbandon = true;
+    return *sliceAbandon;
+}
 
 bool MakeDesign(const std::vector<Term>& terms, Design& design) {
     design.terms.clear();
@@ -281,17 +309,12 @@ void AccumulateCrossProducts(const Design& design, const UnitList& units,
         sum.assign(m.size(), 0.0);
         Block block(design.terms.size());
         SliceWork work(design, scores);
-        size_t end = SliceStart(slice + 1, slices, units.count);
-        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
-             begin += kBlockUnits) {
-            block.count = std::min(kBlockUnits, end - begin);
-            FillBlock(design, units, begin, block);
-            weights(begin, block.count, work.d.data(), work.s.data());
-            AddBlock(design, block, work, scores, sum);
-        }
+        ForEachBlock(design, units, slice, slices, block, [&](size_t begin, const Block& rows) {
+            weights(begin, rows.count, work.d.data(), work.s.data());
+            AddBlock(design, rows, work, scores, sum);
+        });
     });
-    for (const std::vector<double>& sum : partial)
-        for (size_t k = 0; k < m.size(); ++k) m[k] += sum[k];
+    AddPartials(partial, m);
 }
 
 void LinearPredictor(const Design& design, const UnitList& units, const std::vector<double>& beta,
@@ -299,13 +322,9 @@ void LinearPredictor(const Design& design, const UnitList& units, const std::vec
     int slices = SliceCount(units.count);
     RunSlices(slices, [&](int slice) {
         Block block(design.terms.size());
-        size_t end = SliceStart(slice + 1, slices, units.count);
-        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
-             begin += kBlockUnits) {
-            block.count = std::min(kBlockUnits, end - begin);
-            FillBlock(design, units, begin, block);
-            BlockEta(design, units, begin, block, beta, offset, &eta[begin]);
-        }
+        ForEachBlock(design, units, slice, slices, block, [&](size_t begin, const Block& rows) {
+            BlockEta(design, units, begin, rows, beta, offset, &eta[begin]);
+        });
     });
 }
 
@@ -321,31 +340,15 @@ void PassAt(const Design& design, const UnitList& units, const std::vector<doubl
         std::vector<double> eta(kBlockUnits);
         if (m != nullptr) partial[slice].assign(m->size(), 0.0);
         double* sliceSums = bySlice.data() + static_cast<size_t>(slice) * sums;
-        size_t end = SliceStart(slice + 1, slices, units.count);
-        for (size_t begin = SliceStart(slice, slices, units.count); begin < end && !LeaveSlice();
-             begin += kBlockUnits) {
-            rows.count = std::min(kBlockUnits, end - begin);
-            FillBlock(design, units, begin, rows);
-            BlockEta(design, units, begin, rows, beta, offset, eta.data());
-            block(begin, rows.count, eta.data(), m != nullptr ? work.d.data() : nullptr,
+        ForEachBlock(design, units, slice, slices, rows, [&](size_t begin, const Block& filled) {
+            BlockEta(design, units, begin, filled, beta, offset, eta.data());
+            block(begin, filled.count, eta.data(), m != nullptr ? work.d.data() : nullptr,
                   m != nullptr ? work.s.data() : nullptr, sliceSums);
-            if (m != nullptr) AddBlock(design, rows, work, scores, partial[slice]);
-        }
+            if (m != nullptr) AddBlock(design, filled, work, scores, partial[slice]);
+        });
     });
-    std::fill(totals, totals + sums, 0.0);
-    for (int slice = 0; slice < slices; ++slice)
-        for (int k = 0; k < sums; ++k) totals[k] += bySlice[static_cast<size_t>(slice) * sums + k];
-    if (m != nullptr)
-        for (const std::vector<double>& sum : partial)
-            for (size_t k = 0; k < m->size(); ++k) (*m)[k] += sum[k];
-}
-
-double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part) {
-    double total = 0;
-    SumsInSlices(
-        count, 1, [&](size_t begin, size_t end, double* sums) { sums[0] = part(begin, end); },
-        &total);
-    return total;
+    AddSliceSums(bySlice, slices, sums, totals);
+    if (m != nullptr) AddPartials(partial, *m);
 }
 
 void SumsInSlices(size_t count, int sums,
@@ -355,11 +358,9 @@ void SumsInSlices(size_t count, int sums,
     std::vector<double> bySlice(static_cast<size_t>(slices) * sums, 0.0);
     RunSlices(slices, [&](int slice) {
         part(SliceStart(slice, slices, count), SliceStart(slice + 1, slices, count),
-             &bySlice[static_cast<size_t>(slice) * sums]);
+             bySlice.data() + static_cast<size_t>(slice) * sums);
     });
-    std::fill(total, total + sums, 0.0);
-    for (int slice = 0; slice < slices; ++slice)
-        for (int k = 0; k < sums; ++k) total[k] += bySlice[static_cast<size_t>(slice) * sums + k];
+    AddSliceSums(bySlice, slices, sums, total);
 }
 
 void SetKernelThreads(int threads) {

@@ -75,13 +75,21 @@ void PassAt(const Design& design, const UnitList& units, const std::vector<doubl
             const float* offset, const EtaBlock& block, int sums, double* totals, int scores,
             std::vector<double>* m);
 
-// The sum over positions 0..count of what `part` returns for consecutive ranges [begin, end),
-// each summed in order and added slice after slice.
-double SumInSlices(size_t count, const std::function<double(size_t begin, size_t end)>& part);
-// The same for `sums` sums at once: part(begin, end, sums) fills sums[0..sums) of its range.
+// The sums over positions 0..count of `sums` quantities: part(begin, end, sums) fills
+// sums[0..sums) of its range [begin, end), summed in order; the ranges' sums are added range
+// after range. A part that runs long asks LeaveSlice between its pieces.
 void SumsInSlices(size_t count, int sums,
                   const std::function<void(size_t begin, size_t end, double* sums)>& part,
                   double* total);
+
+// For a part of SumsInSlices that runs long: true when the command is to stop (asked on the
+// command's thread only, where it polls); the part then returns at once, whatever it has summed,
+// and the command is interrupted once every slice has ended.
+bool LeaveSlice();
+
+// a[0]b[0] + ... + a[n-1]b[n-1] in four independent lanes added in a fixed order (the same sum
+// on every processor), built for AVX2 as well where the processor has it.
+double Dot(const double* a, const double* b, size_t n);
 
 // The number of threads the kernel uses (at least 1); results do not depend on it.
 void SetKernelThreads(int threads);

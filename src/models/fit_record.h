@@ -106,9 +106,6 @@ bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing);
 // is missing, or 0. Runs of units are tested without branches, so that the test vectorises.
 int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* weight);
 
-// Checks that no variate of the terms is missing at a present unit (with a weight above 0 when
-// `weight` is given); reports the first one found.
-bool CheckDesignValues(const float* weight);
 
 // Checks that the fit record holds a fit; reports `message` otherwise.
 bool HaveFit(const char* message);

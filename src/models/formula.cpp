@@ -81,27 +81,6 @@ int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* 
     return 0;
 }
 
-bool CheckDesignValues(const float* weight) {
-    const FitRecord& fit = Fit();
-    int32_t last = std::min(fit.nUnits, data::MaxLength());
-    // The first unit with a missing value, and the first of the terms' variates missing there:
-    // one pass over each variate, the earliest unit kept.
-    int32_t first = last + 1;
-    const data::Vector* found = nullptr;
-    for (const Term& term : fit.terms) {
-        for (int x : term.variates) {
-            const data::Vector& v = Entry(x);
-            int32_t u = FirstMissingUnit(v.variate.data(), 1, first - 1, weight);
-            if (u == 0) continue;
-            first = u;
-            found = &v;
-        }
-    }
-    if (found == nullptr) return true;
-    ReportError("Variate " + found->name + " has a missing value at unit " + std::to_string(first));
-    return false;
-}
-
 }  // namespace detail
 
 using namespace detail;

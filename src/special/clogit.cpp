@@ -6,11 +6,9 @@
 // estimates, and the calls are served from that pass until the estimates change; the
 // log-likelihood alone (step halving) is a cheaper pass of its own.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "data/errors.h"
@@ -402,24 +400,20 @@ std::vector<int32_t> GroupsToSum(const ClogitData& d) {
 // kernel's fixed slices of groups shared out over its threads: sums[0] the log-likelihood,
 // then the gradient and the packed Hessian. Each slice sums in extended precision and hands
 // over doubles, added slice after slice, so the sums do not depend on the number of threads.
-// Only the command's thread asks whether to stop; the slices are then left at their next group
-// and the command is interrupted once the threads are joined.
+// A stop leaves every slice at its next run of groups (LeaveSlice), and the command is
+// interrupted once the threads are joined.
 std::vector<double> SumGroups(ClogitData& d, const std::vector<int32_t>& summed, int p,
                               bool weightsKnown) {
     const bool derivatives = p > 0;
     const int count = 1 + (derivatives ? p + static_cast<int>(Packed(p, 0)) : 0);
     std::vector<double> sums(count, 0.0);
-    const std::thread::id command = std::this_thread::get_id();
-    std::atomic<bool> leave{false};
     models::detail::SumsInSlices(
         summed.size(), count,
         [&](size_t begin, size_t end, double* part) {
-            const bool polling = std::this_thread::get_id() == command;
             std::vector<long double> g(p, 0.0L), h(Packed(p, 0), 0.0L);
             long double sum = 0;
-            for (size_t k = begin; k < end && !leave; ++k) {
-                if (polling && (k - begin) % kGroupsPerPoll == 0 && data::StopWanted())
-                    leave = true;
+            for (size_t k = begin; k < end; ++k) {
+                if ((k - begin) % kGroupsPerPoll == 0 && models::detail::LeaveSlice()) break;
                 const size_t group = summed[k];
                 const GroupRange& range = d.groups[group];
                 const size_t n = range.end - range.begin;
@@ -437,10 +431,6 @@ std::vector<double> SumGroups(ClogitData& d, const std::vector<int32_t>& summed,
             for (size_t a = 0; a < h.size(); ++a) part[1 + p + a] = static_cast<double>(h[a]);
         },
         sums.data());
-    if (leave) {
-        data::Poll();
-        throw data::Interrupted{};
-    }
     return sums;
 }
 

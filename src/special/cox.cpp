@@ -8,12 +8,10 @@
 #include "special/cox.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <numeric>
 #include <sstream>
-#include <thread>
 
 #include "data/errors.h"
 #include "data/long_work.h"
@@ -273,24 +271,9 @@ namespace {
 // Rows per block of the weighted cross-products: a block's columns and weighted copies stay in
 // the first-level cache.
 constexpr size_t kProductRows = 512;
-constexpr int kLanes = 4;
-
+// The packed lower triangle of order p: p (p + 1) / 2 elements.
 size_t PackedPairs(int p) {
-    return static_cast<size_t>(p) * (p + 1) / 2;
-}
-
-// sum of a[k] b[k] over k < count, in kLanes independent sums the compiler keeps in one vector
-// register, added in a fixed order; built for AVX2 as well where the processor has it, the
-// same operations in the same order.
-__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
-                                                             size_t count) {
-    double lane[kLanes] = {};
-    size_t k = 0;
-    for (; k + kLanes <= count; k += kLanes)
-        for (int l = 0; l < kLanes; ++l) lane[l] += a[k + l] * b[k + l];
-    double sum = (lane[0] + lane[1]) + (lane[2] + lane[3]);
-    for (; k < count; ++k) sum += a[k] * b[k];
-    return sum;
+    return models::detail::Packed(p, 0);
 }
 
 // Adds sum_k w_k x_k x_k' (packed lower triangle, (j, l) with l <= j at j (j + 1) / 2 + l) and,
@@ -305,8 +288,9 @@ void AddWeightedProducts(const double* x, size_t rows, int p, const double* w, c
             const double* xj = x + j * rows + from;
             for (size_t k = 0; k < count; ++k) weighted[k] = w[from + k] * xj[k];
             double* row = sums + PackedPairs(j);
-            for (int l = 0; l <= j; ++l) row[l] += Dot(weighted.data(), x + l * rows + from, count);
-            if (v != nullptr) sums[PackedPairs(p) + j] += Dot(v + from, xj, count);
+            for (int l = 0; l <= j; ++l)
+                row[l] += models::detail::Dot(weighted.data(), x + l * rows + from, count);
+            if (v != nullptr) sums[PackedPairs(p) + j] += models::detail::Dot(v + from, xj, count);
         }
     }
 }
@@ -319,24 +303,16 @@ void WeightedProducts(const double* x, size_t rows, int p, const double* w, cons
     const int count = static_cast<int>(PackedPairs(p)) + (v != nullptr ? p : 0);
     sums.assign(count, 0.0);
     if (rows == 0 || p == 0) return;
-    const std::thread::id command = std::this_thread::get_id();
-    std::atomic<bool> leave{false};
     models::detail::SumsInSlices(
         rows, count,
         [&](size_t begin, size_t end, double* part) {
             std::fill(part, part + count, 0.0);
-            const bool polling = std::this_thread::get_id() == command;
-            for (size_t from = begin; from < end && !leave; from += data::kUnitsPerPoll) {
-                if (polling && data::StopWanted()) leave = true;
+            for (size_t from = begin; from < end && !models::detail::LeaveSlice();
+                 from += data::kUnitsPerPoll)
                 AddWeightedProducts(x, rows, p, w, v, from,
                                     std::min<size_t>(end, from + data::kUnitsPerPoll), part);
-            }
         },
         sums.data());
-    if (leave) {
-        data::Poll();
-        throw data::Interrupted{};
-    }
 }
 
 // Compensated running sums kept per death time as sum and carry, so that the difference of two

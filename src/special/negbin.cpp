@@ -293,14 +293,14 @@ bool CheckWeights(std::string& name, int32_t n) {
     return true;
 }
 
-// The included units and the design, from the fit record that the engine has just built; false
-// (with the message) when a variate of the formula is missing at one of them.
+// The included units and the design, from the fit record that the engine has just built (which
+// has checked the formula's variates for missing values at every included unit); false with the
+// message when a vector of the formula is gone.
 bool BuildData() {
     NegBinData& d = current.data;
     d = NegBinData();
     d.columns = static_cast<int>(Fit().columns.size());
     d.weighted = !current.weight.empty();
-    if (!models::detail::CheckDesignValues(nullptr)) return false;
     if (!models::detail::MakeDesign(Fit().terms, d.design)) return false;
     int32_t n = current.nUnits;
     d.everyUnit = !data::RestrictionsPresent() && n <= data::MaxLength();
