@@ -102,10 +102,9 @@ struct TermValue {
 // variate value at the unit is missing.
 bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing);
 
-// The first present unit of from..to (with a weight above 0 when `weight` is given) at which y
-// is missing, or 0. Runs of units are tested without branches, so that the test vectorises.
-int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* weight);
-
+// The first present unit of from..to at which y is missing, or 0. Runs of units are tested
+// without branches, so that the test vectorises.
+int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to);
 
 // Checks that the fit record holds a fit; reports `message` otherwise.
 bool HaveFit(const char* message);

@@ -63,7 +63,7 @@ bool DesignRow(int32_t unit, std::vector<TermValue>& row, bool& missing) {
     return true;
 }
 
-int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* weight) {
+int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to) {
     constexpr int32_t kRun = 4096;
     const uint8_t* present = data::RestrictList().data();
     for (int32_t start = from; start <= to; start += kRun) {
@@ -72,11 +72,8 @@ int32_t FirstMissingUnit(const float* y, int32_t from, int32_t to, const float* 
         for (int32_t u = start; u <= end; ++u)
             any |= static_cast<int>(y[u] == data::MissingValue) & static_cast<int>(present[u] != 0);
         if (any == 0) continue;
-        for (int32_t u = start; u <= end; ++u) {
-            if (y[u] != data::MissingValue || !present[u]) continue;
-            if (weight != nullptr && weight[u] <= 0) continue;
-            return u;
-        }
+        for (int32_t u = start; u <= end; ++u)
+            if (y[u] == data::MissingValue && present[u]) return u;
     }
     return 0;
 }
@@ -191,8 +188,7 @@ std::vector<std::string> SplitAt(const std::string& s, char separator) {
 // True when a variate is free of missing values at the present units.
 bool CheckMissing(int index) {
     const data::Vector& v = Entry(index);
-    int32_t u =
-        FirstMissingUnit(v.variate.data(), 1, std::min(v.length, data::MaxLength()), nullptr);
+    int32_t u = FirstMissingUnit(v.variate.data(), 1, std::min(v.length, data::MaxLength()));
     if (u == 0) return true;
     ReportError("Variate " + v.name + " has a missing value at unit " + std::to_string(u));
     return false;

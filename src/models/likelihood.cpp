@@ -242,8 +242,8 @@ bool PrepareData(const Specification& spec, bool logit, GlmData& g) {
         // Every unit takes part: the missing values are looked for run by run, and the units
         // need no list.
         present = n;
-        int32_t yMissing = FirstMissingUnit(g.y, 1, n, nullptr);
-        int32_t offsetMissing = g.offset != nullptr ? FirstMissingUnit(g.offset, 1, n, nullptr) : 0;
+        int32_t yMissing = FirstMissingUnit(g.y, 1, n);
+        int32_t offsetMissing = g.offset != nullptr ? FirstMissingUnit(g.offset, 1, n) : 0;
         if (yMissing != 0 && (offsetMissing == 0 || yMissing <= offsetMissing))
             return missingAt(r, yMissing);
         if (offsetMissing != 0) return missingAt(oi, offsetMissing);
